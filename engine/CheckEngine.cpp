@@ -1,0 +1,120 @@
+#include "engine/CheckEngine.h"
+
+#include <cstdio>
+
+#include "engine/FindingsText.h"
+
+namespace lumidex {
+
+CheckEngine::~CheckEngine() {
+    // The phases use this object's members; the thread must be gone before they are.
+    WorkerThread::Stop(nullptr, 0);
+}
+
+void CheckEngine::Start(DiagWindow* window) {
+    if (window == nullptr) {
+        return;
+    }
+    {
+        std::lock_guard lock(m_engineLock);
+        m_window = window;
+    }
+    WorkerThread::Start(kCheckThreadName);
+}
+
+bool CheckEngine::Stop(int timeoutMs) { return WorkerThread::Stop(nullptr, timeoutMs); }
+
+DiagWindow* CheckEngine::Window() {
+    std::lock_guard lock(m_engineLock);
+    return m_window;
+}
+
+std::string CheckEngine::FormatSummary(int total, int checked, int warnings, int errors) {
+    char buffer[256];
+    std::snprintf(buffer, sizeof buffer,
+                  "\r\n\r\n----------------------------\r\n[检测结束]\r\n\r\n共有%d顶\r\n"
+                  "已经检测%d项\r\n警告%d项\r\n错误%d项",
+                  total, checked, warnings, errors);
+    return buffer;
+}
+
+int CheckEngine::Run() {
+    DiagWindow* window = Window();
+    if (window == nullptr) {
+        return -1;
+    }
+    window->EnableExit(false);
+    {
+        std::lock_guard lock(m_engineLock);
+        m_running = 1;
+        RunBasicChecks();
+        SetStatusText(kBasicChecksEnded);
+        if (m_running == 1) {
+            RunServiceChecks();
+            SetStatusText(kServiceChecksEnded);
+        }
+        m_running = 0;
+    }
+    std::string notes = window->NotesText();
+    window->EnableExit(true);
+    notes += FormatSummary(window->RowCount() - kSeparatorRows, m_counters.checkedCount,
+                           m_counters.warningCount, m_counters.errorCount);
+    window->SetNotesText(notes);
+    if (m_counters.reportable != 0 && m_counters.errorCount > 0) {
+        window->EnableSubmit(true);
+    }
+    return 0;
+}
+
+void CheckEngine::RunBasicChecks() {
+    m_counters.checkedCount = 0;
+    m_counters.errorCount = 0;
+    m_counters.warningCount = 0;
+    TheFindingsText().Reset(kFindingsStart);
+}
+
+void CheckEngine::RunServiceChecks() { m_counters.serviceProgress = 0; }
+
+int CheckEngine::FindItemRow(int id) { return Window()->FindItemRow(id); }
+
+int CheckEngine::FindItemRowByName(const std::string& prefix) {
+    return Window()->FindItemRowByName(prefix);
+}
+
+void CheckEngine::SetCurrentItem(int row) {
+    if (row == -1) {
+        return;
+    }
+    Window()->PostCurrentItem(row);
+}
+
+void CheckEngine::SetItemStatus(int row, CheckStatus status) {
+    Window()->PostItemStatus(row, status);
+}
+
+void CheckEngine::SetItemText(int row, int column, std::string_view text) {
+    Window()->PostItemText(row, column, std::string(text));
+}
+
+void CheckEngine::SetStatusText(std::string_view text) {
+    Window()->PostStatusText(std::string(text));
+}
+
+void CheckEngine::SetProgressRange(int maximum) { Window()->SetProgressRange(maximum); }
+
+void CheckEngine::SetProgressPos(int position) { Window()->SetProgressPos(position); }
+
+void CheckEngine::EnsureItemVisible(int row) { Window()->EnsureItemVisible(row); }
+
+bool CheckEngine::StopRequested() { return Window()->StopEvent().Wait(kStopPollMs); }
+
+bool CheckEngine::StopIfRequested() {
+    if (!StopRequested()) {
+        return false;
+    }
+    Window()->StopEvent().Reset();
+    m_running = 0;
+    return true;
+}
+
+}  // namespace lumidex

@@ -1,0 +1,87 @@
+// The check run: owns the worker thread that runs the check phases against a DiagWindow,
+// reports rows, status line and progress to it, honours the stop button and writes the
+// end-of-run summary into the notes.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "engine/CheckStatus.h"
+#include "engine/DiagWindow.h"
+#include "engine/WorkerThread.h"
+
+namespace lumidex {
+
+// The results a run accumulates. Written by the check thread, read by the window thread.
+struct RunCounters {
+    std::atomic<int> checkedCount{0};
+    std::atomic<int> errorCount{0};
+    std::atomic<int> warningCount{0};
+    // Set by failing checks whose findings are worth sending; never cleared in a process.
+    std::atomic<int> reportable{0};
+    // The progress-bar position during the service checks; the service probes advance it.
+    std::atomic<int> serviceProgress{0};
+};
+
+inline constexpr char kCheckThreadName[] = "检测线程开始运行";
+inline constexpr char kBasicChecksEnded[] = "基本网络检测结束";
+inline constexpr char kServiceChecksEnded[] = "KLV服务检测结束";
+inline constexpr char kFindingsStart[] = "\r\n开始基本网络检测";
+inline constexpr int kSeparatorRows = 2;
+// How long a window closing may wait for the run before giving up on it.
+inline constexpr int kCloseStopTimeoutMs = 100000;
+inline constexpr int kStopPollMs = 10;
+
+class CheckEngine : public WorkerThread {
+public:
+    CheckEngine() = default;
+    ~CheckEngine() override;
+
+    // Window thread. Nothing happens without a window.
+    void Start(DiagWindow* window);
+    bool Stop(int timeoutMs);
+    // 1 while the check phases execute.
+    int Running() const { return m_running.load(); }
+
+    RunCounters& Counters() { return m_counters; }
+
+    // The summary block appended to the notes at the end of a run.
+    static std::string FormatSummary(int total, int checked, int warnings, int errors);
+
+    // What every check reports through. Posted ones return at once.
+    int FindItemRow(int id);
+    int FindItemRowByName(const std::string& prefix);
+    void SetCurrentItem(int row);
+    void SetItemStatus(int row, CheckStatus status);
+    void SetItemText(int row, int column, std::string_view text);
+    void SetStatusText(std::string_view text);
+    void SetProgressRange(int maximum);
+    void SetProgressPos(int position);
+    void EnsureItemVisible(int row);
+    // Waits up to 10 ms on the stop event.
+    bool StopRequested();
+    // The phases' stop point: when a stop was requested, resets the event, clears the
+    // running flag and says so, and the phase returns.
+    bool StopIfRequested();
+
+protected:
+    int Run() override;
+    // The two check phases; later subsystems fill them in. Virtual so that tests can put
+    // scripted phases in their place.
+    virtual void RunBasicChecks();
+    virtual void RunServiceChecks();
+    void SetRunning(int running) { m_running.store(running); }
+
+private:
+    DiagWindow* Window();
+
+    std::atomic<int> m_running{0};
+    // Held by the check thread for both phases; guards the window pointer.
+    std::recursive_mutex m_engineLock;
+    DiagWindow* m_window = nullptr;
+    RunCounters m_counters;
+};
+
+}  // namespace lumidex

@@ -1,0 +1,25 @@
+#include "engine/FindingsText.h"
+
+namespace lumidex {
+
+void FindingsText::Reset(std::string_view text) {
+    std::lock_guard lock(m_mutex);
+    m_text.assign(text);
+}
+
+void FindingsText::Append(std::string_view text) {
+    std::lock_guard lock(m_mutex);
+    m_text.append(text);
+}
+
+std::string FindingsText::Text() const {
+    std::lock_guard lock(m_mutex);
+    return m_text;
+}
+
+FindingsText& TheFindingsText() {
+    static FindingsText text;
+    return text;
+}
+
+}  // namespace lumidex

@@ -1,0 +1,58 @@
+// The thread wrapper every worker of the system is built on: start once, ask whether it
+// still runs, and stop it with a time budget, waiting in 100 ms slices.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "platform/Event.h"
+
+namespace lumidex {
+
+class WorkerThread {
+public:
+    // "Practically unlimited": what Stop uses for a time-out of 0 or less.
+    static constexpr int kUnlimitedStopMs = 0x5FFFFFFF;
+    static constexpr int kStopSliceMs = 100;
+
+    WorkerThread() = default;
+    WorkerThread(const WorkerThread&) = delete;
+    WorkerThread& operator=(const WorkerThread&) = delete;
+    // A subclass whose Run may still be executing must stop the thread in its own
+    // destructor: by the time this one runs, the subclass's members are gone.
+    virtual ~WorkerThread();
+
+    // Starts the thread unless one is running. True when a new thread was created.
+    bool Start(std::string_view name = {});
+    bool IsRunning();
+    // Sets event (when given) each slice and waits for the thread. True when it ended in
+    // time; false after the budget or when none ran. Afterwards no thread is held either
+    // way; a thread that did not end is left running, never killed.
+    bool Stop(platform::Event* event, int timeoutMs);
+
+    std::string Name();
+    std::thread::id ThreadId();
+
+protected:
+    // The thread body.
+    virtual int Run() { return 0; }
+
+private:
+    struct Handle;
+    void ThreadEntry(std::shared_ptr<Handle> handle);
+    std::shared_ptr<Handle> CurrentHandle();
+
+    // Guards the name and serialises Start/Stop/IsRunning; recursive because Start and Stop
+    // ask IsRunning under it. The thread itself never takes it.
+    std::recursive_mutex m_lock;
+    std::string m_name;
+    // Guards only the handle pointer, held for no more than a copy or a swap, so the thread
+    // can drop its handle on the way out while Stop waits under m_lock.
+    std::mutex m_handleMutex;
+    std::shared_ptr<Handle> m_handle;
+};
+
+}  // namespace lumidex

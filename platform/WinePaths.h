@@ -1,0 +1,19 @@
+// Where the Windows side of this machine lives: the user's Wine prefix, and how the Windows
+// paths found there (registry values, the log path) map to host paths.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace lumidex::platform {
+
+// $WINEPREFIX, else $HOME/.wine. Read on every call so tests can point it at a fixture.
+std::string WinePrefix();
+
+// "C:\Program Files\Kelvora\log\x.txt" -> "<prefix>/drive_c/Program Files/Kelvora/log/x.txt"
+// via <prefix>/dosdevices/<drive>: (C: falls back to drive_c, Z: to /). A path without a drive
+// letter is a host path already (absolute or relative) and only has its backslashes turned
+// into slashes. A drive the prefix does not know maps to the empty string (opens then fail).
+std::string MapWindowsPath(std::string_view windowsPath);
+
+}  // namespace lumidex::platform
