@@ -1,0 +1,70 @@
+// Scratch directories, file reading and a fixed clock for the log tests.
+#pragma once
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+#include <stdlib.h>
+
+namespace lumidex::test {
+
+// A fresh directory under $TMPDIR (or /tmp), removed with everything in it.
+class ScratchDir {
+  public:
+    ScratchDir() {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern =
+            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/lumidex-log-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        m_path = pattern;
+    }
+    ~ScratchDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(m_path, ec);
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    const std::filesystem::path& path() const { return m_path; }
+    std::string operator/(const std::string& name) const { return (m_path / name).string(); }
+
+  private:
+    std::filesystem::path m_path;
+};
+
+inline std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+inline std::tm LocalTime(int year, int month, int day, int hour, int minute, int second) {
+    std::tm time{};
+    time.tm_year = year - 1900;
+    time.tm_mon = month - 1;
+    time.tm_mday = day;
+    time.tm_hour = hour;
+    time.tm_min = minute;
+    time.tm_sec = second;
+    return time;
+}
+
+// The file header as written on the given date.
+inline std::string Header(const std::string& date) {
+    return "#Software: Vantorix network log\r\n#Version: 1.0\r\n#Date: " + date +
+           " 00:00:00\r\n#Fields: date time senderip senderport senderid readerip readerport "
+           "datalen msgtype msginfo\r\n";
+}
+
+}  // namespace lumidex::test
