@@ -1,0 +1,528 @@
+// Checks of the lab itself, run inside the client namespace of a running lab (scripts/lab
+// --run SCENARIO -- lab_checks). Every check reads what the scenario intends from the lab's
+// notes ($LAB_DIR/lab.json) and asserts that the network really behaves so, so one binary
+// covers the healthy scenario and every fault.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "LabClient.h"
+#include "LabelDecoder.h"
+
+namespace lumidex::labtest {
+namespace {
+
+using namespace std::chrono_literals;
+using Json = nlohmann::json;
+
+// How long a host that should answer may take in the lab: a hang guard, not a measure.
+constexpr auto kGuard = 5s;
+// How long a host that should stay silent is watched: well past any lab round trip.
+constexpr auto kSilence = 600ms;
+
+std::string ReadText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class Lab {
+  public:
+    static const Lab& Get() {
+        static const Lab lab;
+        return lab;
+    }
+
+    const Json& Notes() const { return m_notes; }
+    std::filesystem::path Dir() const { return m_dir; }
+    std::string Setting(const char* name) const { return m_notes["settings"].value(name, ""); }
+
+    // Hosts of a role, in endpoint order (duplicates of a name are kept once).
+    std::vector<Json> Hosts(const std::string& role) const {
+        std::vector<Json> hosts;
+        for (const Json& host : m_notes["hosts"]) {
+            if (host["role"] == role) {
+                hosts.push_back(host);
+            }
+        }
+        return hosts;
+    }
+
+  private:
+    Lab() {
+        const char* dir = std::getenv("LAB_DIR");
+        if (dir == nullptr) {
+            return;
+        }
+        m_dir = dir;
+        m_notes = Json::parse(ReadText(m_dir / "lab.json"), nullptr, false);
+    }
+
+    std::filesystem::path m_dir;
+    Json m_notes;
+};
+
+class LabTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_FALSE(Lab::Get().Dir().empty())
+            << "run inside the lab: scripts/lab --run SCENARIO -- lab_checks";
+        ASSERT_TRUE(Lab::Get().Notes().is_object()) << "unreadable lab.json";
+    }
+    const Lab& lab() const { return Lab::Get(); }
+};
+
+std::string HttpGet(const std::string& path, const std::string& host) {
+    return "GET " + path + " HTTP/1.1\r\nAccept: */*\r\nHost: " + host +
+           "\r\nConnection: close\r\n\r\n";
+}
+
+std::string Body(const std::string& response) {
+    const auto end = response.find("\r\n\r\n");
+    return end == std::string::npos ? std::string() : response.substr(end + 4);
+}
+
+std::string Dechunk(const std::string& body) {
+    std::string out;
+    std::size_t pos = 0;
+    while (pos < body.size()) {
+        const auto end = body.find("\r\n", pos);
+        if (end == std::string::npos) {
+            return {};
+        }
+        const std::size_t size = std::stoul(body.substr(pos, end - pos), nullptr, 16);
+        if (size == 0) {
+            break;
+        }
+        out += body.substr(end + 2, size);
+        pos = end + 2 + size + 2;
+    }
+    return out;
+}
+
+// --- the network: names, pings, routes ---------------------------------------------------
+
+TEST_F(LabTest, NamesResolveAsTheScenarioSays) {
+    const bool dnsWorks = lab().Setting("DNS_SERVICE") == "on" &&
+                          lab().Setting("DNS_CONFIGURED") == "yes" &&
+                          lab().Setting("DEFAULT_ROUTE") == "yes";
+    const std::string hostsFile = ReadText("/etc/hosts");
+    std::set<std::string> checked;
+    std::string viaDns;
+    for (const Json& host : lab().Notes()["hosts"]) {
+        const std::string name = host["host"];
+        if (!checked.insert(name).second) {
+            continue;
+        }
+        const auto addresses = Resolve(name);
+        if (hostsFile.find(" " + name) != std::string::npos) {
+            continue;  // mapped by the hosts file; checked below
+        }
+        if (!dnsWorks) {
+            EXPECT_TRUE(addresses.empty()) << name;
+            if (checked.size() >= 2) {
+                break;  // every look-up waits for the resolver's time-out; two make the point
+            }
+            continue;
+        }
+        ASSERT_EQ(addresses.size(), 1u) << name;
+        EXPECT_EQ(addresses[0], host["address"]) << name;
+        viaDns = name;
+    }
+    if (!dnsWorks) {
+        return;
+    }
+    // The answers came from the lab DNS, and nothing else is known there.
+    EXPECT_TRUE(Resolve("www.example.com").empty());
+    EXPECT_TRUE(Resolve("nosuch.invalid").empty());
+    const std::string dnsLog = ReadText(lab().Notes()["dnsLog"].get<std::string>());
+    EXPECT_NE(dnsLog.find("query[A] " + viaDns), std::string::npos) << viaDns;
+    EXPECT_NE(dnsLog.find("www.example.com is NXDOMAIN"), std::string::npos);
+    EXPECT_EQ(dnsLog.find("forwarded"), std::string::npos);
+}
+
+TEST_F(LabTest, HostsFileHoldsOnlyWhatTheScenarioAdds) {
+    const std::string hostsFile = ReadText("/etc/hosts");
+    EXPECT_NE(hostsFile.find("localhost"), std::string::npos);
+    EXPECT_NE(hostsFile.find(lab().Notes()["client"].get<std::string>()), std::string::npos);
+    const std::string extra = lab().Setting("HOSTS_EXTRA");
+    if (extra.empty()) {
+        for (const Json& host : lab().Notes()["hosts"]) {
+            EXPECT_EQ(hostsFile.find(host["host"].get<std::string>()), std::string::npos)
+                << host["host"];
+        }
+        return;
+    }
+    // "127.0.0.1 @channel-list;203.0.113.99 @website": each named host resolves to its mapping.
+    std::stringstream lines(extra);
+    std::string line;
+    while (std::getline(lines, line, ';')) {
+        const std::string address = line.substr(0, line.find(' '));
+        const std::string role = line.substr(line.find('@') + 1);
+        const auto hosts = lab().Hosts(role);
+        ASSERT_FALSE(hosts.empty()) << role;
+        const auto resolved = Resolve(hosts[0]["host"]);
+        ASSERT_FALSE(resolved.empty()) << hosts[0]["host"];
+        EXPECT_EQ(resolved[0], address) << hosts[0]["host"];
+    }
+}
+
+TEST_F(LabTest, GatewayAndDnsServersAnswerPingsAsTheScenarioSays) {
+    const std::string gateway = lab().Notes()["gateway"];
+    EXPECT_EQ(Ping(gateway, 2, kSilence) > 0, lab().Setting("GATEWAY_PING") == "on") << gateway;
+    const bool dnsReachable = lab().Setting("DEFAULT_ROUTE") == "yes";
+    for (const Json& server : lab().Notes()["dns"]) {
+        const bool expected = dnsReachable && lab().Setting("DNS_PING") == "on";
+        EXPECT_EQ(Ping(server, 2, kSilence) > 0, expected) << server;
+    }
+}
+
+TEST_F(LabTest, ClientConfigurationMatchesTheScenario) {
+    const std::string routes = ReadText("/proc/net/route");
+    // A default route is a line whose destination (second column) is 00000000.
+    bool hasDefault = false;
+    std::istringstream lines(routes);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream columns(line);
+        std::string interface, destination;
+        columns >> interface >> destination;
+        hasDefault = hasDefault || destination == "00000000";
+    }
+    EXPECT_EQ(hasDefault, lab().Setting("DEFAULT_ROUTE") == "yes") << routes;
+    const std::string resolv = ReadText("/etc/resolv.conf");
+    const bool hasServers = resolv.find("nameserver ") != std::string::npos;
+    EXPECT_EQ(hasServers, lab().Setting("DNS_CONFIGURED") == "yes") << resolv;
+    for (const Json& server : lab().Notes()["dns"]) {
+        EXPECT_EQ(resolv.find("nameserver " + server.get<std::string>()) != std::string::npos,
+                  hasServers);
+    }
+}
+
+// --- the hosts of the far side ------------------------------------------------------------
+
+TEST_F(LabTest, TcpHostsAcceptRefuseOrDropAsConfigured) {
+    if (lab().Setting("DEFAULT_ROUTE") != "yes") {
+        const Json& any = lab().Notes()["tcp"][0];
+        EXPECT_EQ(TcpConnect(any["address"], any["port"], kSilence), ConnectResult::Unreachable);
+        return;
+    }
+    std::vector<std::thread> threads;
+    std::vector<std::string> failures(lab().Notes()["tcp"].size());
+    for (std::size_t i = 0; i < failures.size(); ++i) {
+        // In parallel: a dropped host costs the whole silence period.
+        threads.emplace_back([&, i] {
+            const Json& host = lab().Notes()["tcp"][i];
+            const std::string mode = host["mode"];
+            const ConnectResult expected = mode == "accept"   ? ConnectResult::Connected
+                                           : mode == "refuse" ? ConnectResult::Refused
+                                                              : ConnectResult::TimedOut;
+            platform::UniqueFd fd;
+            const ConnectResult got = TcpConnect(host["address"], host["port"], kSilence, &fd);
+            if (got != expected) {
+                failures[i] = host.dump() + ": " + ToString(got);
+            } else if (got == ConnectResult::Connected &&
+                       !ReadUntilClose(fd.get(), kGuard).closed) {
+                failures[i] = host.dump() + ": accepted but not closed";
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    for (const std::string& failure : failures) {
+        EXPECT_TRUE(failure.empty()) << failure;
+    }
+}
+
+TEST_F(LabTest, ListHostsAnswerPingsUnlessDropped) {
+    if (lab().Setting("DEFAULT_ROUTE") != "yes") {
+        GTEST_SKIP() << "no route to the list hosts in this scenario";
+    }
+    for (const Json& host : lab().Hosts("list")) {
+        EXPECT_EQ(Ping(host["address"], 1, host["mode"] == "answer" ? kGuard : kSilence) > 0,
+                  host["mode"] == "answer")
+            << host.dump();
+    }
+}
+
+TEST_F(LabTest, ChannelListIsServedAsConfigured) {
+    if (!lab().Notes().contains("channelList") || lab().Setting("DEFAULT_ROUTE") != "yes") {
+        GTEST_SKIP() << "no channel list reachable in this scenario";
+    }
+    const Json& service = lab().Notes()["channelList"];
+    const std::string mode = service["mode"];
+    const std::string host = lab().Hosts("channel-list").at(0)["host"];
+    const auto wait = mode == "never-answer" ? std::chrono::milliseconds(kSilence)
+                                             : std::chrono::milliseconds(kGuard);
+    const auto answer =
+        Exchange(service["address"], service["port"], HttpGet("/channels.htm.xml", host), wait);
+    ASSERT_TRUE(answer.has_value()) << "no connection to " << service.dump();
+    const std::string& bytes = answer->bytes;
+    if (mode == "never-answer") {
+        EXPECT_TRUE(bytes.empty());
+        EXPECT_FALSE(answer->closed);
+        return;
+    }
+    EXPECT_TRUE(answer->closed);
+    if (mode == "404") {
+        EXPECT_EQ(bytes.rfind("HTTP/1.1 404 ", 0), 0u) << bytes;
+        return;
+    }
+    if (mode == "garbage") {
+        EXPECT_FALSE(bytes.empty());
+        EXPECT_NE(bytes.rfind("HTTP/", 0), 0u) << bytes;
+        return;
+    }
+    ASSERT_EQ(bytes.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << bytes;
+    std::string xml = Body(bytes);
+    if (mode == "chunked") {
+        EXPECT_NE(bytes.find("Transfer-Encoding: chunked\r\n"), std::string::npos);
+        xml = Dechunk(xml);
+    }
+    if (mode == "until-close") {
+        EXPECT_EQ(bytes.substr(0, bytes.find("\r\n\r\n")).find("Content-Length"),
+                  std::string::npos);
+    }
+    if (mode == "malformed") {
+        EXPECT_EQ(xml.find("</Channels>"), std::string::npos);
+        return;
+    }
+    // The labels name exactly the lab's channel servers (first record) and trackers.
+    std::set<std::pair<std::string, int>> servers, trackers, expectedServers, expectedTrackers;
+    for (const std::string& label : LabelsIn(xml)) {
+        const auto records = DecodeLabel(label);
+        ASSERT_FALSE(records.empty()) << label;
+        servers.insert({records[0].address, int{records[0].port}});
+        for (std::size_t i = 1; i < records.size(); ++i) {
+            trackers.insert({records[i].address, int{records[i].port}});
+        }
+    }
+    for (const Json& server : lab().Notes()["channelServers"]) {
+        expectedServers.insert({server["address"].get<std::string>(), server["port"].get<int>()});
+    }
+    for (const Json& tracker : lab().Notes()["trackers"]) {
+        expectedTrackers.insert(
+            {tracker["address"].get<std::string>(), tracker["port"].get<int>()});
+    }
+    EXPECT_EQ(servers, expectedServers);
+    EXPECT_EQ(trackers, expectedTrackers);
+}
+
+// What a prober sees from one server in its mode.
+std::string CheckProbe(const Json& server, std::uint16_t port) {
+    const std::string address = server["address"];
+    const std::string mode = server["mode"];
+    const auto request = ProbeRequest(address, port);
+    if (mode == "late") {
+        // Nothing within the prober's 2000 ms, then a valid reply from the server.
+        if (!UdpExchange(address, port, request, 1500ms).empty()) {
+            return "late server replied early";
+        }
+        const auto replies = UdpExchange(address, port, request, kGuard);
+        return !replies.empty() && replies[0].from == address && IsValidProbeReply(replies[0].bytes)
+                   ? ""
+                   : "late server never replied validly";
+    }
+    const auto replies = UdpExchange(
+        address, port, request, mode == "silent" ? kSilence : std::chrono::milliseconds(kGuard));
+    if (mode == "silent") {
+        return replies.empty() ? "" : "silent server replied";
+    }
+    if (replies.size() != 1) {
+        return std::to_string(replies.size()) + " replies";
+    }
+    const Datagram& reply = replies[0];
+    if (mode == "ok") {
+        return reply.from == address && IsValidProbeReply(reply.bytes)
+                   ? ""
+                   : "no valid reply from the server";
+    }
+    if (mode == "other-address") {
+        return reply.from != address && IsValidProbeReply(reply.bytes)
+                   ? ""
+                   : "reply not from another address";
+    }
+    // malformed and wrong-type: from the server, but not acceptable.
+    return reply.from == address && !IsValidProbeReply(reply.bytes) ? ""
+                                                                    : "reply acceptable after all";
+}
+
+TEST_F(LabTest, UdpProbeRespondersBehaveAsConfigured) {
+    if (lab().Setting("DEFAULT_ROUTE") != "yes") {
+        GTEST_SKIP() << "no route to the servers in this scenario";
+    }
+    std::vector<std::pair<Json, std::uint16_t>> targets;
+    for (const Json& server : lab().Notes()["channelServers"]) {
+        const int port = server["port"];
+        targets.emplace_back(server, port == 0 ? 7201 : port);  // record port 0: default 7201
+    }
+    for (const Json& tracker : lab().Notes()["trackers"]) {
+        targets.emplace_back(tracker, 8000);  // trackers answer on 8000 whatever their record says
+    }
+    std::vector<std::string> failures(targets.size());
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        threads.emplace_back([&, i] {
+            const std::string why = CheckProbe(targets[i].first, targets[i].second);
+            if (!why.empty()) {
+                failures[i] = targets[i].first.dump() + ": " + why;
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    for (const std::string& failure : failures) {
+        EXPECT_TRUE(failure.empty()) << failure;
+    }
+}
+
+TEST_F(LabTest, ReportServerStoresAPostByteForByte) {
+    if (lab().Setting("DEFAULT_ROUTE") != "yes") {
+        GTEST_SKIP() << "no route to the report server in this scenario";
+    }
+    const Json host = lab().Hosts("report").at(0);
+    const std::string mode = host["mode"];
+    if (mode == "down") {
+        EXPECT_EQ(TcpConnect(host["address"], host["port"], kGuard), ConnectResult::Refused);
+        return;
+    }
+    const std::string body = "fg=lab&ti=%C4%E3&co=\r\nline two";
+    const std::string request =
+        "POST /bbs?nm=%B4%ED HTTP/1.1\r\nHost: " + host["host"].get<std::string>() +
+        "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
+        body + "\r\n";
+    const auto answer = Exchange(host["address"], host["port"], request,
+                                 mode == "never-close" ? std::chrono::milliseconds(1500)
+                                                       : std::chrono::milliseconds(kGuard));
+    ASSERT_TRUE(answer.has_value());
+    if (mode == "ok" || mode == "never-close") {
+        EXPECT_NE(answer->bytes.find("200 OK"), std::string::npos) << answer->bytes;
+    } else if (mode == "302") {
+        EXPECT_NE(answer->bytes.find("302 "), std::string::npos) << answer->bytes;
+    } else {
+        EXPECT_EQ(answer->bytes.find("200 OK"), std::string::npos) << answer->bytes;
+        EXPECT_EQ(answer->bytes.find("302 "), std::string::npos) << answer->bytes;
+    }
+    EXPECT_EQ(answer->closed, mode != "never-close");
+
+    // Stored byte for byte, the closing CR LF included.
+    const std::filesystem::path dir = lab().Notes()["reportDir"].get<std::string>();
+    bool found = false;
+    for (int tries = 0; tries < 500 && !found; ++tries) {
+        for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+            found =
+                found || (entry.path().extension() == ".req" && ReadText(entry.path()) == request);
+        }
+        if (!found) {
+            std::this_thread::sleep_for(10ms);
+        }
+    }
+    EXPECT_TRUE(found) << "no stored copy of the request in " << dir;
+}
+
+TEST_F(LabTest, PatchDownloadAnswersAsConfigured) {
+    if (!lab().Notes().contains("download") || lab().Setting("DEFAULT_ROUTE") != "yes") {
+        GTEST_SKIP() << "no download host reachable in this scenario";
+    }
+    const Json& service = lab().Notes()["download"];
+    const auto answer = Exchange(service["address"], service["port"],
+                                 HttpGet("/download/XP_SP2_tcpPatch.exe", "download"), kGuard);
+    ASSERT_TRUE(answer.has_value());
+    if (service["mode"] == "404") {
+        EXPECT_EQ(answer->bytes.rfind("HTTP/1.1 404 ", 0), 0u);
+        return;
+    }
+    EXPECT_EQ(answer->bytes.rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
+    EXPECT_EQ(Body(answer->bytes).rfind("MZ", 0), 0u);
+}
+
+TEST_F(LabTest, WinePrefixCarriesTheInstallationAndInternetSettings) {
+    const std::filesystem::path prefix = lab().Notes()["prefix"].get<std::string>();
+    ASSERT_EQ(std::getenv("WINEPREFIX"), prefix.string());
+    const std::string system = ReadText(prefix / "system.reg");
+    EXPECT_EQ(system.rfind("WINE REGISTRY Version 2\n", 0), 0u);
+    EXPECT_NE(
+        system.find(
+            "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\Kelvora_is1]"),
+        std::string::npos);
+    // InstallLocation is the lab's installation directory in Windows form through drive Z:.
+    std::string install = lab().Notes()["installDir"];
+    std::string windows = "Z:";
+    for (const char c : install) {
+        windows += c == '/' ? std::string("\\\\") : std::string(1, c);
+    }
+    EXPECT_NE(system.find("\"InstallLocation\"=\"" + windows + "\\\\\"\n"), std::string::npos)
+        << system;
+    EXPECT_TRUE(std::filesystem::is_directory(install + "/log"));
+    EXPECT_TRUE(std::filesystem::equivalent(prefix / "dosdevices" / "z:", "/"));
+
+    const std::string user = ReadText(prefix / "user.reg");
+    EXPECT_NE(
+        user.find("[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Internet Settings]"),
+        std::string::npos);
+    EXPECT_NE(user.find("\"GlobalUserOffline\"=dword:0000000" + lab().Setting("IE_OFFLINE") + "\n"),
+              std::string::npos);
+    const std::string proxy = lab().Setting("PROXY");
+    EXPECT_NE(
+        user.find(std::string("\"ProxyEnable\"=dword:0000000") + (proxy == "none" ? "0" : "1")),
+        std::string::npos);
+    if (proxy == "none") {
+        EXPECT_EQ(user.find("ProxyServer"), std::string::npos);
+        return;
+    }
+    if (proxy == "empty") {
+        EXPECT_NE(user.find("\"ProxyServer\"=\"\"\n"), std::string::npos);
+        return;
+    }
+    const std::string server = lab().Notes()["proxy"][proxy];
+    EXPECT_NE(user.find("\"ProxyServer\"=\"" + server + "\"\n"), std::string::npos);
+    const std::string address = server.substr(0, server.find(':'));
+    const auto port = static_cast<std::uint16_t>(std::stoi(server.substr(server.find(':') + 1)));
+    EXPECT_EQ(TcpConnect(address, port, kGuard),
+              proxy == "reachable" ? ConnectResult::Connected : ConnectResult::Refused);
+}
+
+// --- the program in the lab ---------------------------------------------------------------
+
+TEST_F(LabTest, ConsoleRunPrintsEveryRowAndWritesItsLogInTheLab) {
+    const char* console = std::getenv("LUMIDEX_CONSOLE");
+    ASSERT_NE(console, nullptr);
+    const std::filesystem::path log =
+        lab().Notes()["installDir"].get<std::string>() + "/log/Lumidex_log.txt";
+    std::filesystem::remove(log);
+    const std::string command = std::string("'") + console + "' --json";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+        output.append(buffer, n);
+    }
+    const int status = ::pclose(pipe);
+    // 0: no error found, 1: errors found; anything else is a usage error or a crash.
+    ASSERT_TRUE(WIFEXITED(status)) << output;
+    EXPECT_LE(WEXITSTATUS(status), 1) << output;
+    const Json result = Json::parse(output, nullptr, false);
+    ASSERT_TRUE(result.is_object()) << output;
+    ASSERT_TRUE(result.contains("rows")) << output;
+    EXPECT_EQ(result["rows"].size(), 19u) << output;
+    // The installation directory came from the fixture's registry, through drive Z:.
+    EXPECT_TRUE(std::filesystem::exists(log));
+}
+
+}  // namespace
+}  // namespace lumidex::labtest

@@ -1,0 +1,102 @@
+// What the simulator plays, read from the JSON file the lab script writes. Unknown keys are
+// ignored (the same file carries the lab's own notes for the tests); a missing or mistyped
+// known key is an error with its path.
+//
+// {"log": PATH, "ready": PATH, "otherAddress": A, "lateMs": N,
+//  "channelList": {"address": A, "port": P, "mode": M},   M: content-length | chunked |
+//                                                          until-close | 404 | garbage |
+//                                                          never-answer | malformed
+//  "download": {"address": A, "port": P, "mode": "ok" | "404"},
+//  "report": {"address": A, "port": P, "dir": PATH, "mode": "ok" | "302" | "404" | "never-close"},
+//  "tcp": [{"address": A, "port": P, "mode": "accept" | "refuse" | "drop"}, ...],
+//  "channelServers": [{"address": A, "port": RECORD_PORT, "listenPort": P, "mode": U}, ...],
+//  "trackers": [same], }                U: ok | silent | malformed | wrong-type |
+//                                          other-address | late
+// Port 0 on a listener means any free port (tests); "listenPort" defaults to the record port,
+// or 7201 for a channel server whose record port is 0 and 8000 for a tracker.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumidex::lab {
+
+enum class ChannelListMode {
+    ContentLength,
+    Chunked,
+    UntilClose,
+    NotFound,
+    Garbage,
+    NeverAnswer,
+    Malformed
+};
+enum class DownloadMode { Ok, NotFound };
+enum class ReportMode { Ok, Found, NotFound, NeverClose };
+// Refuse and drop open no listener: refusal is the kernel's reset on a closed port, and a
+// silent drop is the lab's route into a black hole.
+enum class TcpMode { Accept, Refuse, Drop };
+enum class UdpMode { Ok, Silent, Malformed, WrongType, OtherAddress, Late };
+
+struct ChannelListService {
+    std::string address;
+    std::uint16_t port = 80;
+    ChannelListMode mode = ChannelListMode::ContentLength;
+};
+
+struct DownloadService {
+    std::string address;
+    std::uint16_t port = 80;
+    DownloadMode mode = DownloadMode::Ok;
+};
+
+struct ReportService {
+    std::string address;
+    std::uint16_t port = 8080;
+    std::string dir;
+    ReportMode mode = ReportMode::Ok;
+};
+
+struct TcpService {
+    std::string address;
+    std::uint16_t port = 80;
+    TcpMode mode = TcpMode::Accept;
+};
+
+struct UdpServer {
+    std::string address;
+    std::uint16_t recordPort = 0;  // what the channel list publishes
+    std::uint16_t listenPort = 0;  // where the responder listens
+    UdpMode mode = UdpMode::Ok;
+};
+
+struct LabConfig {
+    std::string logPath;
+    std::string readyPath;     // written once every socket is bound
+    std::string otherAddress;  // source of "other-address" replies
+    int lateMs = 2500;
+    std::optional<ChannelListService> channelList;
+    std::optional<DownloadService> download;
+    std::optional<ReportService> report;
+    std::vector<TcpService> tcp;
+    std::vector<UdpServer> channelServers;
+    std::vector<UdpServer> trackers;
+};
+
+bool ParseLabConfig(std::string_view json, LabConfig& out, std::string& error);
+
+struct EndpointLine {
+    std::string role;
+    std::string host;
+    std::uint16_t port = 0;
+    std::string protocol;
+};
+
+// Reads the program's own endpoint list ({"endpoints":[{"role","host","port","protocol"}]}).
+bool ParseEndpointList(std::string_view json, std::vector<EndpointLine>& out, std::string& error);
+
+const char* ModeName(UdpMode mode);
+
+}  // namespace lumidex::lab
