@@ -13,7 +13,7 @@
 namespace lumidex {
 
 class LocalFile {
-  public:
+public:
     // Based on the directory of the running program.
     LocalFile();
     explicit LocalFile(std::string baseDirectory);
@@ -53,7 +53,7 @@ class LocalFile {
     // The directory of the running program ("." when the system will not say).
     static std::string ProgramDirectory();
 
-  private:
+private:
     std::string m_baseDirectory;
     std::string m_currentPath;
     platform::UniqueFd m_fd;

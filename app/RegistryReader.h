@@ -12,7 +12,7 @@
 namespace lumidex {
 
 class RegistryReader {
-  public:
+public:
     using ValueMap = std::map<std::string, RegistryValue>;  // byte-wise order of names
 
     static constexpr std::string_view kDefaultBasePath = "Software\\AppConfig";
@@ -34,10 +34,10 @@ class RegistryReader {
     // Filled by enumerating a key's values; empty until then.
     const ValueMap& Values() const { return m_values; }
 
-  protected:
+protected:
     ValueMap m_values;
 
-  private:
+private:
     platform::RootKey m_root;
     std::string m_basePath;
 };

@@ -35,8 +35,7 @@ void OnInterrupt(int) {
 
 class StderrSink final : public MessageSink {
 public:
-    void ShowMessage(const std::string& text, const std::string& caption,
-                     MessageIcon) override {
+    void ShowMessage(const std::string& text, const std::string& caption, MessageIcon) override {
         std::cerr << caption << ": " << text << "\n";
     }
 };
@@ -44,7 +43,8 @@ public:
 // Draws the status line and a progress bar in place, and prints each verdict as it lands.
 class LiveView {
 public:
-    LiveView(const QueuedDiagWindow& window, bool terminal) : m_window(window), m_terminal(terminal) {}
+    LiveView(const QueuedDiagWindow& window, bool terminal)
+        : m_window(window), m_terminal(terminal) {}
 
     void OnChange(const WindowChange& change) {
         if (change.kind == WindowChange::Kind::ItemStatus &&
@@ -68,7 +68,8 @@ public:
             return;
         }
         const int maximum = m_window.ProgressMaximum();
-        const int filled = maximum > 0 ? m_window.ProgressPosition() * kProgressBarWidth / maximum : 0;
+        const int filled =
+            maximum > 0 ? m_window.ProgressPosition() * kProgressBarWidth / maximum : 0;
         std::cout << "\r\033[K[" << std::string(static_cast<size_t>(filled), '#')
                   << std::string(static_cast<size_t>(kProgressBarWidth - filled), '.') << "] "
                   << m_window.StatusLine() << std::flush;
@@ -159,4 +160,6 @@ int Main(int argc, char** argv) {
 }  // namespace
 }  // namespace lumidex
 
-int main(int argc, char** argv) { return lumidex::Main(argc, argv); }
+int main(int argc, char** argv) {
+    return lumidex::Main(argc, argv);
+}

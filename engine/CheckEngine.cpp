@@ -22,7 +22,9 @@ void CheckEngine::Start(DiagWindow* window) {
     WorkerThread::Start(kCheckThreadName);
 }
 
-bool CheckEngine::Stop(int timeoutMs) { return WorkerThread::Stop(nullptr, timeoutMs); }
+bool CheckEngine::Stop(int timeoutMs) {
+    return WorkerThread::Stop(nullptr, timeoutMs);
+}
 
 DiagWindow* CheckEngine::Window() {
     std::lock_guard lock(m_engineLock);
@@ -73,9 +75,13 @@ void CheckEngine::RunBasicChecks() {
     TheFindingsText().Reset(kFindingsStart);
 }
 
-void CheckEngine::RunServiceChecks() { m_counters.serviceProgress = 0; }
+void CheckEngine::RunServiceChecks() {
+    m_counters.serviceProgress = 0;
+}
 
-int CheckEngine::FindItemRow(int id) { return Window()->FindItemRow(id); }
+int CheckEngine::FindItemRow(int id) {
+    return Window()->FindItemRow(id);
+}
 
 int CheckEngine::FindItemRowByName(const std::string& prefix) {
     return Window()->FindItemRowByName(prefix);
@@ -100,13 +106,21 @@ void CheckEngine::SetStatusText(std::string_view text) {
     Window()->PostStatusText(std::string(text));
 }
 
-void CheckEngine::SetProgressRange(int maximum) { Window()->SetProgressRange(maximum); }
+void CheckEngine::SetProgressRange(int maximum) {
+    Window()->SetProgressRange(maximum);
+}
 
-void CheckEngine::SetProgressPos(int position) { Window()->SetProgressPos(position); }
+void CheckEngine::SetProgressPos(int position) {
+    Window()->SetProgressPos(position);
+}
 
-void CheckEngine::EnsureItemVisible(int row) { Window()->EnsureItemVisible(row); }
+void CheckEngine::EnsureItemVisible(int row) {
+    Window()->EnsureItemVisible(row);
+}
 
-bool CheckEngine::StopRequested() { return Window()->StopEvent().Wait(kStopPollMs); }
+bool CheckEngine::StopRequested() {
+    return Window()->StopEvent().Wait(kStopPollMs);
+}
 
 bool CheckEngine::StopIfRequested() {
     if (!StopRequested()) {

@@ -10,9 +10,13 @@ constexpr int kProgressLimit = 0xFFFF;
 
 }  // namespace
 
-QueuedDiagWindow::QueuedDiagWindow() { m_model.Rebuild(false); }
+QueuedDiagWindow::QueuedDiagWindow() {
+    m_model.Rebuild(false);
+}
 
-void QueuedDiagWindow::RebuildRows(bool withXpSp2Row) { m_model.Rebuild(withXpSp2Row); }
+void QueuedDiagWindow::RebuildRows(bool withXpSp2Row) {
+    m_model.Rebuild(withXpSp2Row);
+}
 
 void QueuedDiagWindow::PressStop() {
     m_statusLine = kStoppingText;

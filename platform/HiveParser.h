@@ -30,7 +30,7 @@ enum class HiveParseStatus {
 // encoding or a file over kMaxHiveFileBytes fail the whole read, and a failed parser stays
 // failed.
 class HiveParser {
-  public:
+public:
     HiveParser();
     ~HiveParser();
     HiveParser(const HiveParser&) = delete;
@@ -47,7 +47,7 @@ class HiveParser {
     // The tree read so far; the parser is spent afterwards.
     std::shared_ptr<RegistryHive> TakeHive();
 
-  private:
+private:
     enum class State {
         Signature,     // waiting for the first line, which names the format
         Preamble,      // before the first key: comments, Wine's ";; All keys relative to"

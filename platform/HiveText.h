@@ -31,7 +31,7 @@ std::optional<std::vector<uint8_t>> ParseHexBytes(std::string_view text);
 // UTF-8 text built from raw UTF-8 bytes and UTF-16 code units mixed; a surrogate pair becomes
 // one character, an unpaired surrogate U+FFFD. A high surrogate may wait across TakeReady.
 class Utf8Builder {
-  public:
+public:
     void Raw(char c);
     void Unit(uint32_t unit);
     // Everything so far, an unpaired high surrogate included.
@@ -39,7 +39,7 @@ class Utf8Builder {
     // What is complete so far; a high surrogate at the end stays for the next unit.
     std::string TakeReady();
 
-  private:
+private:
     void FlushSurrogate();
     std::string m_out;
     uint32_t m_high = 0;

@@ -13,7 +13,9 @@ struct MessageQueue::Item {
 
 MessageQueue::MessageQueue() : m_owner(std::this_thread::get_id()) {}
 
-MessageQueue::~MessageQueue() { Close(); }
+MessageQueue::~MessageQueue() {
+    Close();
+}
 
 void MessageQueue::Post(Task task) {
     {

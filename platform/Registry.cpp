@@ -64,7 +64,7 @@ bool IsSettled(const FileStamp& stamp) {
 // Parsed hives by file path. A hive that failed to parse is remembered as null until its file
 // changes, so a broken file is not re-read on every lookup.
 class HiveCache {
-  public:
+public:
     std::shared_ptr<const RegistryHive> Get(const std::string& path) {
         std::lock_guard lock(m_mutex);
         UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -85,7 +85,7 @@ class HiveCache {
         return entry.hive;
     }
 
-  private:
+private:
     static std::shared_ptr<const RegistryHive> Load(int fd, off_t size) {
         if (size < 0 || static_cast<uint64_t>(size) > kMaxHiveFileBytes) {
             return nullptr;

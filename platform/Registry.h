@@ -43,7 +43,7 @@ struct RegQueryResult {
 // one, so under HKEY_LOCAL_MACHINE\Software the 32-bit view comes first and the native view
 // fills in what it lacks. The Classes tree is shared between the views, as on Windows.
 class RegistryKey {
-  public:
+public:
     // Empty when there is no prefix, no hive file, an unreadable hive, or no such key.
     // path: backslash-separated, empty components ignored ("" opens the root itself).
     static std::optional<RegistryKey> Open(RootKey root, std::string_view path);
@@ -58,7 +58,7 @@ class RegistryKey {
         return index < m_values.size() ? m_values[index] : nullptr;
     }
 
-  private:
+private:
     RegistryKey() = default;
     void AddLayer(std::shared_ptr<const RegistryHive> hive, const HiveKey& key);
 

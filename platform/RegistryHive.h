@@ -52,7 +52,7 @@ class HiveParser;
 // One key of a tree. Read-only once built; only the parser changes it. Look-ups by name are
 // hashed, so a key with very many values costs no more per value than a small one.
 class HiveKey {
-  public:
+public:
     explicit HiveKey(std::string name = {}) : m_name(std::move(name)) {}
 
     const std::string& Name() const { return m_name; }
@@ -66,7 +66,7 @@ class HiveKey {
     // Children in case-folded name order.
     std::vector<const HiveKey*> Children() const;
 
-  private:
+private:
     friend class HiveParser;
     HiveKey& AddChild(std::string_view name);  // the existing child when there is one
     void SetValue(HiveValue value);            // replaces a value of the same name in its place
@@ -92,13 +92,13 @@ enum class HiveFormat {
 // The result of reading one file. For export files the root's children are the root key
 // names in long form ("HKEY_LOCAL_MACHINE", ...).
 class RegistryHive {
-  public:
+public:
     HiveFormat Format() const { return m_format; }
     const std::string& RelativeTo() const { return m_relativeTo; }  // Wine: "\Machine", ...
     const std::string& Arch() const { return m_arch; }              // Wine: "win32", "win64"
     const HiveKey& Root() const { return m_root; }
 
-  private:
+private:
     friend class HiveParser;
     HiveFormat m_format = HiveFormat::Unknown;
     std::string m_relativeTo;

@@ -25,7 +25,7 @@ constexpr std::string_view kUtf8Replacement = "\xEF\xBF\xBD";  // U+FFFD
 // threads, so every conversion opens its own; glibc caches the loaded tables, which keeps
 // opening cheap, and nothing outlives the call (no thread_local to outlive).
 class IconvHandle {
-  public:
+public:
     IconvHandle(const char* to, const char* from) : m_cd(::iconv_open(to, from)) {}
     ~IconvHandle() {
         if (IsOpen()) {
@@ -40,7 +40,7 @@ class IconvHandle {
     bool IsOpen() const { return m_cd != kClosed; }
     iconv_t get() const { return m_cd; }
 
-  private:
+private:
     static inline const iconv_t kClosed = reinterpret_cast<iconv_t>(-1);
     iconv_t m_cd;
 };

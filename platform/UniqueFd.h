@@ -8,7 +8,7 @@
 namespace lumidex::platform {
 
 class UniqueFd {
-  public:
+public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : m_fd(fd) {}
     ~UniqueFd() { reset(); }
@@ -38,7 +38,7 @@ class UniqueFd {
         }
     }
 
-  private:
+private:
     int m_fd = -1;
 };
 

@@ -12,7 +12,7 @@
 namespace lumidex {
 
 class DiagLog {
-  public:
+public:
     // Source of the current local time; replaceable so that tests can fix the date.
     using Clock = std::function<std::tm()>;
 
@@ -38,7 +38,7 @@ class DiagLog {
     // entry tries again. Safe to call from any thread; entries are never interleaved.
     void Write(std::string_view text, int level);
 
-  private:
+private:
     std::tm Now() const;
 
     std::atomic<int> m_level{0};

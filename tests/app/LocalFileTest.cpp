@@ -25,7 +25,7 @@ void WriteAll(const fs::path& path, const std::string& text) {
 }
 
 class LocalFileTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         m_base = fs::canonical(m_dir.path()).string();
         ::setenv("WINEPREFIX", (m_dir.path() / "prefix").c_str(), 1);

@@ -21,7 +21,8 @@ using testing::TempDir;
 
 class RecordingSink final : public MessageSink {
 public:
-    void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) override {
+    void ShowMessage(const std::string& text, const std::string& caption,
+                     MessageIcon icon) override {
         messages.push_back(caption + "|" + text + "|" + (icon == MessageIcon::Error ? "E" : "I"));
     }
     std::vector<std::string> messages;
@@ -39,9 +40,9 @@ protected:
         std::string logPath;
         bool ran = false;
         EXPECT_EQ(app.InitInstance([&](CLumidexApp& started) {
-                      ran = true;
-                      logPath = started.LogPath();
-                  }),
+            ran = true;
+            logPath = started.LogPath();
+        }),
                   0);
         EXPECT_TRUE(ran);
         return logPath;

@@ -26,7 +26,7 @@ std::string HexList(std::size_t bytes, uint8_t fill) {
 }
 
 class RegistryReaderTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         std::ofstream out(m_prefix.path() / "system.reg", std::ios::binary);
         out << "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win32\n\n"

@@ -28,9 +28,9 @@ const char kEmptySummary[] =
 class ConsoleTest : public ::testing::Test {
 protected:
     testing::ProcessResult Run(const std::vector<std::string>& args) {
-        return RunProcess(LUMIDEX_CONSOLE_PATH, args,
-                          {{"WINEPREFIX", prefix.path().string()},
-                           {"XDG_RUNTIME_DIR", runtime.path().string()}});
+        return RunProcess(
+            LUMIDEX_CONSOLE_PATH, args,
+            {{"WINEPREFIX", prefix.path().string()}, {"XDG_RUNTIME_DIR", runtime.path().string()}});
     }
 
     FixturePrefix prefix;

@@ -75,7 +75,6 @@ protected:
     Recorded recorded;
 };
 
-
 const char kSummary17[] =
     "\r\n\r\n----------------------------\r\n[检测结束]\r\n\r\n共有17顶\r\n已经检测0项\r\n"
     "警告0项\r\n错误0项";
@@ -98,11 +97,16 @@ TEST_F(CheckEngineTest, RunsPhasesInOrderAndAppendsTheSummaryToTheNotes) {
     RunToEnd();
 
     const std::vector<std::string> expected = {
-        "exit:off",           "current:0",
-        "status:当前进度：本地IP...",  "item-text:0=192.0.2.10",
-        "item-status:0=2",    "pos:1",
-        "status:当前进度：基本网络检测结束", "status:当前进度：域名映射...",
-        "status:当前进度：KLV服务检测结束", "exit:on",
+        "exit:off",
+        "current:0",
+        "status:当前进度：本地IP...",
+        "item-text:0=192.0.2.10",
+        "item-status:0=2",
+        "pos:1",
+        "status:当前进度：基本网络检测结束",
+        "status:当前进度：域名映射...",
+        "status:当前进度：KLV服务检测结束",
+        "exit:on",
         "notes",
     };
     EXPECT_EQ(recorded.Describe(), expected);

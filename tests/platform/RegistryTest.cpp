@@ -48,7 +48,7 @@ const std::string kUserReg =
     "\"ProxyServer\"=\"127.0.0.1:3128\"\n";
 
 class RegistryTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         WriteFile(m_prefix.path() / "system.reg", kSystemReg);
         WriteFile(m_prefix.path() / "user.reg", kUserReg);

@@ -13,7 +13,7 @@ namespace fs = std::filesystem;
 using lumidex::testing::TempDir;
 
 class WinePathsTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         m_root = fs::canonical(m_dir.path());
         m_prefix = m_root / "prefix";

@@ -18,7 +18,7 @@ const std::string kUtf8LocalIp = "\xE6\x9C\xAC\xE5\x9C\xB0IP: ";  // 本地IP:
 const std::string kGbkLocalIp = "\xB1\xBE\xB5\xD8IP: ";
 
 class DiagLogTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         m_log.SetClock([this] { return m_now; });
         m_log.SetLevel(1);

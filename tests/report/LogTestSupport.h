@@ -14,7 +14,7 @@ namespace lumidex::test {
 
 // A fresh directory under $TMPDIR (or /tmp), removed with everything in it.
 class ScratchDir {
-  public:
+public:
     ScratchDir() {
         const char* tmp = std::getenv("TMPDIR");
         std::string pattern =
@@ -34,7 +34,7 @@ class ScratchDir {
     const std::filesystem::path& path() const { return m_path; }
     std::string operator/(const std::string& name) const { return (m_path / name).string(); }
 
-  private:
+private:
     std::filesystem::path m_path;
 };
 

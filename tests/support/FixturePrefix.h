@@ -2,11 +2,11 @@
 // registry stand-in reads, so no test depends on this machine's own ~/.wine.
 #pragma once
 
+#include <unistd.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 
 namespace lumidex::testing {
 
