@@ -8,35 +8,11 @@
 #include <stdexcept>
 #include <string>
 
-#include <stdlib.h>
+#include "support/TempDir.h"
 
 namespace lumidex::test {
 
-// A fresh directory under $TMPDIR (or /tmp), removed with everything in it.
-class ScratchDir {
-public:
-    ScratchDir() {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern =
-            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/lumidex-log-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        m_path = pattern;
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-
-    const std::filesystem::path& path() const { return m_path; }
-    std::string operator/(const std::string& name) const { return (m_path / name).string(); }
-
-private:
-    std::filesystem::path m_path;
-};
+using ScratchDir = lumidex::testing::TempDir;
 
 inline std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -2,11 +2,12 @@
 // registry stand-in reads, so no test depends on this machine's own ~/.wine.
 #pragma once
 
-#include <unistd.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "support/TempDir.h"
 
 namespace lumidex::testing {
 
@@ -21,25 +22,6 @@ inline std::string HiveQuoted(const std::string& text) {
     }
     return out;
 }
-
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "lumidex-test-XXXXXX").string();
-        m_path = ::mkdtemp(pattern.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
 
 class FixturePrefix {
 public:
