@@ -40,7 +40,7 @@ std::string ReadText(const std::filesystem::path& path) {
 }
 
 class Lab {
-  public:
+public:
     static const Lab& Get() {
         static const Lab lab;
         return lab;
@@ -61,7 +61,7 @@ class Lab {
         return hosts;
     }
 
-  private:
+private:
     Lab() {
         const char* dir = std::getenv("LAB_DIR");
         if (dir == nullptr) {
@@ -76,7 +76,7 @@ class Lab {
 };
 
 class LabTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         ASSERT_FALSE(Lab::Get().Dir().empty())
             << "run inside the lab: scripts/lab --run SCENARIO -- lab_checks";
@@ -208,6 +208,25 @@ TEST_F(LabTest, ClientConfigurationMatchesTheScenario) {
     for (const Json& server : lab().Notes()["dns"]) {
         EXPECT_EQ(resolv.find("nameserver " + server.get<std::string>()) != std::string::npos,
                   hasServers);
+    }
+}
+
+TEST_F(LabTest, ClientHasNoWayOutOfTheLab) {
+    // Only loopback and the lab's own link, and every route over that link: nothing the client
+    // sends can reach this machine's network.
+    std::istringstream devices(ReadText("/proc/net/dev"));
+    std::string line;
+    std::getline(devices, line);
+    std::getline(devices, line);
+    while (std::getline(devices, line)) {
+        const auto start = line.find_first_not_of(' ');
+        const std::string name = line.substr(start, line.find(':') - start);
+        EXPECT_TRUE(name == "lo" || name == "lab0") << name;
+    }
+    std::istringstream routes(ReadText("/proc/net/route"));
+    std::getline(routes, line);
+    while (std::getline(routes, line)) {
+        EXPECT_EQ(line.rfind("lab0\t", 0), 0u) << line;
     }
 }
 
@@ -498,7 +517,10 @@ TEST_F(LabTest, WinePrefixCarriesTheInstallationAndInternetSettings) {
 
 // --- the program in the lab ---------------------------------------------------------------
 
-TEST_F(LabTest, ConsoleRunPrintsEveryRowAndWritesItsLogInTheLab) {
+// The program itself in the lab: only where its results are known (lumidex_lab_suites).
+using LabConsole = LabTest;
+
+TEST_F(LabConsole, RunPrintsEveryRowAndWritesItsLogInTheLab) {
     const char* console = std::getenv("LUMIDEX_CONSOLE");
     ASSERT_NE(console, nullptr);
     const std::filesystem::path log =

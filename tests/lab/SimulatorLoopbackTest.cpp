@@ -45,7 +45,7 @@ bool WaitFor(const std::function<bool()>& condition) {
 }
 
 class SimulatorOnLoopback : public ::testing::Test {
-  protected:
+protected:
     // One simulator per mode set; every service on 127.0.0.1 with a free port.
     void Start(ChannelListMode channelMode, ReportMode reportMode) {
         m_dir = std::filesystem::temp_directory_path() /
