@@ -12,7 +12,9 @@ CheckEngine::~CheckEngine() {
 }
 
 void CheckEngine::Start(DiagWindow* window) {
-    if (window == nullptr) {
+    // A live run holds the engine lock for its whole length: asking for it here would block
+    // the window thread until the run ends, only to find that no second run may start.
+    if (window == nullptr || IsRunning()) {
         return;
     }
     {

@@ -65,6 +65,9 @@ protected:
     void SetUp() override {
         window.SetObserver([this](const WindowChange& c) { recorded.changes.push_back(c); });
     }
+    // A worker still waiting for the window must not keep the engine's destructor waiting.
+    void TearDown() override { window.Close(); }
+
     void RunToEnd() {
         engine.Start(&window);
         ASSERT_TRUE(PumpUntilIdle(window, engine));
@@ -176,10 +179,17 @@ TEST_F(CheckEngineTest, StopWhileTheServicePhaseRunsStillWritesTheSummary) {
 }
 
 TEST_F(CheckEngineTest, StartWhileARunIsAliveCreatesNoSecondThread) {
+    platform::Event entered(true);
     platform::Event release(true);
-    engine.basic = [&](ScriptedEngine&) { release.Wait(platform::kWaitForever); };
+    engine.basic = [&](ScriptedEngine&) {
+        entered.Set();
+        release.Wait(platform::kWaitForever);
+    };
     engine.Start(&window);
-    engine.Start(&window);
+    while (!entered.Wait(0)) {
+        window.ProcessPending(10);
+    }
+    engine.Start(&window);  // must neither block on the running phase nor start a thread
     EXPECT_TRUE(engine.IsRunning());
     release.Set();
     ASSERT_TRUE(PumpUntilIdle(window, engine));
