@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "support/Files.h"
 #include "support/FixturePrefix.h"
 
 namespace lumidex {
@@ -15,14 +16,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
+using lumidex::testing::ReadAll;
+using lumidex::testing::WriteFile;
 
 class LocalFileTest : public ::testing::Test {
 protected:
@@ -65,7 +60,7 @@ TEST_F(LocalFileTest, BareNamesLiveInTheBaseDirectoryAndBackslashNamesAreFullPat
 
 TEST_F(LocalFileTest, TruncateCutsAtTheGivenOffsetOrTheCurrentPosition) {
     const fs::path path = fs::path(m_base) / "log.txt";
-    WriteAll(path, "0123456789");
+    WriteFile(path, "0123456789");
     LocalFile file(m_base);
     EXPECT_FALSE(file.Truncate(0));  // nothing open
 
@@ -84,7 +79,7 @@ TEST_F(LocalFileTest, TruncateCutsAtTheGivenOffsetOrTheCurrentPosition) {
     EXPECT_FALSE(file.Truncate(0));
 
     // A file opened for reading cannot be cut, and says so.
-    WriteAll(path, "keep");
+    WriteFile(path, "keep");
     ASSERT_TRUE(file.Open("log.txt", false));
     EXPECT_FALSE(file.Truncate(0));
     EXPECT_EQ(ReadAll(path), "keep");
@@ -107,13 +102,13 @@ TEST_F(LocalFileTest, OneWriterAtATimeWhileReadersMayOpen) {
 
 TEST_F(LocalFileTest, ExistsIsForFilesAndIsDirectoryForDirectories) {
     const LocalFile file(m_base);
-    WriteAll(fs::path(m_base) / "f.txt", "x");
+    WriteFile(fs::path(m_base) / "f.txt", "x");
     fs::create_directory(fs::path(m_base) / "d");
 
     EXPECT_TRUE(file.Exists("f.txt"));
     EXPECT_FALSE(file.Exists("d"));
     EXPECT_FALSE(file.Exists("missing.txt"));
-    WriteAll(m_dir.path() / "prefix/drive_c/Kelvora/x.txt", "x");
+    WriteFile(m_dir.path() / "prefix/drive_c/Kelvora/x.txt", "x");
     EXPECT_TRUE(file.Exists("C:\\Kelvora\\x.txt"));
     EXPECT_FALSE(file.Exists("C:\\Kelvora\\log"));
 

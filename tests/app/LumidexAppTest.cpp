@@ -11,6 +11,7 @@
 
 #include "platform/InstanceGuard.h"
 #include "report/DiagLog.h"
+#include "support/Files.h"
 #include "support/FixturePrefix.h"
 
 namespace lumidex {
@@ -74,7 +75,7 @@ TEST_F(LumidexAppTest, LeftoverLogIsEmptiedAndTheFirstEntryBringsTheHeader) {
     const auto install = prefix.path() / "drive_c" / "Kelvora";
     std::filesystem::create_directories(install / "log");
     const auto logFile = install / "log" / "Lumidex_log.txt";
-    std::ofstream(logFile) << "stale";
+    testing::WriteFile(logFile, "stale");
     prefix.WriteInstallLocation("C:\\Kelvora\\");
 
     CLumidexApp app(sink);
@@ -83,8 +84,7 @@ TEST_F(LumidexAppTest, LeftoverLogIsEmptiedAndTheFirstEntryBringsTheHeader) {
         EXPECT_EQ(std::filesystem::file_size(logFile), 0u);
         TheDiagLog().Write("first", 1);
     });
-    std::ifstream in(logFile, std::ios::binary);
-    const std::string content((std::istreambuf_iterator<char>(in)), {});
+    const std::string content = testing::ReadAll(logFile);
     EXPECT_EQ(content.rfind("#Software: Vantorix network log\r\n", 0), 0u);
     EXPECT_EQ(content.find("stale"), std::string::npos);
 }

@@ -11,6 +11,7 @@
 #include "app/LumidexApp.h"
 #include "engine/CheckItem.h"
 #include "platform/InstanceGuard.h"
+#include "support/Files.h"
 #include "support/FixturePrefix.h"
 #include "support/RunProcess.h"
 
@@ -122,10 +123,7 @@ TEST_F(ConsoleTest, SecondCopyIsRefusedWhileTheFirstRuns) {
 TEST_F(ConsoleTest, InstalledProductGetsAFreshLogAtStart) {
     const auto install = prefix.path() / "drive_c" / "Program Files" / "Kelvora";
     std::filesystem::create_directories(install / "log");
-    {
-        std::ofstream old(install / "log" / "Lumidex_log.txt");
-        old << "an earlier run";
-    }
+    testing::WriteFile(install / "log" / "Lumidex_log.txt", "an earlier run");
     prefix.WriteInstallLocation("C:\\Program Files\\Kelvora");
 
     const auto run = Run({"--json"});
@@ -133,8 +131,7 @@ TEST_F(ConsoleTest, InstalledProductGetsAFreshLogAtStart) {
     const auto result = nlohmann::json::parse(run.out);
     const std::filesystem::path logPath = result.at("log_path").get<std::string>();
     EXPECT_TRUE(std::filesystem::equivalent(logPath, install / "log" / "Lumidex_log.txt"));
-    std::ifstream log(logPath, std::ios::binary);
-    const std::string content((std::istreambuf_iterator<char>(log)), {});
+    const std::string content = testing::ReadAll(logPath);
     EXPECT_EQ(content.find("an earlier run"), std::string::npos) << "the leftover log is emptied";
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/Files.h"
 #include "support/FixturePrefix.h"
 
 namespace lumidex::platform {
@@ -17,10 +18,7 @@ namespace {
 
 using lumidex::testing::TempDir;
 
-void WriteFile(const std::filesystem::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
+using lumidex::testing::WriteFile;
 
 const std::string kSystemReg =
     "WINE REGISTRY Version 2\n"

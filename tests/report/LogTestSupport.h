@@ -8,22 +8,15 @@
 #include <stdexcept>
 #include <string>
 
+#include "support/Files.h"
 #include "support/TempDir.h"
 
 namespace lumidex::test {
 
 using ScratchDir = lumidex::testing::TempDir;
 
-inline std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+using lumidex::testing::ReadAll;
+using lumidex::testing::WriteFile;
 
 inline std::tm LocalTime(int year, int month, int day, int hour, int minute, int second) {
     std::tm time{};
