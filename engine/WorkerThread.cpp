@@ -65,14 +65,9 @@ bool WorkerThread::Start(std::string_view name) {
 
 void WorkerThread::ThreadEntry(std::shared_ptr<Handle> handle) {
     const int exitCode = Run();
-    {
-        // Drop the wrapper's handle unless Stop already did (or a new start replaced it).
-        // After this the object may be destroyed at any time: touch only the handle.
-        std::lock_guard lock(m_handleMutex);
-        if (m_handle == handle) {
-            m_handle.reset();
-        }
-    }
+    // From here on the wrapper may already be gone (Stop gave up on this thread and its owner
+    // was destroyed), so only the handle, which this thread co-owns, is touched. The wrapper
+    // sees the end through the handle and lets go of its reference on its next call.
     {
         std::lock_guard lock(handle->mutex);
         handle->finished = true;

@@ -49,8 +49,8 @@ private:
     // ask IsRunning under it. The thread itself never takes it.
     std::recursive_mutex m_lock;
     std::string m_name;
-    // Guards only the handle pointer, held for no more than a copy or a swap, so the thread
-    // can drop its handle on the way out while Stop waits under m_lock.
+    // Guards only the handle pointer, held for no more than a copy or a swap, so ThreadId can
+    // be asked from any thread while Stop waits under m_lock. The thread never touches it.
     std::mutex m_handleMutex;
     std::shared_ptr<Handle> m_handle;
 };

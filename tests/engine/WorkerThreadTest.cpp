@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
+#include <thread>
 #include <vector>
 
 #include "platform/Event.h"
@@ -37,8 +39,8 @@ TEST(WorkerThreadTest, StartIsRefusedWhileAlive) {
     EXPECT_FALSE(worker.Start("second"));
     EXPECT_TRUE(worker.IsRunning());
     EXPECT_EQ(worker.Name(), "second") << "each start that passes a name stores it";
-    worker.release.Set();
-    EXPECT_TRUE(worker.Stop(nullptr, 5000));
+    // The thread waits on release, so it is alive when Stop begins; Stop sets the event.
+    EXPECT_TRUE(worker.Stop(&worker.release, 5000));
     EXPECT_FALSE(worker.IsRunning());
     EXPECT_EQ(worker.runs, 1);
     EXPECT_TRUE(worker.Start()) << "a new thread once the old one ended";
@@ -59,6 +61,9 @@ TEST(WorkerThreadTest, StopGivesUpAfterItsBudgetAndLeavesTheThreadRunning) {
     EXPECT_FALSE(worker.IsRunning()) << "the wrapper holds no thread afterwards";
     EXPECT_FALSE(worker.Stop(nullptr, 100)) << "nothing left to stop";
     worker.release.Set();
+    while (!worker.finished) {  // the members the abandoned Run uses must outlive it
+        std::this_thread::yield();
+    }
 }
 
 TEST(WorkerThreadTest, ZeroAndNegativeTimeoutsMeanNoPracticalLimit) {
@@ -88,8 +93,45 @@ TEST(WorkerThreadTest, StopWithoutARunningThreadIsFalse) {
     EXPECT_FALSE(worker.Stop(nullptr, 100)) << "the thread had ended before the stop";
 }
 
-// The thread drops its handle on the way out while Stop may be dropping it too: hammer the
-// race, and let ThreadSanitizer watch it.
+// Shares its events with the test, so its Run touches nothing of the wrapper once started.
+struct Gates {
+    platform::Event entered{true};
+    platform::Event release{true};
+    platform::Event done{true};
+};
+
+class DetachedWorker : public WorkerThread {
+public:
+    explicit DetachedWorker(std::shared_ptr<Gates> gates) : m_gates(std::move(gates)) {}
+
+protected:
+    int Run() override {
+        const auto gates = m_gates;  // own copy: the worker may be destroyed while it waits
+        gates->entered.Set();
+        gates->release.Wait(platform::kWaitForever);
+        gates->done.Set();
+        return 0;
+    }
+
+private:
+    std::shared_ptr<Gates> m_gates;
+};
+
+TEST(WorkerThreadTest, AnAbandonedThreadMayOutliveItsWrapper) {
+    const auto gates = std::make_shared<Gates>();
+    {
+        DetachedWorker worker(gates);
+        ASSERT_TRUE(worker.Start());
+        ASSERT_TRUE(gates->entered.Wait(10000));
+        EXPECT_FALSE(worker.Stop(nullptr, 100));
+    }
+    // The thread ends after its wrapper is gone; the sanitizers watch what it touches.
+    gates->release.Set();
+    ASSERT_TRUE(gates->done.Wait(10000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
+
+// Threads that end at once while Start and Stop race them: hammer it under ThreadSanitizer.
 class QuickWorker : public WorkerThread {
 public:
     ~QuickWorker() override { WorkerThread::Stop(nullptr, 0); }
@@ -102,7 +144,7 @@ protected:
     }
 };
 
-TEST(WorkerThreadTest, HandleIsReleasedOnceWhicheverSideComesFirst) {
+TEST(WorkerThreadTest, QuickThreadsRacingStartAndStop) {
     QuickWorker worker;
     int started = 0;
     for (int i = 0; i < 300; ++i) {
