@@ -1,5 +1,6 @@
 #include "platform/WinePaths.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
@@ -41,6 +42,59 @@ std::string DriveRoot(char drive) {
     return {};
 }
 
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Appends rest ("/Program Files/kelvora/log/x.txt") to root the way Wine resolves it: each
+// component takes the spelling found on disk when only its letter case differs, because
+// Windows programs write paths in whatever case they like. Once a component is missing, the
+// rest is appended as written (a file about to be created, say).
+std::string ResolveUnderRoot(std::string root, std::string_view rest) {
+    bool resolving = true;
+    std::size_t pos = 0;
+    while (pos < rest.size()) {
+        const std::size_t next = std::min(rest.find('/', pos), rest.size());
+        std::string_view name = rest.substr(pos, next - pos);
+        pos = next + 1;
+        if (name.empty()) {
+            continue;
+        }
+        std::string spelling(name);
+        if (resolving && name != "." && name != "..") {
+            std::error_code ec;
+            const std::filesystem::path dir = root.empty() ? "/" : root;
+            if (!std::filesystem::exists(dir / spelling, ec)) {
+                resolving = false;
+                for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end;
+                     it.increment(ec)) {
+                    const std::string found = it->path().filename().string();
+                    if (EqualsIgnoringAsciiCase(found, name)) {
+                        spelling = found;
+                        resolving = true;
+                        break;
+                    }
+                }
+            }
+        }
+        root += '/';
+        root += spelling;
+    }
+    if (!rest.empty() && rest.back() == '/') {
+        root += '/';
+    }
+    return root.empty() ? "/" : root;
+}
+
 }  // namespace
 
 std::string WinePrefix() {
@@ -59,14 +113,11 @@ std::string MapWindowsPath(std::string_view windowsPath) {
     if (root.empty()) {
         return {};
     }
-    std::string rest = Slashes(windowsPath.substr(2));
-    if (rest.empty() || rest.front() != '/') {
-        rest.insert(rest.begin(), '/');
-    }
     if (root.back() == '/') {
         root.pop_back();
     }
-    return root + rest;
+    const std::string rest = Slashes(windowsPath.substr(2));
+    return rest.empty() ? root + '/' : ResolveUnderRoot(std::move(root), rest);
 }
 
 }  // namespace lumidex::platform

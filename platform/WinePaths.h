@@ -14,6 +14,7 @@ std::string WinePrefix();
 // via <prefix>/dosdevices/<drive>: (C: falls back to drive_c, Z: to /). A path without a drive
 // letter is a host path already (absolute or relative) and only has its backslashes turned
 // into slashes. A drive the prefix does not know maps to the empty string (opens then fail).
+// Names match on disk regardless of ASCII letter case, as they do under Wine.
 std::string MapWindowsPath(std::string_view windowsPath);
 
 }  // namespace lumidex::platform

@@ -60,5 +60,21 @@ TEST_F(WinePathsTest, FallsBackWithoutDosDevices) {
     EXPECT_EQ(MapWindowsPath("C:\\a"), "");
 }
 
+TEST_F(WinePathsTest, NamesMatchTheDiskWhateverTheirLetterCase) {
+    const fs::path install = m_prefix / "drive_c" / "Program Files" / "Kelvora";
+    fs::create_directories(install / "log");
+    const std::string driveC = (m_prefix / "drive_c").string();
+
+    EXPECT_EQ(MapWindowsPath(R"(C:\PROGRAM FILES\kelvora\Log\Lumidex_log.txt)"),
+              install.string() + "/log/Lumidex_log.txt")
+        << "existing folders take their on-disk spelling, the new file keeps its own";
+    EXPECT_EQ(MapWindowsPath(R"(C:\program files\Kelvora\)"), install.string() + "/");
+    EXPECT_EQ(MapWindowsPath(R"(C:\Program Files\Missing\LOG)"),
+              driveC + "/Program Files/Missing/LOG")
+        << "below a missing folder nothing is looked up";
+    EXPECT_EQ(MapWindowsPath(R"(C:\\Program Files\\Kelvora)"), install.string())
+        << "doubled separators collapse";
+}
+
 }  // namespace
 }  // namespace lumidex::platform
