@@ -5,25 +5,6 @@
 #include "platform/HiveText.h"
 
 namespace lumidex::platform {
-namespace {
-
-char FoldChar(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-}  // namespace
-
-std::string FoldName(std::string_view name) {
-    std::string folded(name);
-    std::transform(folded.begin(), folded.end(), folded.begin(), FoldChar);
-    return folded;
-}
-
-bool NamesEqual(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return FoldChar(x) == FoldChar(y);
-           });
-}
 
 const HiveValue* HiveKey::FindValue(std::string_view name) const {
     const auto it = m_valueIndex.find(FoldName(name));

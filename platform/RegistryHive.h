@@ -12,6 +12,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/AsciiCase.h"
+
 namespace lumidex::platform {
 
 // ---- Limits on hive text -------------------------------------------------------------------
@@ -42,10 +44,6 @@ struct HiveValue {
     // Everything else: the bytes as stored.
     std::vector<uint8_t> data;
 };
-
-// ASCII case folding, the comparison the registry uses for key and value names.
-std::string FoldName(std::string_view name);
-bool NamesEqual(std::string_view a, std::string_view b);
 
 class HiveParser;
 

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/AsciiCase.h"
+
 namespace lumidex::platform {
 namespace {
 
@@ -42,19 +44,6 @@ std::string DriveRoot(char drive) {
     return {};
 }
 
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Appends rest ("/Program Files/kelvora/log/x.txt") to root the way Wine resolves it: each
 // component takes the spelling found on disk when only its letter case differs, because
 // Windows programs write paths in whatever case they like. Once a component is missing, the
@@ -78,7 +67,7 @@ std::string ResolveUnderRoot(std::string root, std::string_view rest) {
                 for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end;
                      it.increment(ec)) {
                     const std::string found = it->path().filename().string();
-                    if (EqualsIgnoringAsciiCase(found, name)) {
+                    if (NamesEqual(found, name)) {
                         spelling = found;
                         resolving = true;
                         break;

@@ -1,0 +1,26 @@
+#include "platform/AsciiCase.h"
+
+#include <algorithm>
+
+namespace lumidex::platform {
+namespace {
+
+char FoldChar(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+}  // namespace
+
+std::string FoldName(std::string_view name) {
+    std::string folded(name);
+    std::transform(folded.begin(), folded.end(), folded.begin(), FoldChar);
+    return folded;
+}
+
+bool NamesEqual(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return FoldChar(x) == FoldChar(y);
+           });
+}
+
+}  // namespace lumidex::platform
