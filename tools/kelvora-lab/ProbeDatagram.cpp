@@ -1,8 +1,10 @@
 #include "tools/kelvora-lab/ProbeDatagram.h"
 
-#include "tools/kelvora-lab/ByteReader.h"
+#include "platform/ByteReader.h"
 
 namespace lumidex::lab {
+
+using platform::ByteReader;
 
 bool ParseProbeRequest(std::span<const std::uint8_t> datagram, ProbeRequest& out,
                        std::string& reason) {
