@@ -8,6 +8,7 @@
 #include "engine/FindingsText.h"
 #include "platform/InstanceGuard.h"
 #include "platform/SocketLayer.h"
+#include "platform/SystemError.h"
 #include "report/DiagLog.h"
 
 namespace lumidex {
@@ -33,12 +34,18 @@ int CLumidexApp::InitInstance(const MainDialog& mainDialog) {
     TheFindingsText();
     TheDiagLog();
 
-    auto guard = platform::InstanceGuard::Acquire(kInstanceGuardName, m_guardDirectory);
-    if (!guard) {
+    const auto guard = platform::InstanceGuard::Acquire(kInstanceGuardName, m_guardDirectory,
+                                                        m_guardFallbackDirectory);
+    if (guard.outcome == platform::GuardAttempt::Outcome::HeldElsewhere) {
         char text[256];
         std::snprintf(text, sizeof text, kSecondCopyFormat, kInstanceGuardName);
         m_sink.ShowMessage(text, kErrorCaption, MessageIcon::Error);
         return 0;
+    }
+    if (!guard) {
+        // A guard that cannot exist must not lock the user out: start without it.
+        std::fprintf(stderr, "lumidex: no single-instance lock (%s: %s); starting anyway\n",
+                     guard.path.c_str(), platform::ErrnoText(guard.error).c_str());
     }
 
     ReadInstallDirectory();

@@ -27,6 +27,10 @@ public:
 
     // Where the single-instance lock file lives; empty for the per-user default.
     void SetGuardDirectory(std::string directory) { m_guardDirectory = std::move(directory); }
+    // Where the lock file goes when the first directory cannot hold it.
+    void SetGuardFallbackDirectory(std::string directory) {
+        m_guardFallbackDirectory = std::move(directory);
+    }
 
     // Brings the process up, runs mainDialog, and tears down. Returns the process exit code:
     // 0 also when a second copy or a missing socket layer ends the start (after telling the
@@ -45,6 +49,7 @@ private:
 
     MessageSink& m_sink;
     std::string m_guardDirectory;
+    std::string m_guardFallbackDirectory = "/tmp";
     std::string m_installDirectory;
     std::string m_logPath;
 };

@@ -7,8 +7,9 @@
 namespace lumidex {
 
 CheckEngine::~CheckEngine() {
-    // The phases use this object's members; the thread must be gone before they are.
-    WorkerThread::Stop(nullptr, 0);
+    // The phases use this object's members; every thread that may still be in Run must be
+    // gone before they are, including one that an earlier Stop stopped waiting for.
+    WaitForEveryRun();
 }
 
 void CheckEngine::Start(DiagWindow* window) {
@@ -17,10 +18,12 @@ void CheckEngine::Start(DiagWindow* window) {
     if (window == nullptr || IsRunning()) {
         return;
     }
-    {
-        std::lock_guard lock(m_engineLock);
-        m_window = window;
+    // A run that an earlier Stop gave up on may still hold the lock: no second run then.
+    std::unique_lock lock(m_engineLock, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        return;
     }
+    m_window = window;
     WorkerThread::Start(kCheckThreadName);
 }
 
@@ -29,8 +32,7 @@ bool CheckEngine::Stop(int timeoutMs) {
 }
 
 DiagWindow* CheckEngine::Window() {
-    std::lock_guard lock(m_engineLock);
-    return m_window;
+    return m_window.load();
 }
 
 std::string CheckEngine::FormatSummary(int total, int checked, int warnings, int errors) {

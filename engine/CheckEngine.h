@@ -34,6 +34,10 @@ inline constexpr int kSeparatorRows = 2;
 inline constexpr int kCloseStopTimeoutMs = 100000;
 inline constexpr int kStopPollMs = 10;
 
+// Shutdown order for a window that owns an engine: close the window's queue first
+// (QueuedDiagWindow::Close or its toolkit's equivalent), then Stop, then destroy the engine.
+// The destructor waits for any run still executing, even one an earlier Stop gave up on;
+// with the queue closed every sent call of that run returns at once, so the wait ends.
 class CheckEngine : public WorkerThread {
 public:
     CheckEngine() = default;
@@ -50,7 +54,9 @@ public:
     // The summary block appended to the notes at the end of a run.
     static std::string FormatSummary(int total, int checked, int warnings, int errors);
 
-    // What every check reports through. Posted ones return at once.
+    // What every check reports through. Posted ones return at once. Callable from the
+    // window thread during a run too (the patch program's answer does): they never take the
+    // engine lock.
     int FindItemRow(int id);
     int FindItemRowByName(const std::string& prefix);
     void SetCurrentItem(int row);
@@ -78,9 +84,11 @@ private:
     DiagWindow* Window();
 
     std::atomic<int> m_running{0};
-    // Held by the check thread for both phases; guards the window pointer.
+    // Held by the check thread for both phases. The window thread only tries it in Start.
     std::recursive_mutex m_engineLock;
-    DiagWindow* m_window = nullptr;
+    // Set before the thread starts; read without the engine lock, so that the window thread
+    // can report while the check thread holds that lock and waits for the window.
+    std::atomic<DiagWindow*> m_window{nullptr};
     RunCounters m_counters;
 };
 

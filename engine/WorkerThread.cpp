@@ -101,8 +101,28 @@ bool WorkerThread::Stop(platform::Event* event, int timeoutMs) {
         }
     }
     std::lock_guard handleLock(m_handleMutex);
+    if (!ended && m_handle && !m_handle->Finished()) {
+        std::erase_if(m_abandoned, [](const auto& h) { return h->Finished(); });
+        m_abandoned.push_back(m_handle);
+    }
     m_handle.reset();
     return ended;
+}
+
+void WorkerThread::WaitForEveryRun() {
+    std::vector<std::shared_ptr<Handle>> handles;
+    {
+        std::lock_guard lock(m_lock);
+        std::lock_guard handleLock(m_handleMutex);
+        handles = m_abandoned;
+        if (m_handle) {
+            handles.push_back(m_handle);
+        }
+    }
+    for (const auto& handle : handles) {
+        while (!handle->WaitFinished(kStopSliceMs)) {
+        }
+    }
 }
 
 std::string WorkerThread::Name() {

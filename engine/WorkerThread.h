@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "platform/Event.h"
 
@@ -37,6 +38,10 @@ public:
     std::thread::id ThreadId();
 
 protected:
+    // Waits without limit until no thread started by this object still runs Run, including
+    // threads that Stop gave up on. For destructors of subclasses whose Run uses members.
+    void WaitForEveryRun();
+
     // The thread body.
     virtual int Run() { return 0; }
 
@@ -53,6 +58,8 @@ private:
     // be asked from any thread while Stop waits under m_lock. The thread never touches it.
     std::mutex m_handleMutex;
     std::shared_ptr<Handle> m_handle;
+    // Threads Stop stopped waiting for; kept so that WaitForEveryRun can still wait for them.
+    std::vector<std::shared_ptr<Handle>> m_abandoned;
 };
 
 }  // namespace lumidex

@@ -4,33 +4,64 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <utility>
 
 namespace lumidex::platform {
 
-std::string InstanceGuard::LockPath(const std::string& name, const std::string& directory) {
+namespace {
+
+std::string FallbackPath(const std::string& name, const std::string& fallbackDirectory) {
+    return fallbackDirectory + "/" + name + "-" + std::to_string(getuid()) + ".lock";
+}
+
+}  // namespace
+
+std::string InstanceGuard::LockPath(const std::string& name, const std::string& directory,
+                                    const std::string& fallbackDirectory) {
     if (!directory.empty()) {
         return directory + "/" + name + ".lock";
     }
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime) {
         return std::string(runtime) + "/" + name + ".lock";
     }
-    return "/tmp/" + name + "-" + std::to_string(getuid()) + ".lock";
+    return FallbackPath(name, fallbackDirectory);
 }
 
-std::optional<InstanceGuard> InstanceGuard::Acquire(const std::string& name,
-                                                    const std::string& directory) {
-    const std::string path = LockPath(name, directory);
+GuardAttempt InstanceGuard::TryPath(const std::string& path) {
+    GuardAttempt attempt;
+    attempt.path = path;
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
-        return std::nullopt;
+        attempt.error = errno;
+        return attempt;
     }
     InstanceGuard guard(fd);
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        return std::nullopt;
+        // A file system without locks cannot tell us about another copy: no guard then.
+        attempt.outcome = errno == EWOULDBLOCK ? GuardAttempt::Outcome::HeldElsewhere
+                                               : GuardAttempt::Outcome::CannotCreate;
+        attempt.error = errno;
+        return attempt;
     }
-    return guard;
+    attempt.outcome = GuardAttempt::Outcome::Acquired;
+    attempt.guard.emplace(std::move(guard));
+    return attempt;
+}
+
+GuardAttempt InstanceGuard::Acquire(const std::string& name, const std::string& directory,
+                                    const std::string& fallbackDirectory) {
+    const std::string path = LockPath(name, directory, fallbackDirectory);
+    GuardAttempt attempt = TryPath(path);
+    if (attempt.outcome != GuardAttempt::Outcome::CannotCreate) {
+        return attempt;
+    }
+    const std::string fallback = FallbackPath(name, fallbackDirectory);
+    if (fallback == path) {
+        return attempt;
+    }
+    return TryPath(fallback);
 }
 
 InstanceGuard::InstanceGuard(InstanceGuard&& other) noexcept

@@ -8,15 +8,18 @@
 
 namespace lumidex::platform {
 
+struct GuardAttempt;
+
 class InstanceGuard {
 public:
-    // Takes the guard "name" in directory (default: $XDG_RUNTIME_DIR, else /tmp with the
-    // user id in the file name, so two users do not shut each other out). Empty when another
-    // holder has it or the lock file cannot be made.
-    static std::optional<InstanceGuard> Acquire(const std::string& name,
-                                                const std::string& directory = {});
+    // Takes the guard "name" in directory (default: $XDG_RUNTIME_DIR, else the fallback
+    // directory with the user id in the file name, so two users do not shut each other out).
+    // A lock file that cannot be made in directory is tried once more in the fallback.
+    static GuardAttempt Acquire(const std::string& name, const std::string& directory = {},
+                                const std::string& fallbackDirectory = "/tmp");
     // The lock file a guard of this name uses.
-    static std::string LockPath(const std::string& name, const std::string& directory = {});
+    static std::string LockPath(const std::string& name, const std::string& directory = {},
+                                const std::string& fallbackDirectory = "/tmp");
 
     InstanceGuard(InstanceGuard&& other) noexcept;
     InstanceGuard& operator=(InstanceGuard&& other) noexcept;
@@ -26,7 +29,19 @@ public:
 
 private:
     explicit InstanceGuard(int fd) : m_fd(fd) {}
+    static GuardAttempt TryPath(const std::string& path);
     int m_fd = -1;
+};
+
+// What an attempt to take the guard came to. Only HeldElsewhere means another copy runs.
+struct GuardAttempt {
+    enum class Outcome { Acquired, HeldElsewhere, CannotCreate };
+    Outcome outcome = Outcome::CannotCreate;
+    std::optional<InstanceGuard> guard;
+    std::string path;  // the lock file tried last
+    int error = 0;     // errno of a lock file that could not be made
+
+    explicit operator bool() const { return guard.has_value(); }
 };
 
 }  // namespace lumidex::platform

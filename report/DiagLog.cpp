@@ -31,6 +31,9 @@ constexpr const char* kHeaderFormat =
 constexpr const char* kPrefixFormat = "\r\n%lld-%d-%d %02d:%02d:%02d %d ";
 
 constexpr mode_t kNewFileMode = 0644;
+// How long an entry waits for another holder of the file's lock: 20 tries 2 ms apart.
+constexpr int kLockAttempts = 20;
+constexpr useconds_t kLockRetryMicroseconds = 2000;
 
 long long Year(const std::tm& time) {
     return static_cast<long long>(time.tm_year) + 1900;
@@ -82,10 +85,27 @@ void WriteAll(int fd, std::string_view bytes) {
 
 // Exclusive advisory lock on the open file for the time of one entry, so that another process
 // which locks the same way (a second copy of this tool) neither interleaves with the entry nor
-// adds a second header. Readers are not affected. If the file system refuses the lock the
-// entry is still written. Released when the descriptor is closed.
-void LockForEntry(int fd) {
-    while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+// adds a second header. Readers are not affected. Released when the descriptor is closed.
+//
+// Never waits for long: a file that another program keeps locked drops the entry instead of
+// stalling the check thread. The retries cover a second copy of this tool, which holds the
+// lock only for the microseconds of one write. A file system that does not support locks
+// (ENOLCK, EINVAL) still gets the entry.
+bool LockForEntry(int fd) {
+    for (int attempt = 0;; ++attempt) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            return true;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EWOULDBLOCK) {
+            return true;
+        }
+        if (attempt >= kLockAttempts) {
+            return false;
+        }
+        ::usleep(kLockRetryMicroseconds);
     }
 }
 
@@ -115,6 +135,8 @@ void DiagLog::Write(std::string_view text, int level) {
     if (level > m_level.load()) {
         return;
     }
+    // An entry is a C string: received bytes with a NUL in them are logged up to it.
+    text = text.substr(0, text.find('\0'));
     const std::string gbkText = platform::Utf8ToGbk(text);
 
     const std::lock_guard<std::mutex> guard(m_lock);
@@ -130,7 +152,9 @@ void DiagLog::Write(std::string_view text, int level) {
     if (!fd) {
         return;
     }
-    LockForEntry(fd.get());
+    if (!LockForEntry(fd.get())) {
+        return;
+    }
 
     // One clock reading for header and prefix, so that an entry written at midnight cannot
     // carry a different day than the header above it.

@@ -33,9 +33,11 @@ public:
 
     // Appends one entry: "\r\n<y>-<m>-<d> <hh>:<mm>:<ss> <level> " followed by text (UTF-8,
     // stored as GBK) exactly as given. An empty file first gets the header. The file is opened
-    // and closed for every entry, so it is complete on disk after each one. Any failure (no
-    // path, missing directory, no rights, write error) silently drops the entry; the next
-    // entry tries again. Safe to call from any thread; entries are never interleaved.
+    // and closed for every entry, so it is complete on disk after each one. Text ends at its
+    // first NUL. Any failure (no path, missing directory, no rights, write error, a lock that
+    // another program holds for longer than a few tens of milliseconds) silently drops the
+    // entry; the next entry tries again. Safe to call from any thread; entries are never
+    // interleaved.
     void Write(std::string_view text, int level);
 
 private:

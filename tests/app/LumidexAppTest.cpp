@@ -103,6 +103,30 @@ TEST_F(LumidexAppTest, SecondCopyIsToldAndTheFirstRunsOn) {
         platform::InstanceGuard::LockPath(kInstanceGuardName, guards.path().string())));
 }
 
+// Only another copy holding the guard refuses the start; a lock file that cannot be made
+// moves to the fallback directory, and when that fails too the tool starts without a guard.
+TEST_F(LumidexAppTest, UnusableLockDirectoriesDoNotRefuseTheStart) {
+    const std::string missing = (guards.path() / "missing").string();
+    const std::string fallback = (guards.path() / "fallback").string();
+    std::filesystem::create_directory(fallback);
+    struct Row {
+        std::string fallbackDirectory;
+        bool lockFileExpected;
+    };
+    for (const Row& row : {Row{fallback, true}, Row{missing, false}}) {
+        CLumidexApp app(sink);
+        app.SetGuardDirectory(missing);
+        app.SetGuardFallbackDirectory(row.fallbackDirectory);
+        bool ran = false;
+        app.InitInstance([&](CLumidexApp&) { ran = true; });
+        EXPECT_TRUE(ran) << row.fallbackDirectory;
+        if (row.lockFileExpected) {
+            EXPECT_FALSE(std::filesystem::is_empty(fallback)) << "the guard moved there";
+        }
+    }
+    EXPECT_TRUE(sink.messages.empty());
+}
+
 TEST_F(LumidexAppTest, GuardOfAKilledCopyDoesNotBlockTheNextStart) {
     const std::string dir = guards.path().string();
     int ready[2];

@@ -111,7 +111,7 @@ TEST_F(ConsoleTest, EndpointsListEveryRoleOnce) {
 
 TEST_F(ConsoleTest, SecondCopyIsRefusedWhileTheFirstRuns) {
     auto first = platform::InstanceGuard::Acquire(kInstanceGuardName, runtime.path().string());
-    ASSERT_TRUE(first.has_value());
+    ASSERT_TRUE(first.guard.has_value());
     const auto run = Run({"--json"});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(run.out.empty());

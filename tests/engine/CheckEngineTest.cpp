@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -238,6 +239,66 @@ TEST_F(CheckEngineTest, ClosingTheWindowDuringTheSummaryDoesNotDeadlock) {
         << "the window and the worker wait for each other";
     stopped.get();  // true, or false when the worker had already ended: either is fine
     EXPECT_FALSE(engine.IsRunning());
+}
+
+// The patch program's answer reports from the window thread while the check thread holds the
+// engine lock and may be waiting for the window: neither may wait for the other.
+TEST_F(CheckEngineTest, WindowThreadReportsWhileThePhasesRun) {
+    platform::Event entered(true);
+    platform::Event release(true);
+    engine.basic = [&](ScriptedEngine& e) {
+        e.SetItemText(e.FindItemRow(1), 1, "from the run");
+        entered.Set();
+        release.Wait(platform::kWaitForever);
+        e.SetProgressPos(1);
+    };
+    engine.Start(&window);
+    while (!entered.Wait(0)) {
+        window.ProcessPending(10);
+    }
+    const int row = engine.FindItemRow(1);
+    engine.SetItemText(row, 1, "from the window");
+    engine.SetItemStatus(row, CheckStatus::Warning);
+    release.Set();
+    ASSERT_TRUE(PumpUntilIdle(window, engine));
+
+    const std::vector<std::string> expected = {"item-text:0=from the run",
+                                               "item-text:0=from the window", "item-status:0=3"};
+    std::vector<std::string> rowChanges;
+    for (const auto& line : recorded.Describe()) {
+        if (line.starts_with("item-")) {
+            rowChanges.push_back(line);
+        }
+    }
+    EXPECT_EQ(rowChanges, expected);
+    EXPECT_EQ(window.Model().Rows()[0].detail, "from the window");
+}
+
+// A Stop that gives up leaves the run going; destroying the engine must still wait for it
+// instead of freeing what the run uses.
+TEST_F(CheckEngineTest, DestroyingTheEngineWaitsForARunThatStopGaveUpOn) {
+    auto late = std::make_unique<ScriptedEngine>();
+    platform::Event entered(true);
+    platform::Event release(true);
+    late->basic = [&](ScriptedEngine& e) {
+        entered.Set();
+        release.Wait(platform::kWaitForever);
+        ++e.Counters().checkedCount;
+    };
+    late->Start(&window);
+    while (!entered.Wait(0)) {
+        window.ProcessPending(10);
+    }
+    EXPECT_FALSE(late->Stop(100));
+
+    auto destroyed = std::async(std::launch::async, [&] { late.reset(); });
+    EXPECT_EQ(destroyed.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
+    release.Set();
+    const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (destroyed.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) {
+        ASSERT_LT(std::chrono::steady_clock::now(), guard) << "the destructor never returned";
+        window.ProcessPending(10);
+    }
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ public:
     std::atomic<int> runs{0};
     std::atomic<int> serviceCalls{0};
 
-    ~ScriptedEngine() override { WorkerThread::Stop(nullptr, 0); }
+    ~ScriptedEngine() override { WaitForEveryRun(); }
 
     using CheckEngine::SetRunning;
 

@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+
+#include <chrono>
 #include <filesystem>
 #include <string>
 
+#include "platform/UniqueFd.h"
 #include "report/LogTestSupport.h"
 
 namespace lumidex {
@@ -65,6 +70,26 @@ TEST_F(DiagLogTest, TextIsWrittenExactlyAsGiven) {
                                    "\r\n2006-5-3 09:05:07 1 \r\nstands apart\r\n"
                                    "\r\n2006-5-3 09:05:07 1 gbk \xB1\xBE\xB5\xD8 and \xFF stay"
                                    "\r\n2006-5-3 09:05:07 1 emoji ?.");
+}
+
+TEST_F(DiagLogTest, TextEndsAtItsFirstNul) {
+    m_log.Write(std::string_view("before\0after", 12), 1);
+    EXPECT_EQ(ReadAll(m_file), Header("2006-05-03") + "\r\n2006-5-3 09:05:07 1 before");
+}
+
+// Another program holding the file's lock must cost an entry, not stall the check thread.
+TEST_F(DiagLogTest, LockHeldElsewhereDropsTheEntryWithinTheBound) {
+    m_log.Write("first", 1);
+    const platform::UniqueFd holder(::open(m_file.c_str(), O_RDWR | O_CLOEXEC));
+    ASSERT_TRUE(holder);
+    ASSERT_EQ(::flock(holder.get(), LOCK_EX), 0);
+    const auto start = std::chrono::steady_clock::now();
+    m_log.Write("dropped", 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    ::flock(holder.get(), LOCK_UN);
+    m_log.Write("third", 1);
+    EXPECT_EQ(ReadAll(m_file), Header("2006-05-03") + "\r\n2006-5-3 09:05:07 1 first" +
+                                   "\r\n2006-5-3 09:05:07 1 third");
 }
 
 TEST_F(DiagLogTest, LevelFilter) {
