@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "engine/FindingsText.h"
+#include "report/DiagLog.h"
 
 namespace lumidex {
 
@@ -73,14 +74,58 @@ int CheckEngine::Run() {
 }
 
 void CheckEngine::RunBasicChecks() {
+    TheFindingsText().Reset(kFindingsStart);
     m_counters.checkedCount = 0;
     m_counters.errorCount = 0;
     m_counters.warningCount = 0;
-    TheFindingsText().Reset(kFindingsStart);
+    if (!m_probes.network) {
+        return;
+    }
+    RunNetworkChecks(*m_probes.network);
+    // A stop during the network items takes effect only here.
+    if (StopIfRequested() || !m_probes.software) {
+        return;
+    }
+    RunSoftwareChecks(*m_probes.software);
 }
 
 void CheckEngine::RunServiceChecks() {
     m_counters.serviceProgress = 0;
+    if (m_probes.service) {
+        RunServicePhase(*m_probes.service);
+    }
+}
+
+int CheckEngine::BeginItem(int id, std::string_view statusText) {
+    const int row = FindItemRow(id);
+    SetCurrentItem(row);
+    EnsureItemVisible(row);
+    SetStatusText(statusText);
+    ++m_counters.checkedCount;
+    return row;
+}
+
+void CheckEngine::SetVerdict(int row, std::string_view detail, CheckStatus status) {
+    SetItemText(row, 1, detail);
+    SetItemStatus(row, status);
+}
+
+void CheckEngine::ReportProblem(int row, const std::string& detail, CheckStatus status) {
+    SetVerdict(row, detail, status);
+    ++(status == CheckStatus::Error ? m_counters.errorCount : m_counters.warningCount);
+    Log(detail);
+    AddFinding(detail);
+    m_counters.reportable = 1;
+}
+
+void AddFinding(std::string_view line) {
+    std::string text = "\r\n";
+    text += line;
+    TheFindingsText().Append(text);
+}
+
+void Log(std::string_view text) {
+    TheDiagLog().Write(text, 1);
 }
 
 int CheckEngine::FindItemRow(int id) {

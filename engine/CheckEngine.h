@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/CheckProbes.h"
 #include "engine/CheckStatus.h"
 #include "engine/DiagWindow.h"
 #include "engine/WorkerThread.h"
@@ -40,7 +41,9 @@ inline constexpr int kStopPollMs = 10;
 // with the queue closed every sent call of that run returns at once, so the wait ends.
 class CheckEngine : public WorkerThread {
 public:
+    // Without probes the phases only reset the run's counters (scripted tests fill them).
     CheckEngine() = default;
+    explicit CheckEngine(CheckProbes probes) : m_probes(std::move(probes)) {}
     ~CheckEngine() override;
 
     // Window thread. Nothing happens without a window.
@@ -68,6 +71,14 @@ public:
     void EnsureItemVisible(int row);
     // Waits up to 10 ms on the stop event.
     bool StopRequested();
+    // The start of every item: finds its row, selects it and brings it into view, shows
+    // statusText on the status line and counts the check. Returns the row (-1 for none).
+    int BeginItem(int id, std::string_view statusText);
+    // The end of an item: its detail and icon.
+    void SetVerdict(int row, std::string_view detail, CheckStatus status);
+    // A problem worth reporting: the verdict, its counter (by status), one log line and one
+    // findings line with the detail, and the reportable flag.
+    void ReportProblem(int row, const std::string& detail, CheckStatus status);
     // The phases' stop point: when a stop was requested, resets the event, clears the
     // running flag and says so, and the phase returns.
     bool StopIfRequested();
@@ -82,6 +93,10 @@ protected:
 
 private:
     DiagWindow* Window();
+    // The phases, each in a file of its own.
+    void RunNetworkChecks(NetworkProbes& probes);
+    void RunSoftwareChecks(SoftwareProbes& probes);
+    void RunServicePhase(ServiceProbes& probes);
 
     std::atomic<int> m_running{0};
     // Held by the check thread for both phases. The window thread only tries it in Start.
@@ -90,6 +105,11 @@ private:
     // can report while the check thread holds that lock and waits for the window.
     std::atomic<DiagWindow*> m_window{nullptr};
     RunCounters m_counters;
+    CheckProbes m_probes;
 };
+
+// Appends "\r\n" + line to the findings text; Log writes one entry at level 1.
+void AddFinding(std::string_view line);
+void Log(std::string_view text);
 
 }  // namespace lumidex

@@ -1,0 +1,86 @@
+// What the check phases ask of the computer and the network, one interface per phase. The
+// engine owns one set; the real set talks to the system, tests give the engine fakes, so a
+// phase's verdicts, texts and counters can be checked without a network.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace lumidex {
+
+class CheckEngine;
+
+// The probes of the basic network checks (rows 1 to 7).
+class NetworkProbes {
+public:
+    virtual ~NetworkProbes() = default;
+    // Re-reads the adapters and keeps the chosen one's address and gateway (an earlier
+    // choice stays when none qualifies now).
+    virtual void SelectAdapter() = 0;
+    virtual std::string LocalIp() = 0;
+    virtual std::string DefaultGateway() = 0;
+    // The host's first address from its own name, dotted; empty when it has none.
+    virtual std::string GetSelfIP() = 0;
+    // Echo replies received of count requests.
+    virtual int PingHost(const std::string& host, int count) = 0;
+    // Replies from the configured DNS servers; afterwards DnsServerText() names them.
+    virtual int PingDnsServers() = 0;
+    virtual std::string DnsServerText() = 0;
+    virtual bool IsIEOffline() = 0;
+    // proxySet: a proxy is configured; reachable: it accepted a connection.
+    virtual void CheckIEProxy(int& proxySet, int& reachable) = 0;
+    // 1 dial-up connected, 2 connected, -1 broken.
+    virtual int GetLocalConnectionState() = 0;
+    // Share of the public sites that accepted a connection, 0 to 100.
+    virtual int CheckInternetConnection() = 0;
+};
+
+// The probes of the basic software checks (rows 8 to 12).
+class SoftwareProbes {
+public:
+    virtual ~SoftwareProbes() = default;
+    virtual std::string GetOsName() = 0;
+    // Empty when the player or its version is unknown.
+    virtual std::string WmpVersion() = 0;
+    // The player's program path from App Paths; empty when unknown.
+    virtual std::string WmpPath() = 0;
+    virtual bool IsAssociatedWith(const std::string& extension, const std::string& program) = 0;
+    virtual std::string GetAssociatedProgram(const std::string& extension) = 0;
+    // Whether the list has the XP SP2 row, i.e. the system is XP with service pack 2.
+    virtual bool HasXpSp2Row() = 0;
+    // Sets row 12 itself, through the engine's reporting operations.
+    virtual void RunXpSp2PatchStep(CheckEngine& engine) = 0;
+};
+
+enum class HostGroup { Website, Information, List };
+enum class ServerGroup { ChannelServers, Trackers };
+
+// The probes of the service checks (rows 13 to 18).
+class ServiceProbes {
+public:
+    virtual ~ServiceProbes() = default;
+    // True when the list was downloaded (status 200) and its text replaced.
+    virtual bool FetchChannelList(const std::string& url) = 0;
+    virtual void ParseChannelList() = 0;
+    virtual void OpenUdpSocket(std::uint16_t port) = 0;
+    // True when the hosts file was read and maps no product domain; otherwise the texts say
+    // what was found (both empty when the file could not be read).
+    virtual bool CheckHostsFile(std::string& wrongMapping, std::string& productMapping) = 0;
+    virtual int HostCount(HostGroup group) = 0;
+    virtual int ServerCount(ServerGroup group) = 0;
+    // Reports the item's row itself and advances the service progress once per host;
+    // mode 1 connects over TCP, mode 0 pings.
+    virtual void ProbeServiceHosts(CheckEngine& engine, const std::string& itemName,
+                                   HostGroup group, int mode) = 0;
+    // Answered servers of a sample; advances the service progress once per sampled server.
+    virtual int ProbeUdpServers(CheckEngine& engine, ServerGroup group, int sampleSize) = 0;
+};
+
+struct CheckProbes {
+    std::unique_ptr<NetworkProbes> network;
+    std::unique_ptr<SoftwareProbes> software;
+    std::unique_ptr<ServiceProbes> service;
+};
+
+}  // namespace lumidex

@@ -1,0 +1,178 @@
+// Probes with scripted answers, and a harness that runs the engine with them against a
+// QueuedDiagWindow and collects what a run leaves: rows, counters, findings and log lines.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ScriptedEngine.h"
+#include "engine/CheckEngine.h"
+#include "engine/FindingsText.h"
+#include "engine/QueuedDiagWindow.h"
+#include "platform/TextCodec.h"
+#include "report/DiagLog.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
+
+namespace lumidex::testing {
+
+struct FakeNetwork : NetworkProbes {
+    std::string localIp = "192.0.2.10";
+    std::string gateway = "192.0.2.1";
+    std::string selfIp;
+    int gatewayReplies = 3;
+    int dnsReplies = 2;
+    std::string dnsText = "192.0.2.53,192.0.2.54";
+    bool offline = false;
+    int proxySet = 0;
+    int proxyReachable = 0;
+    int connectionState = 2;
+    int internetPercent = 100;
+    std::function<void()> onInternet;  // runs inside the last item
+
+    void SelectAdapter() override {}
+    std::string LocalIp() override { return localIp; }
+    std::string DefaultGateway() override { return gateway; }
+    std::string GetSelfIP() override { return selfIp; }
+    int PingHost(const std::string&, int) override { return gatewayReplies; }
+    int PingDnsServers() override { return dnsReplies; }
+    std::string DnsServerText() override { return dnsText; }
+    bool IsIEOffline() override { return offline; }
+    void CheckIEProxy(int& set, int& reachable) override {
+        set = proxySet;
+        reachable = proxyReachable;
+    }
+    int GetLocalConnectionState() override { return connectionState; }
+    int CheckInternetConnection() override {
+        if (onInternet) {
+            onInternet();
+        }
+        return internetPercent;
+    }
+};
+
+struct FakeSoftware : SoftwareProbes {
+    std::string osName = "Debian GNU/Linux 12 (bookworm)";
+    std::string wmpVersion = "10.0.0.3802";
+    std::string wmpPath = "C:\\Program Files\\Windows Media Player\\wmplayer.exe";
+    // extension -> registered command; the player's own when it contains wmpPath.
+    std::map<std::string, std::string> programs = {{".asf", wmpPath + " /play"},
+                                                   {".asx", wmpPath + " /play"}};
+    bool xpSp2 = false;
+    int patchSteps = 0;
+    std::function<void()> onAsx;
+
+    std::string GetOsName() override { return osName; }
+    std::string WmpVersion() override { return wmpVersion; }
+    std::string WmpPath() override { return wmpPath; }
+    bool IsAssociatedWith(const std::string& extension, const std::string& program) override {
+        if (extension == ".asx" && onAsx) {
+            onAsx();
+        }
+        return programs[extension].find(program) != std::string::npos;
+    }
+    std::string GetAssociatedProgram(const std::string& extension) override {
+        return programs[extension];
+    }
+    bool HasXpSp2Row() override { return xpSp2; }
+    void RunXpSp2PatchStep(CheckEngine& engine) override {
+        ++patchSteps;
+        engine.SetItemStatus(engine.FindItemRow(12), CheckStatus::Ok);
+    }
+};
+
+// Runs one check with the given probes and keeps what it left behind.
+class PhaseRun {
+public:
+    PhaseRun() {
+        TheDiagLog().SetPath((m_dir.path() / "log.txt").string());
+        TheDiagLog().SetLevel(1);
+    }
+    ~PhaseRun() {
+        window.Close();
+        TheDiagLog().SetPath({});
+    }
+
+    // Runs the engine to its end; false when it hung.
+    bool Run(CheckProbes probes, bool xpSp2Row = false) {
+        window.RebuildRows(xpSp2Row);
+        engine = std::make_unique<CheckEngine>(std::move(probes));
+        engine->Start(&window);
+        return PumpUntilIdle(window, *engine);
+    }
+
+    const CheckRow& RowOf(int id) const { return *window.Model().Row(window.Model().FindById(id)); }
+    // The log's entries, text only, in UTF-8.
+    std::vector<std::string> LogLines() const {
+        const std::string text = platform::GbkToUtf8(ReadAll(m_dir.path() / "log.txt"));
+        std::vector<std::string> lines;
+        for (std::size_t at = 0; (at = text.find("\r\n20", at)) != std::string::npos;) {
+            const std::size_t textStart = text.find(' ', text.find(' ', at + 2) + 1) + 3;
+            const std::size_t next = text.find("\r\n20", textStart);
+            lines.push_back(text.substr(textStart, next - textStart));
+            at = textStart;
+        }
+        return lines;
+    }
+    RunCounters& Counters() { return engine->Counters(); }
+
+    QueuedDiagWindow window;
+    std::unique_ptr<CheckEngine> engine;
+
+private:
+    TempDir m_dir;
+};
+
+}  // namespace lumidex::testing
+
+namespace lumidex::testing {
+
+struct FakeService : ServiceProbes {
+    bool fetched = true;
+    bool hostsOk = true;
+    std::string wrongMapping;
+    std::string productMapping;
+    std::map<HostGroup, int> hosts = {
+        {HostGroup::Website, 3}, {HostGroup::Information, 5}, {HostGroup::List, 5}};
+    std::map<ServerGroup, int> servers = {{ServerGroup::ChannelServers, 2},
+                                          {ServerGroup::Trackers, 10}};
+    std::map<ServerGroup, int> answered = {{ServerGroup::ChannelServers, 2},
+                                           {ServerGroup::Trackers, 6}};
+    std::function<void(CheckEngine&)> onWebsite;
+    int progressRangeSeen = 0;
+
+    bool FetchChannelList(const std::string&) override { return fetched; }
+    void ParseChannelList() override {}
+    void OpenUdpSocket(std::uint16_t) override {}
+    bool CheckHostsFile(std::string& wrong, std::string& product) override {
+        wrong = wrongMapping;
+        product = productMapping;
+        return hostsOk;
+    }
+    int HostCount(HostGroup group) override { return hosts[group]; }
+    int ServerCount(ServerGroup group) override { return servers[group]; }
+    void ProbeServiceHosts(CheckEngine& engine, const std::string& itemName, HostGroup group,
+                           int) override {
+        if (group == HostGroup::Website && onWebsite) {
+            onWebsite(engine);
+            if (engine.StopIfRequested()) {
+                return;
+            }
+        }
+        const int row = engine.FindItemRowByName(itemName);
+        engine.SetVerdict(row, "正常连接:100%", CheckStatus::Ok);
+        for (int i = 0; i < hosts[group]; ++i) {
+            engine.SetProgressPos(++engine.Counters().serviceProgress);
+        }
+    }
+    int ProbeUdpServers(CheckEngine& engine, ServerGroup group, int sampleSize) override {
+        for (int i = 0; i < std::min(servers[group], sampleSize); ++i) {
+            engine.SetProgressPos(++engine.Counters().serviceProgress);
+        }
+        return answered[group];
+    }
+};
+
+}  // namespace lumidex::testing

@@ -1,0 +1,134 @@
+// The basic network rows against scripted probes: every outcome's detail, icon, counter,
+// log line, findings line and reportable flag.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "FakeProbes.h"
+
+namespace lumidex {
+namespace {
+
+using testing::FakeNetwork;
+using testing::PhaseRun;
+
+struct Outcome {
+    const char* name;
+    std::function<void(FakeNetwork&)> setUp;
+    int id;
+    std::string detail;
+    CheckStatus status;
+    int errors;
+    int warnings;
+    std::string logLine;  // the outcome's own log line, "" for none
+    bool reportable;
+};
+
+TEST(NetworkChecks, EachOutcomeOfTheSevenRows) {
+    const Outcome outcomes[] = {
+        {"adapter address", [](FakeNetwork&) {}, 1, "192.0.2.10", CheckStatus::Ok, 0, 0,
+         "本地IP:192.0.2.10", false},
+        {"address from the host name",
+         [](FakeNetwork& n) {
+             n.localIp.clear();
+             n.selfIp = "192.0.2.99";
+         },
+         1, "192.0.2.99", CheckStatus::Ok, 0, 0, "CTqGlobalMothed::GetSelfIP()本地IP:192.0.2.99",
+         false},
+        {"no address", [](FakeNetwork& n) { n.localIp.clear(); }, 1, "获取本地IP失败",
+         CheckStatus::Error, 0, 0, "", false},
+        {"gateway answers", [](FakeNetwork&) {}, 2, "连接正常(192.0.2.1)", CheckStatus::Ok, 0, 0,
+         "", false},
+        {"gateway silent", [](FakeNetwork& n) { n.gatewayReplies = 0; }, 2, "连接超时(192.0.2.1)",
+         CheckStatus::Warning, 0, 1, "", false},
+        {"no gateway", [](FakeNetwork& n) { n.gateway.clear(); }, 2, "获取默认网关失败",
+         CheckStatus::Error, 1, 0, "获取默认网关失败", false},
+        {"dns answers", [](FakeNetwork&) {}, 3, "连接正常(192.0.2.53,192.0.2.54)", CheckStatus::Ok,
+         0, 0, "", false},
+        {"dns silent", [](FakeNetwork& n) { n.dnsReplies = 0; }, 3,
+         "连接超时(192.0.2.53,192.0.2.54)", CheckStatus::Warning, 0, 1,
+         "连接超时(192.0.2.53,192.0.2.54)", true},
+        {"no dns",
+         [](FakeNetwork& n) {
+             n.dnsReplies = 0;
+             n.dnsText.clear();
+         },
+         3, "获取DNS服务器失败", CheckStatus::Error, 1, 0, "获取DNS服务器失败", true},
+        {"ie offline", [](FakeNetwork& n) { n.offline = true; }, 4, "IE处于脱机状态",
+         CheckStatus::Warning, 0, 1, "IE处于脱机状态", true},
+        {"ie online", [](FakeNetwork&) {}, 4, "IE未处于脱机状态", CheckStatus::Ok, 0, 0, "", false},
+        {"no proxy", [](FakeNetwork&) {}, 5, "未设置IE代理服务器", CheckStatus::Ok, 0, 0, "",
+         false},
+        {"proxy reachable",
+         [](FakeNetwork& n) {
+             n.proxySet = 1;
+             n.proxyReachable = 1;
+         },
+         5, "IE代理服务器已设置且能连接", CheckStatus::Ok, 0, 0, "", false},
+        {"proxy dead", [](FakeNetwork& n) { n.proxySet = 1; }, 5, "IE代理服务器无法连接",
+         CheckStatus::Error, 1, 0, "IE代理服务器无法连接", true},
+        {"dial-up", [](FakeNetwork& n) { n.connectionState = 1; }, 6, "拨号连接成功",
+         CheckStatus::Ok, 0, 0, "", false},
+        {"lan", [](FakeNetwork&) {}, 6, "连接成功", CheckStatus::Ok, 0, 0, "", false},
+        {"connection broken", [](FakeNetwork& n) { n.connectionState = -1; }, 6, "本地连接中断",
+         CheckStatus::Error, 1, 0, "本地连接中断", true},
+        {"one site of ten", [](FakeNetwork& n) { n.internetPercent = 10; }, 7, "连接成功",
+         CheckStatus::Ok, 0, 0, "", false},
+        {"no site", [](FakeNetwork& n) { n.internetPercent = 0; }, 7, "Internet连接中断",
+         CheckStatus::Error, 1, 0, "Internet连接中断", true},
+    };
+    for (const Outcome& o : outcomes) {
+        SCOPED_TRACE(o.name);
+        auto network = std::make_unique<FakeNetwork>();
+        o.setUp(*network);
+        // Every run that finds an address logs it; a problem adds its own line to the log
+        // and the findings.
+        std::vector<std::string> expectedLog;
+        if (!network->localIp.empty()) {
+            expectedLog.push_back("本地IP:" + network->localIp);
+        } else if (!network->selfIp.empty()) {
+            expectedLog.push_back("CTqGlobalMothed::GetSelfIP()本地IP:" + network->selfIp);
+        }
+        std::string expectedFindings = "\r\n开始基本网络检测";
+        if (o.id != 1 && !o.logLine.empty()) {
+            expectedLog.push_back(o.logLine);
+            expectedFindings += "\r\n" + o.logLine;
+        }
+        PhaseRun run;
+        CheckProbes probes;
+        probes.network = std::move(network);
+        ASSERT_TRUE(run.Run(std::move(probes)));
+
+        const CheckRow& row = run.RowOf(o.id);
+        EXPECT_EQ(row.detail, o.detail);
+        EXPECT_EQ(row.status, o.status);
+        EXPECT_EQ(run.Counters().checkedCount, 7);
+        EXPECT_EQ(run.Counters().errorCount, o.errors);
+        EXPECT_EQ(run.Counters().warningCount, o.warnings);
+        EXPECT_EQ(run.Counters().reportable, o.reportable ? 1 : 0);
+        EXPECT_EQ(run.LogLines(), expectedLog);
+        EXPECT_EQ(TheFindingsText().Text(), expectedFindings);
+    }
+}
+
+// A stop pressed during the network rows takes effect after the last of them: the
+// software rows stay unchecked and the run goes no further.
+TEST(NetworkChecks, StopDuringTheRowsTakesEffectAfterRowSeven) {
+    PhaseRun run;
+    auto network = std::make_unique<testing::FakeNetwork>();
+    network->onInternet = [&run] { run.window.StopEvent().Set(); };
+    auto software = std::make_unique<testing::FakeSoftware>();
+    CheckProbes probes;
+    probes.network = std::move(network);
+    probes.software = std::move(software);
+    ASSERT_TRUE(run.Run(std::move(probes)));
+
+    EXPECT_EQ(run.RowOf(7).status, CheckStatus::Ok);
+    EXPECT_EQ(run.RowOf(8).status, CheckStatus::NotChecked);
+    EXPECT_EQ(run.Counters().checkedCount, 7);
+    EXPECT_FALSE(run.window.StopEvent().Wait(0)) << "the phase that saw the stop resets it";
+    EXPECT_EQ(run.window.StatusLine(), "当前进度：基本网络检测结束");
+}
+
+}  // namespace
+}  // namespace lumidex

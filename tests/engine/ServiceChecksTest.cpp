@@ -1,0 +1,125 @@
+// The service rows against scripted probes.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "FakeProbes.h"
+
+namespace lumidex {
+namespace {
+
+using testing::FakeService;
+using testing::PhaseRun;
+
+CheckProbes WithService(std::unique_ptr<FakeService> service) {
+    CheckProbes probes;
+    probes.service = std::move(service);
+    return probes;
+}
+
+struct Outcome {
+    const char* name;
+    std::function<void(FakeService&)> setUp;
+    int id;
+    std::string detail;
+    CheckStatus status;
+    int errors;
+    int warnings;
+    bool reportable;
+    std::string finding;  // a findings line the run must hold; "" for none
+};
+
+TEST(ServiceChecks, EachOutcomeOfTheRows) {
+    const Outcome outcomes[] = {
+        {"hosts file in order", [](FakeService&) {}, 13, "正常", CheckStatus::Ok, 0, 0, false,
+         "\r\n开始KLV主要域名检测"},
+        {"product mapping only",
+         [](FakeService& s) {
+             s.hostsOk = false;
+             s.productMapping = "\r\nKLV映射:203.0.113.9<->www.kelvora.com,";
+         },
+         13, "\r\nKLV映射:203.0.113.9<->www.kelvora.com,", CheckStatus::Warning, 0, 1, false,
+         "\r\nKLV映射:203.0.113.9<->www.kelvora.com,"},
+        {"both mappings",
+         [](FakeService& s) {
+             s.hostsOk = false;
+             s.productMapping = "\r\nKLV映射:203.0.113.9<->www.kelvora.com,";
+             s.wrongMapping = "\r\n映射错误:127.0.0.1<->channel.kelvora.com";
+         },
+         13, "\r\n映射错误:127.0.0.1<->channel.kelvora.com", CheckStatus::Error, 1, 1, true,
+         "\r\n映射错误:127.0.0.1<->channel.kelvora.com"},
+        {"hosts file unreadable", [](FakeService& s) { s.hostsOk = false; }, 13,
+         "找不到hosts文件或打开失败", CheckStatus::Error, 0, 0, false, ""},
+        {"three of three channel servers",
+         [](FakeService& s) {
+             s.servers[ServerGroup::ChannelServers] = 3;
+             s.answered[ServerGroup::ChannelServers] = 3;
+         },
+         17, "正常连接:37%", CheckStatus::Ok, 0, 0, false, "\r\n检测频道服务器"},
+        {"eight of eight",
+         [](FakeService& s) {
+             s.servers[ServerGroup::ChannelServers] = 9;
+             s.answered[ServerGroup::ChannelServers] = 8;
+         },
+         17, "正常连接:100%", CheckStatus::Ok, 0, 0, false, ""},
+        {"one tracker of six", [](FakeService& s) { s.answered[ServerGroup::Trackers] = 1; }, 18,
+         "正常连接:16%", CheckStatus::Ok, 0, 0, false, "\r\ntracker(目录)频道服务"},
+        {"no tracker", [](FakeService& s) { s.answered[ServerGroup::Trackers] = 0; }, 18,
+         "正常连接:0%", CheckStatus::Error, 1, 0, false, ""},
+        {"channel list not fetched", [](FakeService& s) { s.fetched = false; }, 13, "正常",
+         CheckStatus::Ok, 0, 0, false, "\r\n请求频道列表文件时发生错误\r\n开始KLV主要域名检测"},
+    };
+    for (const Outcome& o : outcomes) {
+        SCOPED_TRACE(o.name);
+        auto service = std::make_unique<FakeService>();
+        o.setUp(*service);
+        PhaseRun run;
+        ASSERT_TRUE(run.Run(WithService(std::move(service))));
+
+        const CheckRow& row = run.RowOf(o.id);
+        EXPECT_EQ(row.detail, o.detail);
+        EXPECT_EQ(row.status, o.status);
+        EXPECT_EQ(run.Counters().checkedCount, 6);
+        EXPECT_EQ(run.Counters().errorCount, o.errors);
+        EXPECT_EQ(run.Counters().warningCount, o.warnings);
+        EXPECT_EQ(run.Counters().reportable, o.reportable ? 1 : 0);
+        EXPECT_NE(TheFindingsText().Text().find(o.finding), std::string::npos);
+    }
+}
+
+TEST(ServiceChecks, ProgressRangeCoversEveryStepThatFollows) {
+    PhaseRun run;
+    ASSERT_TRUE(run.Run(WithService(std::make_unique<FakeService>())));
+    // 2 channel servers + 6 of 10 trackers + 3 + 5 + 5 hosts + the hosts file.
+    EXPECT_EQ(run.window.ProgressMaximum(), 22);
+    EXPECT_EQ(run.window.ProgressPosition(), 22);
+}
+
+// A stop already pending touches no row; one seen by the website probe leaves the later rows
+// unchecked.
+TEST(ServiceChecks, StopsLeaveTheRemainingRowsUnchecked) {
+    {
+        PhaseRun run;
+        run.window.StopEvent().Set();
+        // The basic phase has no probes here, so the stop reaches the service phase.
+        ASSERT_TRUE(run.Run(WithService(std::make_unique<FakeService>())));
+        EXPECT_FALSE(run.window.StopEvent().Wait(0));
+        for (int id = 13; id <= 18; ++id) {
+            EXPECT_EQ(run.RowOf(id).status, CheckStatus::NotChecked) << id;
+        }
+    }
+    {
+        PhaseRun run;
+        auto service = std::make_unique<FakeService>();
+        service->onWebsite = [&run](CheckEngine&) { run.window.StopEvent().Set(); };
+        ASSERT_TRUE(run.Run(WithService(std::move(service))));
+        EXPECT_EQ(run.RowOf(13).status, CheckStatus::Ok);
+        for (int id = 15; id <= 18; ++id) {
+            EXPECT_EQ(run.RowOf(id).status, CheckStatus::NotChecked) << id;
+        }
+        EXPECT_EQ(run.engine->Running(), 0);
+    }
+}
+
+}  // namespace
+}  // namespace lumidex
