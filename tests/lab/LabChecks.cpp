@@ -49,6 +49,8 @@ public:
     const Json& Notes() const { return m_notes; }
     std::filesystem::path Dir() const { return m_dir; }
     std::string Setting(const char* name) const { return m_notes["settings"].value(name, ""); }
+    // Whether the client can send beyond its own link: a default route on a link that is up.
+    bool Routed() const { return Setting("DEFAULT_ROUTE") == "yes" && Setting("LINK") != "down"; }
 
     // Hosts of a role, in endpoint order (duplicates of a name are kept once).
     std::vector<Json> Hosts(const std::string& role) const {
@@ -117,8 +119,7 @@ std::string Dechunk(const std::string& body) {
 
 TEST_F(LabTest, NamesResolveAsTheScenarioSays) {
     const bool dnsWorks = lab().Setting("DNS_SERVICE") == "on" &&
-                          lab().Setting("DNS_CONFIGURED") == "yes" &&
-                          lab().Setting("DEFAULT_ROUTE") == "yes";
+                          lab().Setting("DNS_CONFIGURED") == "yes" && lab().Routed();
     const std::string hostsFile = ReadText("/etc/hosts");
     std::set<std::string> checked;
     std::string viaDns;
@@ -182,8 +183,10 @@ TEST_F(LabTest, HostsFileHoldsOnlyWhatTheScenarioAdds) {
 
 TEST_F(LabTest, GatewayAndDnsServersAnswerPingsAsTheScenarioSays) {
     const std::string gateway = lab().Notes()["gateway"];
-    EXPECT_EQ(Ping(gateway, 2, kSilence) > 0, lab().Setting("GATEWAY_PING") == "on") << gateway;
-    const bool dnsReachable = lab().Setting("DEFAULT_ROUTE") == "yes";
+    EXPECT_EQ(Ping(gateway, 2, kSilence) > 0,
+              lab().Setting("GATEWAY_PING") == "on" && lab().Setting("LINK") != "down")
+        << gateway;
+    const bool dnsReachable = lab().Routed();
     for (const Json& server : lab().Notes()["dns"]) {
         const bool expected = dnsReachable && lab().Setting("DNS_PING") == "on";
         EXPECT_EQ(Ping(server, 2, kSilence) > 0, expected) << server;
@@ -201,7 +204,7 @@ TEST_F(LabTest, ClientConfigurationMatchesTheScenario) {
         columns >> interface >> destination;
         hasDefault = hasDefault || destination == "00000000";
     }
-    EXPECT_EQ(hasDefault, lab().Setting("DEFAULT_ROUTE") == "yes") << routes;
+    EXPECT_EQ(hasDefault, lab().Routed()) << routes;
     const std::string resolv = ReadText("/etc/resolv.conf");
     const bool hasServers = resolv.find("nameserver ") != std::string::npos;
     EXPECT_EQ(hasServers, lab().Setting("DNS_CONFIGURED") == "yes") << resolv;
@@ -212,8 +215,9 @@ TEST_F(LabTest, ClientConfigurationMatchesTheScenario) {
 }
 
 TEST_F(LabTest, ClientHasNoWayOutOfTheLab) {
-    // Only loopback and the lab's own link, and every route over that link: nothing the client
-    // sends can reach this machine's network.
+    // Only loopback, the lab's own link and the lab's dial-up tun device (whose far end is a
+    // lab process or nothing), and every route over these: nothing the client sends can reach
+    // this machine's network.
     std::istringstream devices(ReadText("/proc/net/dev"));
     std::string line;
     std::getline(devices, line);
@@ -221,19 +225,19 @@ TEST_F(LabTest, ClientHasNoWayOutOfTheLab) {
     while (std::getline(devices, line)) {
         const auto start = line.find_first_not_of(' ');
         const std::string name = line.substr(start, line.find(':') - start);
-        EXPECT_TRUE(name == "lo" || name == "lab0") << name;
+        EXPECT_TRUE(name == "lo" || name == "lab0" || name == "ppp0") << name;
     }
     std::istringstream routes(ReadText("/proc/net/route"));
     std::getline(routes, line);
     while (std::getline(routes, line)) {
-        EXPECT_EQ(line.rfind("lab0\t", 0), 0u) << line;
+        EXPECT_TRUE(line.rfind("lab0\t", 0) == 0 || line.rfind("ppp0\t", 0) == 0) << line;
     }
 }
 
 // --- the hosts of the far side ------------------------------------------------------------
 
 TEST_F(LabTest, TcpHostsAcceptRefuseOrDropAsConfigured) {
-    if (lab().Setting("DEFAULT_ROUTE") != "yes") {
+    if (!lab().Routed()) {
         const Json& any = lab().Notes()["tcp"][0];
         EXPECT_EQ(TcpConnect(any["address"], any["port"], kSilence), ConnectResult::Unreachable);
         return;
@@ -267,7 +271,7 @@ TEST_F(LabTest, TcpHostsAcceptRefuseOrDropAsConfigured) {
 }
 
 TEST_F(LabTest, ListHostsAnswerPingsUnlessDropped) {
-    if (lab().Setting("DEFAULT_ROUTE") != "yes") {
+    if (!lab().Routed()) {
         GTEST_SKIP() << "no route to the list hosts in this scenario";
     }
     for (const Json& host : lab().Hosts("list")) {
@@ -278,7 +282,7 @@ TEST_F(LabTest, ListHostsAnswerPingsUnlessDropped) {
 }
 
 TEST_F(LabTest, ChannelListIsServedAsConfigured) {
-    if (!lab().Notes().contains("channelList") || lab().Setting("DEFAULT_ROUTE") != "yes") {
+    if (!lab().Notes().contains("channelList") || !lab().Routed()) {
         GTEST_SKIP() << "no channel list reachable in this scenario";
     }
     const Json& service = lab().Notes()["channelList"];
@@ -380,7 +384,7 @@ std::string CheckProbe(const Json& server, std::uint16_t port) {
 }
 
 TEST_F(LabTest, UdpProbeRespondersBehaveAsConfigured) {
-    if (lab().Setting("DEFAULT_ROUTE") != "yes") {
+    if (!lab().Routed()) {
         GTEST_SKIP() << "no route to the servers in this scenario";
     }
     std::vector<std::pair<Json, std::uint16_t>> targets;
@@ -410,7 +414,7 @@ TEST_F(LabTest, UdpProbeRespondersBehaveAsConfigured) {
 }
 
 TEST_F(LabTest, ReportServerStoresAPostByteForByte) {
-    if (lab().Setting("DEFAULT_ROUTE") != "yes") {
+    if (!lab().Routed()) {
         GTEST_SKIP() << "no route to the report server in this scenario";
     }
     const Json host = lab().Hosts("report").at(0);
@@ -454,7 +458,7 @@ TEST_F(LabTest, ReportServerStoresAPostByteForByte) {
 }
 
 TEST_F(LabTest, PatchDownloadAnswersAsConfigured) {
-    if (!lab().Notes().contains("download") || lab().Setting("DEFAULT_ROUTE") != "yes") {
+    if (!lab().Notes().contains("download") || !lab().Routed()) {
         GTEST_SKIP() << "no download host reachable in this scenario";
     }
     const Json& service = lab().Notes()["download"];

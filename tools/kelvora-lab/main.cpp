@@ -4,9 +4,16 @@
 //   kelvora-lab endpoints [FILE]     print the program's endpoint list (the JSON of
 //                                    lumidex-console --endpoints --json, from FILE or stdin)
 //                                    as "role host port protocol" lines for shell scripts
+//   kelvora-lab hold-tun NAME        attach to the tun device NAME until SIGTERM, so that it
+//                                    has carrier (a dial-up link that is connected)
 #include <fcntl.h>
+#include <linux/if.h>
+#include <linux/if_tun.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include <cstdio>
 #include <fstream>
@@ -128,15 +135,46 @@ int Endpoints(int argc, char** argv) {
 
 void Usage() {
     std::cerr << "usage: kelvora-lab serve CONFIG.json\n"
-                 "       kelvora-lab endpoints [FILE]\n";
+                 "       kelvora-lab endpoints [FILE]\n"
+                 "       kelvora-lab hold-tun NAME\n";
 }
 
 }  // namespace
+
+// A persistent tun device has no carrier (NO-CARRIER, not RUNNING) until a process attaches
+// to it; attached, it is up and running like a dialled point-to-point link.
+int HoldTun(const char* name) {
+    const int fd = ::open("/dev/net/tun", O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        std::perror("kelvora-lab: /dev/net/tun");
+        return 1;
+    }
+    ifreq request{};
+    request.ifr_flags = IFF_TUN | IFF_NO_PI;
+    std::strncpy(request.ifr_name, name, IFNAMSIZ - 1);
+    if (::ioctl(fd, TUNSETIFF, &request) != 0) {
+        std::perror("kelvora-lab: TUNSETIFF");
+        return 1;
+    }
+    std::cout << "holding " << name << std::endl;
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTERM);
+    sigaddset(&stop, SIGINT);
+    sigprocmask(SIG_BLOCK, &stop, nullptr);
+    int signal = 0;
+    sigwait(&stop, &signal);
+    ::close(fd);
+    return 0;
+}
 
 int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "serve" && argc == 3) {
         return Serve(argv[2]);
+    }
+    if (command == "hold-tun" && argc == 3) {
+        return HoldTun(argv[2]);
     }
     if (command == "endpoints" && argc <= 3) {
         return Endpoints(argc, argv);
