@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "LabClient.h"
+#include "LabFixture.h"
 #include "LabelDecoder.h"
 
 namespace lumidex::labtest {
@@ -26,66 +27,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Json = nlohmann::json;
-
-// How long a host that should answer may take in the lab: a hang guard, not a measure.
-constexpr auto kGuard = 5s;
-// How long a host that should stay silent is watched: well past any lab round trip.
-constexpr auto kSilence = 600ms;
-
-std::string ReadText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-class Lab {
-public:
-    static const Lab& Get() {
-        static const Lab lab;
-        return lab;
-    }
-
-    const Json& Notes() const { return m_notes; }
-    std::filesystem::path Dir() const { return m_dir; }
-    std::string Setting(const char* name) const { return m_notes["settings"].value(name, ""); }
-    // Whether the client can send beyond its own link: a default route on a link that is up.
-    bool Routed() const { return Setting("DEFAULT_ROUTE") == "yes" && Setting("LINK") != "down"; }
-
-    // Hosts of a role, in endpoint order (duplicates of a name are kept once).
-    std::vector<Json> Hosts(const std::string& role) const {
-        std::vector<Json> hosts;
-        for (const Json& host : m_notes["hosts"]) {
-            if (host["role"] == role) {
-                hosts.push_back(host);
-            }
-        }
-        return hosts;
-    }
-
-private:
-    Lab() {
-        const char* dir = std::getenv("LAB_DIR");
-        if (dir == nullptr) {
-            return;
-        }
-        m_dir = dir;
-        m_notes = Json::parse(ReadText(m_dir / "lab.json"), nullptr, false);
-    }
-
-    std::filesystem::path m_dir;
-    Json m_notes;
-};
-
-class LabTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_FALSE(Lab::Get().Dir().empty())
-            << "run inside the lab: scripts/lab --run SCENARIO -- lab_checks";
-        ASSERT_TRUE(Lab::Get().Notes().is_object()) << "unreadable lab.json";
-    }
-    const Lab& lab() const { return Lab::Get(); }
-};
 
 std::string HttpGet(const std::string& path, const std::string& host) {
     return "GET " + path + " HTTP/1.1\r\nAccept: */*\r\nHost: " + host +

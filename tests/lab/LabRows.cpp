@@ -1,0 +1,177 @@
+// The program's verdicts in the lab: lumidex-console --json runs once per lab (every suite of
+// a scenario reads the same run), and each scenario's suite asserts the rows, the findings
+// and the log that its network must give.
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include "LabFixture.h"
+#include "platform/TextCodec.h"
+
+namespace lumidex::labtest {
+namespace {
+
+struct ConsoleRun {
+    int exitStatus = -1;
+    std::string output;
+    Json result;
+    std::string log;  // the diagnostic log, in UTF-8
+};
+
+const ConsoleRun& RunConsoleOnce() {
+    static const ConsoleRun run = [] {
+        ConsoleRun out;
+        const char* console = std::getenv("LUMIDEX_CONSOLE");
+        if (console == nullptr) {
+            return out;
+        }
+        const std::string command = std::string("'") + console + "' --json";
+        FILE* pipe = ::popen(command.c_str(), "r");
+        if (pipe == nullptr) {
+            return out;
+        }
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+            out.output.append(buffer, n);
+        }
+        const int status = ::pclose(pipe);
+        out.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        out.result = Json::parse(out.output, nullptr, false);
+        const Lab& lab = Lab::Get();
+        out.log = platform::GbkToUtf8(
+            ReadText(lab.Notes()["installDir"].get<std::string>() + "/log/Lumidex_log.txt"));
+        return out;
+    }();
+    return run;
+}
+
+class LabRows : public LabTest {
+protected:
+    void SetUp() override {
+        LabTest::SetUp();
+        ASSERT_TRUE(Run().result.is_object()) << Run().output;
+        ASSERT_LE(Run().exitStatus, 1) << Run().output;
+    }
+    static const ConsoleRun& Run() { return RunConsoleOnce(); }
+    static Json Row(int id) {
+        for (const Json& row : Run().result["rows"]) {
+            if (row["id"] == id) {
+                return row;
+            }
+        }
+        return Json();
+    }
+    static void ExpectRow(int id, const char* status, const std::string& detail) {
+        const Json row = Row(id);
+        EXPECT_EQ(row.value("status", Json()), status) << row.dump();
+        EXPECT_EQ(row.value("detail", ""), detail) << row.dump();
+    }
+    static bool Logged(const std::string& text) {
+        return Run().log.find(text) != std::string::npos;
+    }
+    static bool Found(const std::string& line) {
+        return Run().result.value("findings", "").find("\r\n" + line) != std::string::npos;
+    }
+    // Rows 1 to 7 of a computer whose network is in order.
+    void ExpectHealthyNetworkRows() const {
+        ExpectRow(1, "Ok", Client());
+        ExpectRow(2, "Ok", "连接正常(" + Gateway() + ")");
+        ExpectRow(3, "Ok", "连接正常(" + DnsText() + ")");
+        ExpectRow(4, "Ok", "IE未处于脱机状态");
+        ExpectRow(5, "Ok", "未设置IE代理服务器");
+        ExpectRow(6, "Ok", "连接成功");
+        ExpectRow(7, "Ok", "连接成功");
+    }
+    std::string Client() const { return lab().Notes()["client"]; }
+    std::string Gateway() const { return lab().Notes()["gateway"]; }
+    std::string DnsText() const {
+        return lab().Notes()["dns"][0].get<std::string>() + "," +
+               lab().Notes()["dns"][1].get<std::string>();
+    }
+};
+
+// --- the basic network rows ---------------------------------------------------------------
+
+using HealthyNetworkRows = LabRows;
+TEST_F(HealthyNetworkRows, AllSevenOkAndTheLogHoldsStartUpAndVerdicts) {
+    ExpectHealthyNetworkRows();
+    EXPECT_EQ(Run().result["findings"].get<std::string>().rfind("\r\n开始基本网络检测", 0), 0u);
+    // The start-up block: global parameters and every adapter, then the run's verdicts.
+    for (const std::string& line :
+         {std::string("主机名:"), std::string("DNS服务器IP:"),
+          lab().Notes()["dns"][0].get<std::string>(), std::string("网卡信息"), "当前IP:" + Client(),
+          std::string("默认网关IP:"), "本地IP:" + Client()}) {
+        EXPECT_TRUE(Logged(line)) << line;
+    }
+}
+
+using UnprivilegedRows = LabRows;
+TEST_F(UnprivilegedRows, PingsWorkWithoutRoot) {
+    ExpectHealthyNetworkRows();
+}
+
+using GatewaySilentRows = LabRows;
+TEST_F(GatewaySilentRows, GatewayWarnsWithoutAFinding) {
+    ExpectRow(2, "Warning", "连接超时(" + Gateway() + ")");
+    EXPECT_FALSE(Found("连接超时(" + Gateway() + ")"));
+}
+
+using DnsSilentRows = LabRows;
+TEST_F(DnsSilentRows, DnsWarnsAndIsReportable) {
+    ExpectRow(3, "Warning", "连接超时(" + DnsText() + ")");
+    EXPECT_TRUE(Found("连接超时(" + DnsText() + ")"));
+    EXPECT_EQ(Run().result["reportable"], true);
+}
+
+using NoDnsRows = LabRows;
+TEST_F(NoDnsRows, NoServerIsAnError) {
+    ExpectRow(3, "Error", "获取DNS服务器失败");
+    EXPECT_TRUE(Found("获取DNS服务器失败"));
+}
+
+using IeOfflineRows = LabRows;
+TEST_F(IeOfflineRows, OfflineWarns) {
+    ExpectRow(4, "Warning", "IE处于脱机状态");
+    EXPECT_TRUE(Found("IE处于脱机状态"));
+}
+
+using ProxyRows = LabRows;
+TEST_F(ProxyRows, ProxyVerdictFollowsTheProxy) {
+    const std::string proxy = lab().Setting("PROXY");
+    if (proxy == "reachable") {
+        ExpectRow(5, "Ok", "IE代理服务器已设置且能连接");
+        return;
+    }
+    ExpectRow(5, "Error", "IE代理服务器无法连接");
+    EXPECT_TRUE(Found("IE代理服务器无法连接"));
+}
+
+using NoInternetRows = LabRows;
+TEST_F(NoInternetRows, InternetIsAnError) {
+    ExpectRow(6, "Ok", "连接成功");
+    ExpectRow(7, "Error", "Internet连接中断");
+    EXPECT_TRUE(Found("Internet连接中断"));
+}
+
+using NoRouteRows = LabRows;
+TEST_F(NoRouteRows, AddressFromTheHostNameAndNoGateway) {
+    ExpectRow(1, "Ok", Client());
+    EXPECT_TRUE(Logged("CTqGlobalMothed::GetSelfIP()本地IP:" + Client()));
+    ExpectRow(2, "Error", "获取默认网关失败");
+}
+
+using DialUpRows = LabRows;
+TEST_F(DialUpRows, PointToPointLinkDecidesRowSix) {
+    ExpectRow(6, "Ok", lab().Setting("DIALUP") == "up" ? "拨号连接成功" : "连接成功");
+}
+
+using LinkDownRows = LabRows;
+TEST_F(LinkDownRows, BrokenConnectionAndNoInternet) {
+    ExpectRow(6, "Error", "本地连接中断");
+    ExpectRow(7, "Error", "Internet连接中断");
+    EXPECT_EQ(Run().exitStatus, 1);
+}
+
+}  // namespace
+}  // namespace lumidex::labtest
