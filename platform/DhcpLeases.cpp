@@ -20,11 +20,11 @@ std::uint32_t Ipv4(std::string_view text) {
 }
 
 std::string_view Trim(std::string_view text) {
-    const std::size_t start = text.find_first_not_of(" \t\r");
+    const std::size_t start = text.find_first_not_of(" \t\r\n");
     if (start == std::string_view::npos) {
         return {};
     }
-    const std::size_t end = text.find_last_not_of(" \t\r");
+    const std::size_t end = text.find_last_not_of(" \t\r\n");
     return text.substr(start, end - start + 1);
 }
 
@@ -39,7 +39,7 @@ std::string_view NextPiece(std::string_view& text, char delimiter) {
 std::vector<std::string_view> Words(std::string_view statement) {
     std::vector<std::string_view> words;
     while (!(statement = Trim(statement)).empty()) {
-        const std::size_t end = std::min(statement.find_first_of(" \t\r"), statement.size());
+        const std::size_t end = std::min(statement.find_first_of(" \t\r\n"), statement.size());
         std::string_view word = statement.substr(0, end);
         if (word.size() >= 2 && word.front() == '"' && word.back() == '"') {
             word = word.substr(1, word.size() - 2);
