@@ -32,7 +32,7 @@ void PutU16Le(EchoRequest& out, std::size_t at, std::uint16_t value) {
 
 enum class WaitOutcome {
     Answered,   // the reply looked for arrived
-    Unmatched,  // something arrived but not the reply, and the socket cannot be read further
+    Unmatched,  // the receive failed: the turn is over without an answer
     TimedOut,   // nothing that answers the request within the wait
     Failed,     // the wait itself failed
 };
