@@ -67,42 +67,40 @@ TEST(ResolverConfig, DomainAndIpv4ServersAsTheResolverReadsThem) {
 
 TEST(NetworkParamsStandIn, StubResolverIsReplacedByTheServersBehindIt) {
     struct Row {
-        const char* etc;
+        std::optional<std::string> etc;
         std::optional<std::string> upstream;
         Texts servers;
+        const char* domain;
     } rows[] = {
-        {"nameserver 198.18.53.1\n", "nameserver 10.1.1.1\n", {"198.18.53.1"}},
+        {"nameserver 198.18.53.1\n", "nameserver 10.1.1.1\n", {"198.18.53.1"}, ""},
         {"nameserver 127.0.0.53\nsearch lan\n",
-         "nameserver 10.1.1.1\nnameserver 10.1.1.2\n",
-         {"10.1.1.1", "10.1.1.2"}},
-        {"nameserver 127.0.0.53\n", std::nullopt, {}},
-        {"nameserver 127.0.0.53\n", "search lan\n", {}},
+         "nameserver 10.1.1.1\nnameserver 10.1.1.2\nsearch other\n",
+         {"10.1.1.1", "10.1.1.2"},
+         "lan"},
+        {"nameserver 127.0.0.53\n", std::nullopt, {}, ""},
+        {"nameserver 127.0.0.53\n", "search lan\n", {}, ""},
         {"nameserver 127.0.0.53\nnameserver 10.2.2.2\n",
          "nameserver 10.1.1.1\n",
-         {"127.0.0.53", "10.2.2.2"}},
-        {"", "nameserver 10.1.1.1\n", {}},
+         {"127.0.0.53", "10.2.2.2"},
+         ""},
+        {std::nullopt, "nameserver 10.1.1.1\n", {}, ""},
     };
     for (const Row& row : rows) {
         TempDir root;
-        Put(root, "etc/resolv.conf", row.etc);
+        if (row.etc) {
+            Put(root, "etc/resolv.conf", *row.etc);
+        }
         if (row.upstream) {
             Put(root, "run/systemd/resolve/resolv.conf", *row.upstream);
         }
         const NetworkParams params =
             GetNetworkParams({root.path(), [] { return std::string("client7"); }});
+        const std::string what = row.etc.value_or("(none)");
         EXPECT_EQ(params.hostName, "client7");
-        EXPECT_EQ(params.dnsServers, row.servers) << row.etc;
-        EXPECT_EQ(params.dnsEnabled, row.servers.empty() ? 0u : 1u) << row.etc;
+        EXPECT_EQ(params.domainName, row.domain) << what;
+        EXPECT_EQ(params.dnsServers, row.servers) << what;
+        EXPECT_EQ(params.dnsEnabled, row.servers.empty() ? 0u : 1u) << what;
     }
-}
-
-TEST(NetworkParamsStandIn, DomainComesFromTheHostsOwnFileAndAMissingFileGivesNothing) {
-    TempDir root;
-    EXPECT_EQ(GetNetworkParams({root.path(), [] { return std::string("h"); }}).domainName, "");
-    Put(root, "etc/resolv.conf", "nameserver 127.0.0.53\nsearch corp.example\n");
-    Put(root, "run/systemd/resolve/resolv.conf", "nameserver 10.1.1.1\nsearch other\n");
-    EXPECT_EQ(GetNetworkParams({root.path(), [] { return std::string("h"); }}).domainName,
-              "corp.example");
 }
 
 TEST(DefaultRoutes, GatewaysOfOneInterfaceLowestMetricFirst) {
