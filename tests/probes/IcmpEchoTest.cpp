@@ -146,9 +146,22 @@ TEST_P(PingLoopback, EveryRequestIsAnsweredOnce) {
     EXPECT_EQ(NextEchoSequence(), static_cast<std::uint16_t>(before + 4));
 }
 
+const char* PolicyName(const ::testing::TestParamInfo<IcmpSocketPolicy>& info) {
+    switch (info.param) {
+        case IcmpSocketPolicy::RawOnly:
+            return "Raw";
+        case IcmpSocketPolicy::DatagramOnly:
+            return "Datagram";
+        case IcmpSocketPolicy::Any:
+            break;
+    }
+    return "Any";
+}
+
 INSTANTIATE_TEST_SUITE_P(Sockets, PingLoopback,
                          ::testing::Values(IcmpSocketPolicy::Any, IcmpSocketPolicy::RawOnly,
-                                           IcmpSocketPolicy::DatagramOnly));
+                                           IcmpSocketPolicy::DatagramOnly),
+                         PolicyName);
 
 TEST(PingHost, AnUnknownHostOrNoRequestsGiveZeroAtOnce) {
     const auto start = std::chrono::steady_clock::now();
