@@ -1,0 +1,109 @@
+#include "probes/TqGlobalMothed.h"
+
+#include <utility>
+
+#include "platform/HostLookup.h"
+#include "probes/IcmpEcho.h"
+#include "probes/NetAddress.h"
+
+namespace lumidex {
+namespace {
+
+// Any nonzero port: an address text has none, and IsUsable asks for one.
+constexpr std::uint16_t kProbePort = 1000;
+
+// The first entry of texts that parses to a usable address, or null.
+const std::string* FirstUsable(const std::vector<std::string>& texts) {
+    for (const std::string& text : texts) {
+        NetAddress address;
+        address.Parse(std::string_view(text), true);
+        address.port = kProbePort;
+        if (address.IsUsable()) {
+            return &text;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+CTqGlobalMothed::CTqGlobalMothed(NetworkProbes probes)
+    : m_networkConfig(probes.config), m_probes(std::move(probes)) {
+    if (!m_probes.hostName) {
+        m_probes.hostName = [] { return platform::GetHostName(); };
+    }
+    if (!m_probes.resolve) {
+        m_probes.resolve = [](std::string_view name) { return platform::GetHostByName(name); };
+    }
+    if (!m_probes.pingHost) {
+        m_probes.pingHost = [](std::string_view host, unsigned count) {
+            return lumidex::PingHost(host, count);
+        };
+    }
+}
+
+CTqGlobalMothed::~CTqGlobalMothed() = default;
+
+std::uint32_t CTqGlobalMothed::GetSelfIP(std::vector<std::uint32_t>& addresses) {
+    const std::optional<std::string> name = m_probes.hostName();
+    if (!name) {
+        return 0;
+    }
+    std::uint32_t first = 0;
+    for (std::uint32_t address : m_probes.resolve(*name)) {
+        addresses.push_back(address);
+        if (first == 0) {
+            first = address;
+        }
+    }
+    return first;
+}
+
+bool CTqGlobalMothed::TryCurrentAdapter() {
+    const std::string* address = FirstUsable(m_networkConfig.AdapterAddresses());
+    const std::string* gateway = FirstUsable(m_networkConfig.AdapterGateways());
+    if (address == nullptr || gateway == nullptr) {
+        return false;
+    }
+    m_localIp = *address;
+    m_defaultGateway = *gateway;
+    return true;
+}
+
+// With one adapter the last NextAdapter reads nothing, so that adapter is tried twice; the
+// answer is the same both times.
+void CTqGlobalMothed::SelectAdapter() {
+    m_networkConfig.FirstAdapter();
+    if (TryCurrentAdapter()) {
+        return;
+    }
+    bool more = true;
+    while (more) {
+        more = m_networkConfig.NextAdapter();
+        if (TryCurrentAdapter()) {
+            return;
+        }
+    }
+}
+
+int CTqGlobalMothed::PingHost(std::string_view host, unsigned count) {
+    return m_probes.pingHost(host, count);
+}
+
+int CTqGlobalMothed::PingDnsServers(const std::vector<std::string>* servers) {
+    const std::vector<std::string>& list =
+        servers != nullptr ? *servers : m_networkConfig.DnsServers();
+    m_dnsServerText.clear();
+    int total = 0;
+    for (const std::string& server : list) {
+        m_dnsServerText += server;
+        m_dnsServerText += ',';
+        total += PingHost(server, kPingCount);
+    }
+    if (!m_dnsServerText.empty()) {
+        m_dnsServerText.pop_back();
+    }
+    return total;
+}
+
+}  // namespace lumidex
