@@ -27,7 +27,7 @@ const std::string* FirstUsable(const std::vector<std::string>& texts) {
 
 }  // namespace
 
-CTqGlobalMothed::CTqGlobalMothed(NetworkProbes probes)
+CTqGlobalMothed::CTqGlobalMothed(NetworkSeams probes)
     : m_networkConfig(probes.config), m_probes(std::move(probes)) {
     if (!m_probes.hostName) {
         m_probes.hostName = [] { return platform::GetHostName(); };

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "probes/NetworkConfig.h"
-#include "probes/NetworkProbes.h"
+#include "probes/NetworkSeams.h"
 
 namespace lumidex {
 
@@ -18,7 +18,7 @@ class CheckEngine;
 class CTqGlobalMothed {
 public:
     // Reads and logs the global network parameters through probes.config.
-    explicit CTqGlobalMothed(NetworkProbes probes = {});
+    explicit CTqGlobalMothed(NetworkSeams probes = {});
     virtual ~CTqGlobalMothed();
     CTqGlobalMothed(const CTqGlobalMothed&) = delete;
     CTqGlobalMothed& operator=(const CTqGlobalMothed&) = delete;
@@ -63,7 +63,7 @@ private:
     // The public web sites of the Internet reachability probe (its size is the site count),
     // filled at construction by that probe's code.
     std::vector<std::string> m_siteList;
-    NetworkProbes m_probes;
+    NetworkSeams m_probes;
 };
 
 }  // namespace lumidex

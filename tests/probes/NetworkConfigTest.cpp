@@ -17,7 +17,7 @@ namespace {
 using lumidex::CTqGlobalMothed;
 using lumidex::NetworkConfig;
 using lumidex::NetworkConfigSource;
-using lumidex::NetworkProbes;
+using lumidex::NetworkSeams;
 using lumidex::platform::AdapterRecord;
 using lumidex::platform::NetworkParams;
 using lumidex::testing::LogCapture;
@@ -39,8 +39,8 @@ NetworkConfigSource Source(NetworkParams params, const Adapters* adapters) {
     return {[params] { return params; }, [adapters] { return *adapters; }};
 }
 
-NetworkProbes ProbesOf(NetworkConfigSource source) {
-    NetworkProbes probes;
+NetworkSeams ProbesOf(NetworkConfigSource source) {
+    NetworkSeams probes;
     probes.config = std::move(source);
     return probes;
 }
@@ -177,7 +177,7 @@ TEST(GetSelfIP, AppendsEveryAddressOfTheHostNameAndReturnsTheFirstNonzero) {
     };
     for (const Row& row : rows) {
         const Adapters none;
-        NetworkProbes probes = ProbesOf(Source({}, &none));
+        NetworkSeams probes = ProbesOf(Source({}, &none));
         probes.hostName = [&] { return row.hostName; };
         std::string looked;
         probes.resolve = [&](std::string_view name) {
@@ -208,7 +208,7 @@ TEST(PingDnsServers, PingsEachServerThreeTimesAndJoinsThemWithCommas) {
         {std::nullopt, "10.0.0.1,10.0.0.3", 3},
     };
     const Adapters none;
-    NetworkProbes probes = ProbesOf(Source({"h", "", {"10.0.0.1", "10.0.0.3"}, 1}, &none));
+    NetworkSeams probes = ProbesOf(Source({"h", "", {"10.0.0.1", "10.0.0.3"}, 1}, &none));
     Texts pinged;
     probes.pingHost = [&](std::string_view host, unsigned count) {
         EXPECT_EQ(count, 3u);

@@ -13,7 +13,7 @@
 
 namespace lumidex {
 
-struct NetworkProbes {
+struct NetworkSeams {
     // Global parameters and adapter list of the embedded NetworkConfig.
     NetworkConfigSource config = SystemNetworkConfigSource();
     // gethostname.
