@@ -135,7 +135,11 @@ intptr_t ShellExecuteA(WindowHandle /*window*/, const char* /*verb*/, std::strin
     const std::string path = MapWindowsPath(file);
     struct stat st {};
     if (path.empty() || ::stat(path.c_str(), &st) != 0) {
-        return errno == ENOTDIR || path.empty() ? kSePathNotFound : kSeFileNotFound;
+        std::error_code ec;
+        const bool folderThere =
+            !path.empty() &&
+            std::filesystem::is_directory(std::filesystem::path(path).parent_path(), ec);
+        return folderThere ? kSeFileNotFound : kSePathNotFound;
     }
     // A program is what may be executed; anything else (a folder, a text file) is a
     // document for the desktop's opener.
