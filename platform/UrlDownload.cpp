@@ -28,8 +28,8 @@ struct Transfer {
             std::fclose(file);
         }
     }
-    // The file is created once the server answers, as the Internet library's caller did
-    // after opening the URL.
+    // The file is created with the first body bytes (or after an empty body), so a
+    // transfer that fails before any body leaves no file behind.
     bool Create() {
         if (file == nullptr && !createFailed) {
             file = std::fopen(path->c_str(), "wb");
