@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -70,6 +72,22 @@ TEST(CopyData, DatagramsBecomeMessagesInOrder) {
     EXPECT_EQ(Receive(*receiver, 5, std::chrono::milliseconds(300)), expected);
     receiver.reset();
     EXPECT_FALSE(SendCopyData(window, 5890, "50|x"));  // nobody listens any more
+}
+
+TEST(CopyData, MessagesOfAnotherUserAreDropped) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to send as another user";
+    }
+    auto receiver = CopyDataReceiver::Open();
+    ASSERT_TRUE(receiver);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        _exit(::setuid(65534) == 0 && SendCopyData(receiver->Handle(), 5890, "50|x") ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(Receive(*receiver, 1, std::chrono::milliseconds(200)).empty());
 }
 
 TEST(ShellExecute, ParametersAndUrls) {
