@@ -49,4 +49,38 @@ bool RegistryReader::Read(std::string_view subKey, std::string_view valueName,
     }
 }
 
+bool RegistryReader::EnumValues(std::string_view subKey) {
+    m_values.clear();
+    const auto key = platform::RegistryKey::Open(m_root, m_basePath + std::string(subKey));
+    if (!key) {
+        return false;
+    }
+    for (std::size_t i = 0; i < key->ValueCount(); ++i) {
+        const platform::HiveValue* value = key->ValueAt(i);
+        // The name needs room for its terminating zero as well.
+        if (value == nullptr || value->name.size() >= kEnumBufferBytes ||
+            value->data.size() > kEnumBufferBytes) {
+            continue;
+        }
+        RegistryValue entry;
+        std::copy(value->data.begin(), value->data.end(), reinterpret_cast<uint8_t*>(entry.data));
+        switch (value->type) {
+            case platform::kRegSz:
+            case platform::kRegExpandSz:
+                entry.data[value->data.size()] = '\0';
+                entry.kind = RegistryValue::kText;
+                break;
+            case platform::kRegDword:
+                entry.kind = RegistryValue::kNumber;
+                break;
+            default:
+                entry.length = static_cast<int32_t>(value->data.size());
+                entry.kind = RegistryValue::kBinary;
+                break;
+        }
+        m_values[value->name.empty() ? std::string(kNoName) : value->name] = entry;
+    }
+    return true;
+}
+
 }  // namespace lumidex

@@ -2,6 +2,7 @@
 // this program does it.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <string>
 #include <string_view>
@@ -16,6 +17,8 @@ public:
     using ValueMap = std::map<std::string, RegistryValue>;  // byte-wise order of names
 
     static constexpr std::string_view kDefaultBasePath = "Software\\AppConfig";
+    static constexpr std::string_view kNoName = "<NO NAME>";
+    static constexpr std::size_t kEnumBufferBytes = 1029;
 
     // basePath empty: kDefaultBasePath. The stored base path always ends with a backslash.
     explicit RegistryReader(platform::RootKey root, std::string_view basePath = {});
@@ -28,6 +31,11 @@ public:
     // bytes of UTF-8 (Chinese text takes three bytes a character, not the two of code page
     // 936: such texts hit the limit at fewer characters than on Windows).
     bool Read(std::string_view subKey, std::string_view valueName, RegistryValue& out) const;
+
+    // Replaces Values() with every value of base path + subKey; the default value is named
+    // kNoName. A value whose name or data does not fit kEnumBufferBytes is left out, as the
+    // enumeration call refuses it. False, with the map empty, when the key cannot be opened.
+    bool EnumValues(std::string_view subKey);
 
     platform::RootKey Root() const { return m_root; }
     const std::string& BasePath() const { return m_basePath; }

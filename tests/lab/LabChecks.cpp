@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -460,6 +461,31 @@ TEST_F(LabTest, WinePrefixCarriesTheInstallationAndInternetSettings) {
               proxy == "reachable" ? ConnectResult::Connected : ConnectResult::Refused);
 }
 
+TEST_F(LabTest, WinePrefixCarriesTheMediaPlayerAndItsAssociations) {
+    const std::filesystem::path prefix = lab().Notes()["prefix"].get<std::string>();
+    const std::string system = ReadText(prefix / "system.reg");
+    const std::string wmp = lab().Setting("WMP");
+    const auto exe = prefix / "drive_c/Program Files/Windows Media Player/wmplayer.exe";
+    EXPECT_EQ(std::filesystem::exists(exe), wmp != "none");
+    EXPECT_EQ(system.find("App Paths\\\\wmplayer.exe]") != std::string::npos, wmp != "none");
+    if (wmp != "none") {
+        std::string utf16;  // the version text of the program's version resource
+        for (const char c : wmp) {
+            utf16 += c;
+            utf16 += '\0';
+        }
+        EXPECT_NE(ReadText(exe).find(utf16), std::string::npos);
+    }
+    for (const std::string ext : {"asf", "asx"}) {
+        const std::string mode = lab().Setting(ext == "asf" ? "ASF" : "ASX");
+        const std::string key = "[Software\\\\Classes\\\\." + ext + "]";
+        EXPECT_EQ(system.find(key) != std::string::npos, mode != "none") << ext;
+        const std::string id =
+            mode == "wmp" ? (ext == "asf" ? "WMP.AsfFile" : "WMP.AsxFile") : "OtherPlayer." + ext;
+        EXPECT_EQ(system.find("@=\"" + id + "\"") != std::string::npos, mode != "none") << ext;
+    }
+}
+
 // --- the program in the lab ---------------------------------------------------------------
 
 // The program itself in the lab: only where its results are known (lumidex_lab_suites).
@@ -489,6 +515,111 @@ TEST_F(LabConsole, RunPrintsEveryRowAndWritesItsLogInTheLab) {
     EXPECT_EQ(result["rows"].size(), 19u) << output;
     // The installation directory came from the fixture's registry, through drive Z:.
     EXPECT_TRUE(std::filesystem::exists(log));
+}
+
+// The software rows (8 to 11) of a console run. Registered per scenario with
+// lumidex_lab_suites once the software checks run in the console.
+Json RunConsoleJson() {
+    const char* console = std::getenv("LUMIDEX_CONSOLE");
+    if (console == nullptr) {
+        return {};
+    }
+    FILE* pipe = ::popen((std::string("'") + console + "' --json").c_str(), "r");
+    if (pipe == nullptr) {
+        return {};
+    }
+    std::string output;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+        output.append(buffer, n);
+    }
+    ::pclose(pipe);
+    return Json::parse(output, nullptr, false);
+}
+
+struct SoftwareRow {
+    int id;
+    std::string status;
+    std::string detail;
+};
+
+void ExpectSoftwareRows(const Json& result, const std::vector<SoftwareRow>& expected) {
+    ASSERT_TRUE(result.is_object() && result.contains("rows")) << result.dump();
+    for (const SoftwareRow& row : expected) {
+        const auto found = std::find_if(result["rows"].begin(), result["rows"].end(),
+                                        [&](const Json& r) { return r["id"] == row.id; });
+        ASSERT_NE(found, result["rows"].end()) << row.id;
+        EXPECT_EQ((*found)["status"], row.status) << row.id;
+        EXPECT_EQ((*found)["detail"], row.detail) << row.id;
+    }
+    EXPECT_EQ(std::count_if(result["rows"].begin(), result["rows"].end(),
+                            [](const Json& r) { return r["id"] == 12; }),
+              0);
+}
+
+std::string SystemPrettyName() {
+    const std::string release = ReadText("/etc/os-release");
+    const auto at = release.find("PRETTY_NAME=");
+    if (at == std::string::npos) {
+        return {};
+    }
+    std::string name = release.substr(at + 12, release.find('\n', at) - at - 12);
+    if (name.size() >= 2 && (name.front() == '"' || name.front() == '\'')) {
+        name = name.substr(1, name.size() - 2);
+    }
+    return name;
+}
+
+constexpr char kWmpCommand[] =
+    "\"C:\\Program Files\\Windows Media Player\\wmplayer.exe\" /prefetch:1";
+
+using SoftwareHealthyRows = LabTest;
+TEST_F(SoftwareHealthyRows, SystemPlayerAndAssociationsAreOk) {
+    const Json result = RunConsoleJson();
+    ExpectSoftwareRows(result, {{8, "Ok", SystemPrettyName()},
+                                {9, "Ok", "10.0.0.3802"},
+                                {10, "Ok", "已与WMP关联"},
+                                {11, "Ok", "已与WMP关联"}});
+    EXPECT_NE(result["findings"].get<std::string>().find("\r\nWMP版本号:10.0.0.3802"),
+              std::string::npos);
+}
+
+using SoftwareWmp8Rows = LabTest;
+TEST_F(SoftwareWmp8Rows, OldPlayerIsAWarningCountedAsAnErrorToo) {
+    const Json result = RunConsoleJson();
+    ExpectSoftwareRows(result, {{9, "Warning", "8.0.0.4477"}, {10, "Ok", "已与WMP关联"}});
+    EXPECT_NE(result["findings"].get<std::string>().find(
+                  "\r\n版本号低于9，请下载WMP9以上版本。您安装的WMP版本号:8.0.0.4477"),
+              std::string::npos);
+    EXPECT_GE(result["errors"].get<int>(), 1);
+}
+
+using SoftwareNoWmpRows = LabTest;
+TEST_F(SoftwareNoWmpRows, NoPlayerAndItsAssociationsNameTheirProgram) {
+    const Json result = RunConsoleJson();
+    ExpectSoftwareRows(result, {{9, "Warning", ""},
+                                {10, "Warning", std::string("关联程序:") + kWmpCommand},
+                                {11, "Warning", std::string("关联程序:") + kWmpCommand}});
+    EXPECT_NE(result["findings"].get<std::string>().find("WMP版本号:\r\n"), std::string::npos);
+}
+
+using SoftwareAsxOtherRows = LabTest;
+TEST_F(SoftwareAsxOtherRows, AsxNamesTheOtherPlayer) {
+    const Json result = RunConsoleJson();
+    ExpectSoftwareRows(
+        result,
+        {{10, "Ok", "已与WMP关联"},
+         {11, "Warning", "关联程序:\"C:\\Program Files\\Other Player\\player.exe\" \"%1\""}});
+    EXPECT_NE(result["findings"].get<std::string>().find("\r\nasx文件关联程序:关联程序:"),
+              std::string::npos);
+}
+
+using SoftwareNoAsfRows = LabTest;
+TEST_F(SoftwareNoAsfRows, AsfWithoutProgramIsAReportableError) {
+    const Json result = RunConsoleJson();
+    ExpectSoftwareRows(result, {{10, "Error", "asf文件没有关联"}, {11, "Ok", "已与WMP关联"}});
+    EXPECT_NE(result["findings"].get<std::string>().find("\r\nasf文件没有关联"), std::string::npos);
+    EXPECT_TRUE(result["reportable"].get<bool>());
 }
 
 }  // namespace
