@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "LoopbackServer.h"
+#include "support/LoopbackServer.h"
 #include "service/UrlSplitter.h"
 
 namespace lumidex {

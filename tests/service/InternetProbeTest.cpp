@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "LoopbackServer.h"
+#include "support/LoopbackServer.h"
 #include "service/Endpoints.h"
 #include "service/TextSplitter.h"
 
