@@ -33,6 +33,8 @@ struct SiteAttempt {
     // Set before the run closes the connection, so a thread that had not even begun to
     // connect by then does not start an attempt nobody will close.
     std::atomic<bool> abandoned{false};
+    // Set as the thread body's last step: from then on the worker may be destroyed.
+    std::atomic<bool> ended{false};
 };
 
 class SiteWorker : public WorkerThread {
@@ -40,6 +42,8 @@ public:
     SiteWorker(std::shared_ptr<RunState> run, std::string host)
         : m_attempt(std::make_shared<SiteAttempt>(std::move(run), std::move(host))) {}
     ~SiteWorker() override { Stop(nullptr, kUnlimitedStopMs); }
+
+    bool Ended() const { return m_attempt->ended; }
 
     // Closing the socket ends a connect still pending on the worker's thread.
     void Abort() {
@@ -50,18 +54,23 @@ public:
 protected:
     int Run() override {
         const std::shared_ptr<SiteAttempt> attempt = m_attempt;
-        if (attempt->abandoned || !attempt->connection.Connect(attempt->host, 0)) {
-            return 0;
-        }
-        attempt->connection.Close();
-        RunState& run = *attempt->run;
-        if (++run.answered >= run.enough) {
-            run.wakeUp.Set();
-        }
+        Attempt(*attempt);
+        attempt->ended = true;
         return 0;
     }
 
 private:
+    static void Attempt(SiteAttempt& attempt) {
+        if (attempt.abandoned || !attempt.connection.Connect(attempt.host, 0)) {
+            return;
+        }
+        attempt.connection.Close();
+        RunState& run = *attempt.run;
+        if (++run.answered >= run.enough) {
+            run.wakeUp.Set();
+        }
+    }
+
     std::shared_ptr<SiteAttempt> m_attempt;
 };
 
@@ -81,24 +90,27 @@ unsigned CheckInternetConnection(const std::vector<std::string>& sites,
     }
     const auto run = std::make_shared<RunState>(timing.enough);
     std::vector<std::unique_ptr<SiteWorker>> workers;
+    std::vector<bool> started;
     workers.reserve(sites.size());
     for (const std::string& site : sites) {
         workers.push_back(std::make_unique<SiteWorker>(run, site));
         // A thread that cannot start simply does not count.
-        workers.back()->Start(kSiteThreadName);
+        started.push_back(workers.back()->Start(kSiteThreadName));
     }
     run->wakeUp.Wait(timing.waitMs);
     // Successes after this moment do not count.
     const unsigned answered = run->answered.load();
     const unsigned percentage = answered * 100u / static_cast<unsigned>(sites.size());
-    for (auto& worker : workers) {
-        worker->Abort();
-        // A worker that ends after its budget keeps its own share of the run state alive.
-        if (worker->Stop(nullptr, timing.stopBudgetMs)) {
-            worker.reset();
-        } else {
-            worker.release();  // its thread still runs; leaking it beats freeing it under it
+    for (std::size_t i = 0; i < workers.size(); ++i) {
+        workers[i]->Abort();
+        workers[i]->Stop(nullptr, timing.stopBudgetMs);
+        // A thread still running after its budget (a name look-up that hangs) keeps its
+        // worker: leaking it beats freeing it under the thread. The run state it shares
+        // stays alive through its own reference.
+        if (started[i] && !workers[i]->Ended()) {
+            static_cast<void>(workers[i].release());
         }
+        workers[i].reset();
     }
     return percentage;
 }
