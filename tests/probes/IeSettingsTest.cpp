@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "service/HttpGetClient.h"
 #include "support/FixturePrefix.h"
 #include "support/LoopbackServer.h"
 
@@ -99,15 +98,6 @@ TEST(IeSettingsTest, ProxyFlagsFollowTheSettingsAndTheConnection) {
         EXPECT_EQ(proxyReachable, row.proxyReachable) << row.values;
         EXPECT_EQ(tried, row.tried) << row.values;
     }
-}
-
-TEST(IeSettingsTest, PerProtocolProxyTextDoesNotConnect) {
-    std::uint16_t port = 0;
-    const auto listener = testing::LoopbackListener(4, port);
-    // The whole text is the host: "http=127.0.0.1" does not start with a digit, so it would
-    // be looked up by name; a resolver that knows no names keeps this test off the network.
-    HttpGetClient client(1000, [](const std::string&) { return 0u; });
-    EXPECT_FALSE(client.Connect("http=127.0.0.1:" + std::to_string(port) + ";ftp=x:21", 0));
 }
 
 }  // namespace
