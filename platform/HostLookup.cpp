@@ -70,4 +70,9 @@ std::string DottedAddress(std::uint32_t networkOrder) {
     return text;
 }
 
+std::uint32_t LookupHostIPv4(std::string_view name) {
+    const std::vector<std::uint32_t> addresses = GetHostByName(name);
+    return addresses.empty() ? 0 : addresses.front();
+}
+
 }  // namespace lumidex::platform

@@ -18,6 +18,9 @@ std::optional<std::string> GetHostName();
 // the look-up fails or finds no IPv4 address.
 std::vector<std::uint32_t> GetHostByName(std::string_view name);
 
+// The first of them, or 0 when there is none: where one address is all a caller needs.
+std::uint32_t LookupHostIPv4(std::string_view name);
+
 // "a.b.c.d" of an address in network byte order.
 std::string DottedAddress(std::uint32_t networkOrder);
 
