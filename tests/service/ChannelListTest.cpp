@@ -41,7 +41,9 @@ TEST(FetchChannelList, AsksOnceAndKeepsTheOldTextUnlessTheAnswerIs200) {
     const struct {
         const char* name;
         std::string url;
-        ChannelListResponse response;
+        int status;
+        const char* body;  // null: no body
+        std::size_t bodySize;
         bool result;
         std::string text;  // the channel-list text afterwards, "old" before
         std::vector<std::string> log;
@@ -49,37 +51,55 @@ TEST(FetchChannelList, AsksOnceAndKeepsTheOldTextUnlessTheAnswerIs200) {
     } cases[] = {
         {"200 replaces the text up to a NUL",
          endpoints::kChannelListUrl,
-         {200, std::string("<Channels/>\0rest", 16)},
+         200,
+         "<Channels/>\0rest",
+         16,
          true,
          "<Channels/>",
          {kStart, kDone},
          true},
         {"200 without a body empties it",
          "HTTP://h/channels.htm.xml",
-         {200, std::nullopt},
+         200,
+         nullptr,
+         0,
          true,
          "",
          {kStart, kDone},
          true},
         {"404 logs the error",
          endpoints::kChannelListUrl,
-         {404, "not here"},
+         404,
+         "not here",
+         8,
          false,
          "old",
          {kStart, kError},
          true},
         {"no connection",
          endpoints::kChannelListUrl,
-         {0, std::nullopt},
+         0,
+         nullptr,
+         0,
          false,
          "old",
          {kStart, kError},
          true},
-        {"Http refused silently", "Http://h/channels.htm.xml", {200, "x"}, false, "old", {}, false},
-        {"empty url refused silently", "", {200, "x"}, false, "old", {}, false},
+        {"Http refused silently",
+         "Http://h/channels.htm.xml",
+         200,
+         "x",
+         1,
+         false,
+         "old",
+         {},
+         false},
+        {"empty url refused silently", "", 200, "x", 1, false, "old", {}, false},
         {"scheme not of four bytes",
          "https://h/channels.htm.xml",
-         {200, "x"},
+         200,
+         "x",
+         1,
          false,
          "old",
          {kStart},
@@ -90,7 +110,11 @@ TEST(FetchChannelList, AsksOnceAndKeepsTheOldTextUnlessTheAnswerIs200) {
         LogCapture log;
         ServiceHostLists lists;
         lists.SetChannelListText("old");
-        FakeGet get{c.response, {}};
+        ChannelListResponse response{c.status, std::nullopt};
+        if (c.body != nullptr) {
+            response.body = std::string(c.body, c.bodySize);
+        }
+        FakeGet get{response, {}};
         EXPECT_EQ(lists.FetchChannelList(c.url, get.Function()), c.result);
         EXPECT_EQ(lists.ChannelListText(), c.text);
         EXPECT_EQ(log.Entries(), c.log);
