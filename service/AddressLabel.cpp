@@ -30,21 +30,25 @@ std::vector<ServerRecord> DecodeAddressLabel(std::string_view label) {
     // Every byte of the label counts here, also those the decoding skips.
     const std::size_t byteCount = std::min(label.size() * 5 / 8, kLabelBufferBytes);
     std::array<std::uint8_t, kLabelBufferBytes> buffer{};
-    std::size_t bit = 0;
+    std::size_t filled = 0;
+    unsigned bits = 0;  // pending bits, most significant first
+    int pendingBits = 0;
     for (const char c : label) {
+        if (filled == byteCount) {
+            break;
+        }
         const int value = Base32Value(c);
         if (value < 0) {
             continue;
         }
-        for (int shift = 4; shift >= 0 && bit < byteCount * 8; --shift, ++bit) {
-            if ((value >> shift) & 1) {
-                buffer[bit / 8] |= static_cast<std::uint8_t>(0x80 >> (bit % 8));
-            }
-        }
-        if (bit == byteCount * 8) {
-            break;
+        bits = (bits << 5 | static_cast<unsigned>(value)) & 0xfff;
+        pendingBits += 5;
+        if (pendingBits >= 8) {
+            pendingBits -= 8;
+            buffer[filled++] = static_cast<std::uint8_t>(bits >> pendingBits);
         }
     }
+    // Bits left over that do not complete a byte are dropped; the rest stays zero.
 
     std::vector<ServerRecord> records;
     platform::ByteReader reader(buffer.data(), byteCount - byteCount % kServerRecordBytes);
