@@ -88,9 +88,9 @@ int main(int argc, char** argv) {
     std::printf("channel list: %zu bytes, %d rounds each, median\n", gbList.size(), rounds);
 
     lumidex::service::XmlDocument document;
-    Report("XmlDocument::Parse", gbList,
+    Report("XmlDocument::Parse (reused document)", gbList,
            MedianSeconds(rounds, [&] { return document.Parse(gbList, false); }));
-    Report("XmlDocument::Parse + destroy", gbList, MedianSeconds(rounds, [&] {
+    Report("XmlDocument::Parse (fresh, destroyed)", gbList, MedianSeconds(rounds, [&] {
                lumidex::service::XmlDocument local;
                return local.Parse(gbList, false);
            }));

@@ -1,6 +1,7 @@
 // The channel list: its download and the servers it names.
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "report/DiagLog.h"
 #include "service/Endpoints.h"
@@ -69,8 +70,8 @@ bool ServiceHostLists::FetchChannelList(std::string_view url, const ChannelListG
         Log(kFetchFailed);
         return false;
     }
-    const std::string& body = response.body ? *response.body : std::string();
-    m_channelListText = body.substr(0, body.find('\0'));
+    const std::string_view body = response.body ? std::string_view(*response.body) : "";
+    m_channelListText.assign(body.substr(0, body.find('\0')));
     Log(kFetchDone);
     return true;
 }

@@ -1,5 +1,7 @@
 #include "service/ServiceHostLists.h"
 
+#include <utility>
+
 #include "service/Endpoints.h"
 
 namespace lumidex::service {
@@ -23,6 +25,10 @@ ServiceHostLists::ServiceHostLists() {
 ServiceHostLists::~ServiceHostLists() = default;
 
 std::vector<std::string>& ServiceHostLists::Group(HostGroup group) {
+    return const_cast<std::vector<std::string>&>(std::as_const(*this).Hosts(group));
+}
+
+const std::vector<std::string>& ServiceHostLists::Hosts(HostGroup group) const {
     switch (group) {
         case HostGroup::Website:
             return m_websiteHosts;
@@ -32,10 +38,6 @@ std::vector<std::string>& ServiceHostLists::Group(HostGroup group) {
             break;
     }
     return m_informationHosts;
-}
-
-const std::vector<std::string>& ServiceHostLists::Hosts(HostGroup group) const {
-    return const_cast<ServiceHostLists*>(this)->Group(group);
 }
 
 void ServiceHostLists::AppendHosts(std::string_view text, HostGroup group) {

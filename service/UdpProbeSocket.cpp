@@ -5,12 +5,10 @@
 namespace lumidex::service {
 
 bool UdpProbeSocket::Open(std::uint16_t port) {
-    if (m_socket.IsOpen() && m_localPort != port) {
-        // Port 0 asks for any port, which the open socket already has; keep it as it is only
-        // when the caller did not name another one.
-        if (port != 0) {
-            m_socket.Close();
-        }
+    // Port 0 asks for any port, which an open socket already has: it stays open between runs,
+    // and only a request for another named port replaces it.
+    if (m_socket.IsOpen() && port != 0 && port != m_localPort) {
+        m_socket.Close();
     }
     if (m_socket.IsOpen()) {
         return true;
