@@ -1,8 +1,12 @@
 #include "ServiceFuzz.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <span>
 #include <string>
 #include <string_view>
@@ -152,6 +156,19 @@ int FuzzHostsFile(const uint8_t* data, size_t size) {
     }
     if (pieces < findings.logLines.size()) {
         Broken("FuzzHostsFile", "more log lines than product mappings");
+    }
+    // The file reader cuts lines itself, across its read buffer: it must judge the same lines.
+    static const std::string path = (std::filesystem::temp_directory_path() /
+                                     ("lumidex-hosts-fuzz-" + std::to_string(::getpid())))
+                                        .string();
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    std::string wrong, product;
+    const int result = CheckHostsFile(path, wrong, product);
+    std::filesystem::remove(path);
+    if (result != findings.result || wrong != findings.wrongMappings ||
+        product != findings.productMappings) {
+        Broken("FuzzHostsFile", "reading the file and scanning the text disagree");
     }
     return 0;
 }

@@ -17,7 +17,9 @@ using testing::RecordingProbeHost;
 using testing::ScriptedReply;
 using testing::UdpResponder;
 
-constexpr std::chrono::milliseconds kShortWait{300};
+// Long enough that a loaded machine still delivers a loopback answer in time; only the silent
+// server waits it out.
+constexpr std::chrono::milliseconds kShortWait{1000};
 
 Bytes Reply(std::size_t size, std::uint16_t length, std::uint8_t type = kProbeReplyType) {
     Bytes bytes(size, 0);
