@@ -1,0 +1,55 @@
+// An IPv4 datagram socket owned by one object: created, bound, given a receive time-out, used
+// for sendto/recvfrom, closed with its owner. Failures come back as values, never thrown.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "platform/SystemError.h"
+#include "platform/UniqueFd.h"
+
+namespace lumidex::platform {
+
+struct Ipv4Endpoint {
+    std::array<std::uint8_t, 4> address{};  // a.b.c.d, network order; all zero = any
+    std::uint16_t port = 0;                 // host order
+
+    friend bool operator==(const Ipv4Endpoint&, const Ipv4Endpoint&) = default;
+};
+
+struct Datagram {
+    // The datagram's whole length, which may exceed the buffer it was read into.
+    std::size_t size = 0;
+    Ipv4Endpoint sender;
+};
+
+class UdpSocket {
+public:
+    UdpSocket() = default;
+    UdpSocket(UdpSocket&&) = default;
+    UdpSocket& operator=(UdpSocket&&) = default;
+
+    // A fresh socket bound to local; any socket held before is closed first.
+    std::optional<SystemError> Open(const Ipv4Endpoint& local);
+    void Close() { m_fd.reset(); }
+    bool IsOpen() const { return static_cast<bool>(m_fd); }
+
+    std::optional<Ipv4Endpoint> LocalEndpoint() const;
+    std::optional<SystemError> SetReceiveTimeout(std::chrono::milliseconds timeout);
+
+    // Bytes handed to the network, or the error.
+    std::optional<SystemError> SendTo(std::span<const std::uint8_t> bytes, const Ipv4Endpoint& to,
+                                      std::size_t* sent = nullptr);
+    // Waits for one datagram (up to the receive time-out) and copies what fits into buffer.
+    // Nothing on time-out or error.
+    std::optional<Datagram> ReceiveFrom(std::span<std::uint8_t> buffer);
+
+private:
+    UniqueFd m_fd;
+};
+
+}  // namespace lumidex::platform

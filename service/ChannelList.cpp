@@ -1,0 +1,119 @@
+// The channel list: its download and the servers it names.
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "report/DiagLog.h"
+#include "service/Endpoints.h"
+#include "service/ServiceHostLists.h"
+#include "service/ServiceLimits.h"
+#include "service/ServiceUrl.h"
+#include "service/XmlDocument.h"
+
+namespace lumidex::service {
+namespace {
+
+constexpr char kFetchStart[] = "---开始向服务器请求频道列表文件----";
+constexpr char kFetchDone[] = "获得频道列表文件数据";
+constexpr char kFetchFailed[] = "请求频道列表文件时发生错误";
+constexpr char kParseStart[] = "---开始解析频道列表文件---";
+constexpr char kListEmpty[] = "频道列表文件数据为空";
+constexpr char kChannelServerCount[] = "请求得到%d个频道服务器";
+constexpr char kTrackerCount[] = "请求得到%d个Tracker服务器";
+
+constexpr int kHttpOk = 200;
+
+void Log(const std::string& text) {
+    TheDiagLog().Write(text, 1);
+}
+
+void LogCount(const char* format, std::size_t count) {
+    char line[64];
+    std::snprintf(line, sizeof line, format, static_cast<int>(count));
+    Log(line);
+}
+
+// The text of a "URL" element: exactly one child, and that one a text node.
+const XmlNode* UrlText(const XmlElement& url) {
+    if (url.value != "URL" || url.ChildCount() != 1 ||
+        url.children.front()->Kind() != XmlNodeKind::Text) {
+        return nullptr;
+    }
+    return url.children.front().get();
+}
+
+}  // namespace
+
+std::string ChannelListRequestHeaders(std::string_view host) {
+    std::string headers =
+        "Accept: */*\r\nAccept-Encoding: gzip, deflate\r\nUser-Agent: Mozilla/4.0 (compatible; "
+        "MSIE 6.0; Windows NT 5.0; MyIE2; Alexa Toolbar)\r\nHost: ";
+    headers += host;
+    headers += "\r\nConnection: Keep-Alive\r\n";
+    return headers;
+}
+
+bool ServiceHostLists::FetchChannelList(std::string_view url, const ChannelListGet& get) {
+    if (!url.starts_with("http") && !url.starts_with("HTTP")) {
+        return false;
+    }
+    Log(kFetchStart);
+    ServiceUrl split;
+    split.Split(url);
+    if (split.scheme.size() != 4) {
+        return false;
+    }
+    // The body is taken as it comes: gzip and deflate are admitted but servers send it plain.
+    const ChannelListResponse response =
+        get(std::string(url), ChannelListRequestHeaders(split.host));
+    if (response.status != kHttpOk) {
+        Log(kFetchFailed);
+        return false;
+    }
+    const std::string_view body = response.body ? std::string_view(*response.body) : "";
+    m_channelListText.assign(body.substr(0, body.find('\0')));
+    Log(kFetchDone);
+    return true;
+}
+
+void ServiceHostLists::ParseChannelList() {
+    Log(kParseStart);
+    if (m_channelListText.empty()) {
+        Log(kListEmpty);
+        return;
+    }
+    XmlDocument document;
+    if (!document.Parse(m_channelListText, false) || document.Root() == nullptr ||
+        document.Root()->value != "Channels") {
+        return;
+    }
+    for (const auto& channelNode : document.Root()->children) {
+        const XmlElement* channel = AsElement(*channelNode);
+        if (channel == nullptr || channel->value != "Channel") {
+            continue;
+        }
+        for (const auto& urlNode : channel->children) {
+            const XmlElement* url = AsElement(*urlNode);
+            const XmlNode* text = url != nullptr ? UrlText(*url) : nullptr;
+            if (text == nullptr) {
+                continue;
+            }
+            ServiceUrl split;
+            split.Split(text->value);
+            if (split.addresses.empty()) {
+                continue;
+            }
+            const ServerRecord& server = split.addresses.front();
+            m_channelServers.InsertIfAbsent(
+                server.address,
+                server.port != 0 ? server.port : endpoints::kDefaultChannelServerPort);
+            for (std::size_t i = 1; i < split.addresses.size(); ++i) {
+                m_trackers.InsertIfAbsent(split.addresses[i].address, endpoints::kTrackerPort);
+            }
+        }
+    }
+    LogCount(kChannelServerCount, m_channelServers.Size());
+    LogCount(kTrackerCount, m_trackers.Size());
+}
+
+}  // namespace lumidex::service

@@ -1,0 +1,192 @@
+#include "service/HostsFileCheck.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+
+#include "platform/SystemError.h"
+#include "platform/UniqueFd.h"
+#include "report/DiagLog.h"
+#include "service/Endpoints.h"
+#include "service/HostsAddress.h"
+#include "service/ServiceLimits.h"
+
+namespace lumidex::service {
+namespace {
+
+constexpr char kOpenFailed[] = "打开hosts file失败";
+constexpr char kWrongMapping[] = "\r\n映射错误:";
+constexpr char kProductMapping[] = "\r\nKLV映射:";
+constexpr char kMappingSeparator[] = "<->";
+constexpr char kLogMapping[] = "\r\n[hosts file]";
+
+// Shortest address part of a line that is judged ("1.2.3.4").
+constexpr std::size_t kMinAddressBytes = 7;
+// Every mapping is judged as if it carried this port, so that only the address decides.
+constexpr std::uint16_t kJudgedPort = 1000;
+
+constexpr std::uint16_t kWindows9xFlags = 0x0001 | 0x0080;  // 95/98, Me
+constexpr std::uint16_t kWindowsNtFlags = 0x0002 | 0x0004 | 0x0008 | 0x0010 | 0x0020 | 0x0040 |
+                                          0x0100 | 0x0200 | 0x0400;  // NT 4.0 ... Vista, xp64
+
+constexpr std::string_view kBlank = " \t\n\v\f\r";
+
+std::string_view TrimLeft(std::string_view text) {
+    const auto first = text.find_first_not_of(kBlank);
+    return first == std::string_view::npos ? std::string_view() : text.substr(first);
+}
+
+std::string Lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return out;
+}
+
+bool NamesProduct(const std::string& host) {
+    return host.find(endpoints::kPrimaryDomain) != std::string::npos ||
+           host.find(endpoints::kSecondaryDomain) != std::string::npos;
+}
+
+void DropLastSeparator(std::string& text) {
+    if (!text.empty()) {
+        text.pop_back();
+    }
+}
+
+}  // namespace
+
+std::optional<std::string> WindowsHostsFilePath(std::uint16_t osFlags, std::string_view windowsDir,
+                                                std::string_view systemDir) {
+    std::string path;
+    if ((osFlags & kWindows9xFlags) != 0) {
+        path = std::string(windowsDir) + "\\hosts.asm";
+    } else if ((osFlags & kWindowsNtFlags) != 0) {
+        path = std::string(systemDir) + "\\drivers\\etc\\hosts";
+    } else {
+        return std::nullopt;
+    }
+    if (path.size() >= kMaxHostsPathBytes) {
+        return std::nullopt;
+    }
+    return path;
+}
+
+void HostsFileScanner::Line(std::string_view line) {
+    // The file was read in text mode: a CR before the line feed is not part of the line.
+    if (!line.empty() && line.back() == '\r') {
+        line.remove_suffix(1);
+    }
+    if (line.empty() || line.front() == '#' || line.front() == ';') {
+        return;
+    }
+    line = TrimLeft(line);
+    const auto space = line.find(' ');
+    if (space == std::string_view::npos || space < kMinAddressBytes) {
+        return;
+    }
+    const std::string_view addressText = line.substr(0, space);
+    const std::string_view rest = TrimLeft(line.substr(space + 1));
+    const std::string host = Lower(rest.substr(0, rest.find(' ')));
+    if (!NamesProduct(host)) {
+        return;
+    }
+    m_findings.result = 0;
+    HostsAddress address = HostsAddress::Parse(addressText);
+    address.port = kJudgedPort;
+    std::string piece(addressText);
+    piece += kMappingSeparator;
+    piece += host;
+    piece += ',';
+    if (address.IsPrivate() || !address.IsUsable()) {
+        m_findings.wrongMappings += kWrongMapping + piece;
+        return;
+    }
+    m_findings.productMappings += kProductMapping + piece;
+    m_findings.logLines.push_back(kLogMapping + address.ToString() + kMappingSeparator + host);
+}
+
+HostsFileFindings HostsFileScanner::Finish() {
+    DropLastSeparator(m_findings.wrongMappings);
+    DropLastSeparator(m_findings.productMappings);
+    return std::move(m_findings);
+}
+
+HostsFileFindings ScanHostsText(std::string_view text) {
+    HostsFileScanner scanner;
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        scanner.Line(text.substr(0, std::min(end, kMaxHostsLineBytes)));
+        if (end == std::string_view::npos) {
+            break;
+        }
+        text.remove_prefix(end + 1);
+    }
+    return scanner.Finish();
+}
+
+namespace {
+
+// Feeds the file to the scanner line by line; a line longer than kMaxHostsLineBytes is judged
+// by its first bytes. False when the file cannot be opened or read.
+bool ScanFile(const std::string& path, HostsFileScanner& scanner) {
+    platform::UniqueFd fd(
+        platform::RetryAfterSignal([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }));
+    if (!fd) {
+        return false;
+    }
+    std::array<char, 16 * 1024> buffer;
+    std::string line;
+    while (true) {
+        const ssize_t got = platform::RetryAfterSignal(
+            [&] { return ::read(fd.get(), buffer.data(), buffer.size()); });
+        if (got < 0) {
+            return false;
+        }
+        if (got == 0) {
+            break;
+        }
+        std::string_view chunk(buffer.data(), static_cast<std::size_t>(got));
+        while (!chunk.empty()) {
+            const auto end = chunk.find('\n');
+            const std::string_view piece = chunk.substr(0, end);
+            line.append(
+                piece.substr(0, kMaxHostsLineBytes - std::min(line.size(), kMaxHostsLineBytes)));
+            if (end == std::string_view::npos) {
+                break;
+            }
+            scanner.Line(line);
+            line.clear();
+            chunk.remove_prefix(end + 1);
+        }
+    }
+    if (!line.empty()) {
+        scanner.Line(line);
+    }
+    return true;
+}
+
+}  // namespace
+
+int CheckHostsFile(const std::string& path, std::string& wrongMappings,
+                   std::string& productMappings) {
+    HostsFileScanner scanner;
+    if (!ScanFile(path, scanner)) {
+        TheDiagLog().Write(kOpenFailed, 1);
+        return 0;
+    }
+    HostsFileFindings findings = scanner.Finish();
+    for (const std::string& line : findings.logLines) {
+        TheDiagLog().Write(line, 1);
+    }
+    wrongMappings = std::move(findings.wrongMappings);
+    productMappings = std::move(findings.productMappings);
+    return findings.result;
+}
+
+}  // namespace lumidex::service

@@ -1,0 +1,60 @@
+// The hosts-file check: finds the entries that map a name of the product's domains to a fixed
+// address, and sorts them into wrong mappings (private, loopback or unusable addresses) and
+// product mappings to public addresses.
+//
+// A line is judged when its first byte is not "#" or ";" (a marker after leading blanks does
+// not comment), and, after leading white space, it holds a space (a tab does not separate)
+// after an address part of at least 7 bytes. The first host name after the address is
+// looked at, lower-cased, and only when it contains the primary or the secondary domain.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumidex::service {
+
+// Where the check reads on this system.
+inline constexpr char kHostsFilePath[] = "/etc/hosts";
+
+// Where Windows keeps the hosts file, by the OS flags of the system detection: 95, 98 and Me
+// "\hosts.asm" under the Windows directory, every NT-family system "\drivers\etc\hosts" under
+// the system directory. Nothing for a system the detection did not recognise (flags 0) or a
+// path longer than MAX_PATH.
+std::optional<std::string> WindowsHostsFilePath(std::uint16_t osFlags, std::string_view windowsDir,
+                                                std::string_view systemDir);
+
+struct HostsFileFindings {
+    // 1 when no entry names a product domain, else 0.
+    int result = 1;
+    // "\r\n映射错误:<address><-><host>" pieces joined by ",".
+    std::string wrongMappings;
+    // "\r\nKLV映射:<address><-><host>" pieces joined by ",".
+    std::string productMappings;
+    // One diagnostic-log entry per product mapping.
+    std::vector<std::string> logLines;
+};
+
+// Judges the lines of a hosts file, fed one at a time (without their line feed).
+class HostsFileScanner {
+public:
+    void Line(std::string_view line);
+    // The findings, with the separator after the last piece of each text removed.
+    HostsFileFindings Finish();
+
+private:
+    HostsFileFindings m_findings;
+};
+
+// The whole text, cut at line feeds.
+HostsFileFindings ScanHostsText(std::string_view text);
+
+// Reads the hosts file at path, logs, and fills the two texts (passed in empty). Returns 1
+// when the file was read and maps no product domain; 0 otherwise, with both texts empty when
+// the file could not be read.
+int CheckHostsFile(const std::string& path, std::string& wrongMappings,
+                   std::string& productMappings);
+
+}  // namespace lumidex::service

@@ -1,0 +1,130 @@
+#include "service/ServiceUrl.h"
+
+#include <cstdlib>
+
+#include "service/AddressLabel.h"
+
+namespace lumidex::service {
+namespace {
+
+constexpr std::string_view kAddressSuffix = ".klv";
+
+// atoi: optional blanks and sign, then digits, stopping at the first other byte; kept to the
+// low 16 bits as the original port field did. Overflow saturates instead of being undefined.
+std::uint16_t PortNumber(std::string_view text) {
+    std::size_t pos = 0;
+    while (pos < text.size() && (text[pos] == ' ' || (text[pos] >= '\t' && text[pos] <= '\r'))) {
+        ++pos;
+    }
+    bool negative = false;
+    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+        negative = text[pos] == '-';
+        ++pos;
+    }
+    long long value = 0;
+    for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
+        value = value * 10 + (text[pos] - '0');
+        if (value > 0x7fffffff) {
+            value = 0x7fffffff;
+        }
+    }
+    return static_cast<std::uint16_t>(negative ? -value : value);
+}
+
+}  // namespace
+
+void ServiceUrl::Split(std::string_view text) {
+    *this = ServiceUrl();
+    if (text.empty()) {
+        return;
+    }
+    url.assign(text);
+
+    std::string_view rest = text;
+    const auto firstColon = text.find(':');
+    const auto separator = text.find("://");
+    if (separator != std::string_view::npos) {
+        if (firstColon == separator) {
+            scheme.assign(text.substr(0, separator));
+        } else {
+            scheme.assign(text.substr(firstColon + 1, separator - firstColon - 1));
+        }
+        rest = text.substr(separator + 3);
+    }
+
+    const auto at = rest.find('@');
+    if (at != std::string_view::npos) {
+        const std::string_view userInfo = rest.substr(0, at);
+        const auto colon = userInfo.find(':');
+        user.assign(userInfo.substr(0, colon));
+        if (colon != std::string_view::npos) {
+            password.assign(userInfo.substr(colon + 1));
+        }
+        rest = rest.substr(at + 1);
+    }
+
+    const auto slash = rest.find('/');
+    const auto question = rest.find('?');
+    const auto hash = rest.find('#');
+    std::string_view hostAndPort;
+    auto takeQuery = [&](std::size_t markAt) {
+        queryMark = rest[markAt];
+        query.assign(rest.substr(markAt + 1));
+    };
+    if (slash != std::string_view::npos) {
+        hostAndPort = rest.substr(0, slash);
+        std::size_t pathEnd = rest.size();
+        if (question != std::string_view::npos) {
+            pathEnd = question;
+        } else if (hash != std::string_view::npos) {
+            pathEnd = hash;
+        }
+        if (pathEnd != rest.size()) {
+            takeQuery(pathEnd);
+        }
+        // A "?" or "#" before the "/" belongs to the host part; the path is then empty.
+        if (pathEnd > slash) {
+            path.assign(rest.substr(slash + 1, pathEnd - slash - 1));
+        }
+        const auto lastSlash = path.rfind('/');
+        if (!path.empty() && lastSlash != std::string::npos && lastSlash > 0) {
+            fileName = path.substr(lastSlash + 1);
+        }
+    } else if (question != std::string_view::npos) {
+        hostAndPort = rest.substr(0, question);
+        takeQuery(question);
+    } else if (hash != std::string_view::npos) {
+        hostAndPort = rest.substr(0, hash);
+        takeQuery(hash);
+    } else {
+        hostAndPort = rest;
+    }
+
+    const auto portColon = hostAndPort.find(':');
+    host.assign(hostAndPort.substr(0, portColon));
+    if (portColon != std::string_view::npos) {
+        port = PortNumber(hostAndPort.substr(portColon + 1));
+    }
+
+    // An address host ends in ".klv", found first after the host's first byte.
+    const auto suffix = host.find(kAddressSuffix);
+    if (suffix == std::string::npos || suffix == 0 ||
+        suffix + kAddressSuffix.size() != host.size()) {
+        return;
+    }
+    addressHost = true;
+    host.resize(suffix);
+    for (char& c : host) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    addresses = DecodeAddressLabel(host);
+    if (addresses.empty()) {
+        return;
+    }
+    host = addresses.front().address.Dotted();
+    port = addresses.front().port;
+}
+
+}  // namespace lumidex::service

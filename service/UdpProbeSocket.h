@@ -1,0 +1,53 @@
+// The one UDP socket of the service probes: opened once per run on any free port (or a given
+// one), kept open between runs, sends probe requests and reads probe replies with a bounded
+// wait.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+#include "platform/UdpSocket.h"
+#include "service/ProbeDatagram.h"
+#include "service/ServerRecord.h"
+#include "service/ServiceLimits.h"
+
+namespace lumidex::service {
+
+enum class ProbeReceive {
+    Nothing,        // no socket, time-out or receive error
+    Malformed,      // see ClassifyProbeReply
+    NotProbeReply,  // well-formed, another type
+    Accepted,       // a probe reply; sender says from where
+};
+
+struct ProbeReplyResult {
+    ProbeReceive kind = ProbeReceive::Nothing;
+    Ipv4Address sender;  // meaningful for Accepted
+};
+
+class UdpProbeSocket {
+public:
+    // The wait per reply is a parameter only so that tests need not wait seconds for each
+    // silent server.
+    explicit UdpProbeSocket(std::chrono::milliseconds receiveTimeout = kProbeReceiveTimeout)
+        : m_receiveTimeout(receiveTimeout) {}
+
+    // True when a bound socket is ready. A socket already open on another local port than a
+    // non-zero port asked for is closed and opened again; 0 means any free port.
+    bool Open(std::uint16_t port);
+    void Close() { m_socket.Close(); }
+    bool IsOpen() const { return m_socket.IsOpen(); }
+    std::uint16_t LocalPort() const { return m_localPort; }
+
+    // True when the request was handed to the network.
+    bool SendProbeRequest(const ServerRecord& server);
+    // Waits for one datagram and says what it was.
+    ProbeReplyResult ReceiveProbeReply();
+
+private:
+    platform::UdpSocket m_socket;
+    std::uint16_t m_localPort = 0;
+    std::chrono::milliseconds m_receiveTimeout;
+};
+
+}  // namespace lumidex::service

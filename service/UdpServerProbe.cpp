@@ -1,0 +1,112 @@
+#include "service/UdpServerProbe.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <vector>
+
+#include "engine/FindingsText.h"
+#include "report/DiagLog.h"
+
+namespace lumidex::service {
+namespace {
+
+constexpr char kProbeStart[] = "开始检测udp的连接";
+constexpr char kSendFailed[] = "\r\n向服务器%d发送UDP包失败,%d次";
+constexpr char kTimedOut[] = "\r\n向服务器%d发送UDP包超时，%d次";
+
+// The server as the findings name it: its four wire bytes read as a signed little-endian int.
+int FindingsNumber(const Ipv4Address& address) {
+    return static_cast<std::int32_t>(address.LittleEndianValue());
+}
+
+void AddFinding(const char* format, const Ipv4Address& address, int attempts) {
+    char line[128];
+    std::snprintf(line, sizeof line, format, FindingsNumber(address), attempts);
+    TheFindingsText().Append(line);
+}
+
+std::vector<bool> ChooseSample(std::size_t listSize, int sampleSize, SampleRandom& random) {
+    std::vector<bool> chosen(listSize, false);
+    random.Seed();
+    for (std::size_t i = 0; static_cast<long long>(i) < sampleSize && i < listSize; ++i) {
+        std::size_t index = 0;
+        do {
+            index = static_cast<unsigned>(random.Next()) % listSize;
+        } while (chosen[index]);
+        chosen[index] = true;
+    }
+    return chosen;
+}
+
+// One attempt: true when the server itself answered with a probe reply.
+bool Attempt(UdpProbeSocket& socket, const ServerRecord& server, int& attempts) {
+    if (!socket.SendProbeRequest(server)) {
+        AddFinding(kSendFailed, server.address, ++attempts);
+        return false;
+    }
+    const ProbeReplyResult reply = socket.ReceiveProbeReply();
+    if (reply.kind == ProbeReceive::Accepted && reply.sender == server.address) {
+        return true;
+    }
+    // A late answer of another server, a malformed datagram and silence all count alike.
+    AddFinding(kTimedOut, server.address, ++attempts);
+    return false;
+}
+
+}  // namespace
+
+void CRuntimeRandom::Seed() {
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+}
+
+int CRuntimeRandom::Next() {
+    return std::rand();
+}
+
+int ProbeUdpServers(UdpProbeSocket& socket, const ServerList& servers, int sampleSize,
+                    ServiceProbeHost& host, SampleRandom& random) {
+    if (servers.Empty()) {
+        return 0;
+    }
+    const std::vector<ServerRecord> entries = servers.Entries();
+    const std::vector<bool> chosen = ChooseSample(entries.size(), sampleSize, random);
+    TheDiagLog().Write(kProbeStart, 1);
+
+    int answered = 0;
+    bool stopped = false;
+    for (std::size_t i = 0; i < entries.size() && !stopped; ++i) {
+        if (!chosen[i]) {
+            stopped = host.StopIfRequested();
+            continue;
+        }
+        int attempts = 0;
+        while (!stopped) {
+            const bool answer = Attempt(socket, entries[i], attempts);
+            if (answer) {
+                ++answered;
+            }
+            const bool done = answer || attempts >= kProbeAttemptsPerServer;
+            if (done) {
+                host.AdvanceProgress();
+            }
+            stopped = host.StopIfRequested();
+            if (done) {
+                break;
+            }
+        }
+    }
+    if (answered == 0) {
+        host.Counters().reportable = 1;
+    }
+    return answered;
+}
+
+int ProbeUdpServers(UdpProbeSocket& socket, const ServerList& servers, int sampleSize,
+                    ServiceProbeHost& host) {
+    CRuntimeRandom random;
+    return ProbeUdpServers(socket, servers, sampleSize, host, random);
+}
+
+}  // namespace lumidex::service

@@ -1,0 +1,261 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ServiceTestSupport.h"
+#include "service/Endpoints.h"
+#include "service/ServiceHostLists.h"
+
+namespace lumidex::service {
+namespace {
+
+using testing::Label;
+using testing::LogCapture;
+
+const std::string kStart = "---开始向服务器请求频道列表文件----";
+const std::string kDone = "获得频道列表文件数据";
+const std::string kError = "请求频道列表文件时发生错误";
+const std::string kParse = "---开始解析频道列表文件---";
+
+std::string Contents(ServerList& list) {
+    std::string out;
+    for (const auto& r : list.Entries()) {
+        out += (out.empty() ? "" : " ") + r.address.Dotted() + ":" + std::to_string(r.port);
+    }
+    return out;
+}
+
+struct FakeGet {
+    ChannelListResponse response;
+    std::vector<std::string> calls;  // url + "|" + headers
+    ChannelListGet Function() {
+        return [this](const std::string& url, const std::string& headers) {
+            calls.push_back(url + "|" + headers);
+            return response;
+        };
+    }
+};
+
+TEST(FetchChannelList, AsksOnceAndKeepsTheOldTextUnlessTheAnswerIs200) {
+    const struct {
+        const char* name;
+        std::string url;
+        int status;
+        const char* body;  // null: no body
+        std::size_t bodySize;
+        bool result;
+        std::string text;  // the channel-list text afterwards, "old" before
+        std::vector<std::string> log;
+        bool asked;
+    } cases[] = {
+        {"200 replaces the text up to a NUL",
+         endpoints::kChannelListUrl,
+         200,
+         "<Channels/>\0rest",
+         16,
+         true,
+         "<Channels/>",
+         {kStart, kDone},
+         true},
+        {"200 without a body empties it",
+         "HTTP://h/channels.htm.xml",
+         200,
+         nullptr,
+         0,
+         true,
+         "",
+         {kStart, kDone},
+         true},
+        {"404 logs the error",
+         endpoints::kChannelListUrl,
+         404,
+         "not here",
+         8,
+         false,
+         "old",
+         {kStart, kError},
+         true},
+        {"no connection",
+         endpoints::kChannelListUrl,
+         0,
+         nullptr,
+         0,
+         false,
+         "old",
+         {kStart, kError},
+         true},
+        {"Http refused silently",
+         "Http://h/channels.htm.xml",
+         200,
+         "x",
+         1,
+         false,
+         "old",
+         {},
+         false},
+        {"empty url refused silently", "", 200, "x", 1, false, "old", {}, false},
+        {"scheme not of four bytes",
+         "https://h/channels.htm.xml",
+         200,
+         "x",
+         1,
+         false,
+         "old",
+         {kStart},
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LogCapture log;
+        ServiceHostLists lists;
+        lists.SetChannelListText("old");
+        ChannelListResponse response{c.status, std::nullopt};
+        if (c.body != nullptr) {
+            response.body = std::string(c.body, c.bodySize);
+        }
+        FakeGet get{response, {}};
+        EXPECT_EQ(lists.FetchChannelList(c.url, get.Function()), c.result);
+        EXPECT_EQ(lists.ChannelListText(), c.text);
+        EXPECT_EQ(log.Entries(), c.log);
+        EXPECT_EQ(get.calls.size(), c.asked ? 1u : 0u);
+    }
+}
+
+TEST(FetchChannelList, SendsTheFiveHeaderFieldsInOrder) {
+    LogCapture log;
+    ServiceHostLists lists;
+    FakeGet get{{200, "x"}, {}};
+    lists.FetchChannelList(endpoints::kChannelListUrl, get.Function());
+    ASSERT_EQ(get.calls.size(), 1u);
+    EXPECT_EQ(get.calls[0],
+              std::string(endpoints::kChannelListUrl) +
+                  "|Accept: */*\r\n"
+                  "Accept-Encoding: gzip, deflate\r\n"
+                  "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0; MyIE2; Alexa "
+                  "Toolbar)\r\n"
+                  "Host: channel.kelvora.com\r\n"
+                  "Connection: Keep-Alive\r\n");
+}
+
+std::string Channel(const std::vector<std::string>& urls) {
+    std::string xml = "<Channel id='1'>";
+    for (const auto& url : urls) {
+        xml += "<URL>" + url + "</URL>";
+    }
+    return xml + "</Channel>";
+}
+
+std::string KlvUrl(const std::vector<std::string>& servers) {
+    return "klv://" + Label(servers) + ".klv/live";
+}
+
+TEST(ParseChannelList, AddsServersAndTrackersAndLogsTheListSizes) {
+    LogCapture log;
+    ServiceHostLists lists;
+    lists.SetChannelListText(
+        "<?xml version=\"1.0\"?>\r\n<Channels>\r\n" +
+        Channel({KlvUrl({"1.2.3.4:0", "10.0.0.1:1", "10.0.0.2:2"}), KlvUrl({"5.6.7.8:9000"}),
+                 "http://www.example.com/x.html"}) +
+        Channel({KlvUrl({"1.2.3.4:7000", "10.0.0.1:3"})}) +
+        // Passed over: a URL with a comment besides its text, an empty one, one holding an
+        // element, a URL outside a Channel, a Channel of another name.
+        "<Channel><URL>" + KlvUrl({"9.9.9.9:1"}) + "<!--c--></URL><URL/><URL><b/></URL></Channel>" +
+        "<URL>" + KlvUrl({"9.9.9.8:1"}) + "</URL>" + "<Channelx>" +
+        Channel({KlvUrl({"9.9.9.7:1"})}) + "</Channelx>" + "\r\n</Channels>");
+    lists.ParseChannelList();
+    EXPECT_EQ(Contents(lists.ChannelServers()), "1.2.3.4:7201 5.6.7.8:9000");
+    EXPECT_EQ(Contents(lists.Trackers()), "10.0.0.1:8000 10.0.0.2:8000");
+    EXPECT_EQ(log.Entries(), (std::vector<std::string>{kParse, "请求得到2个频道服务器",
+                                                       "请求得到2个Tracker服务器"}));
+
+    // The next run keeps what was learnt: the counts are those of the grown lists.
+    lists.SetChannelListText("<Channels>" + Channel({KlvUrl({"7.7.7.7:1", "10.0.0.3:0"})}) +
+                             "</Channels>");
+    lists.ParseChannelList();
+    EXPECT_EQ(Contents(lists.ChannelServers()), "1.2.3.4:7201 7.7.7.7:1 5.6.7.8:9000");
+    EXPECT_EQ(log.Entries().back(), "请求得到3个Tracker服务器");
+    EXPECT_EQ(log.Entries().at(4), "请求得到3个频道服务器");
+}
+
+TEST(ParseChannelList, TextsThatAreNoChannelListAddNothing) {
+    const struct {
+        const char* name;
+        std::string text;
+        std::vector<std::string> log;
+    } cases[] = {
+        {"empty", "", {kParse, "频道列表文件数据为空"}},
+        {"malformed", "<Channels><Channel><URL>" + KlvUrl({"1.1.1.1:1"}) + "</Channel>", {kParse}},
+        {"other root", "<Channel>" + Channel({KlvUrl({"1.1.1.1:1"})}) + "</Channel>", {kParse}},
+        {"no root", "<!-- nothing -->", {kParse}},
+        {"garbage", "HTTP/1.1 200 OK\r\n\r\n\x1f\x8b", {kParse}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LogCapture log;
+        ServiceHostLists lists;
+        lists.ChannelServers().InsertIfAbsent({{4, 3, 2, 1}}, 1);
+        lists.SetChannelListText(c.text);
+        lists.ParseChannelList();
+        EXPECT_EQ(Contents(lists.ChannelServers()), "4.3.2.1:1");
+        EXPECT_EQ(lists.Trackers().Size(), 0u);
+        EXPECT_EQ(log.Entries(), c.log);
+    }
+}
+
+std::vector<std::string> Split(const char* text) {
+    std::vector<std::string> out;
+    std::string piece;
+    for (const char* p = text;; ++p) {
+        if (*p == ',' || *p == '\0') {
+            out.push_back(piece);
+            piece.clear();
+            if (*p == '\0') {
+                return out;
+            }
+            continue;
+        }
+        piece += *p;
+    }
+}
+
+TEST(ServiceHostLists, BuiltInGroupsAndAppending) {
+    ServiceHostLists lists;
+    EXPECT_EQ(lists.Hosts(HostGroup::Website), Split(endpoints::kWebsiteHosts));
+    EXPECT_EQ(lists.Hosts(HostGroup::List), Split(endpoints::kListHosts));
+    EXPECT_EQ(lists.Hosts(HostGroup::Information), Split(endpoints::kInformationHosts));
+    EXPECT_EQ(lists.Hosts(HostGroup::Website).size(), 3u);
+    EXPECT_EQ(lists.Hosts(HostGroup::List).size(), 5u);
+    EXPECT_EQ(lists.Hosts(HostGroup::Information).size(), 5u);
+
+    lists.AppendHosts("a,,b", HostGroup::Website);
+    lists.AppendHosts(",c,", HostGroup::Website);
+    lists.AppendHosts("", HostGroup::Website);
+    const auto& website = lists.Hosts(HostGroup::Website);
+    EXPECT_EQ(std::vector<std::string>(website.begin() + 3, website.end()),
+              (std::vector<std::string>{"a", "", "b", "", "c"}));
+    EXPECT_EQ(lists.LockDepth(), 0);
+    {
+        ServiceHostLists::HostsLock lock(lists);
+        EXPECT_EQ(lists.LockDepth(), 1);
+    }
+    EXPECT_EQ(lists.LockDepth(), 0);
+    EXPECT_TRUE(lists.ChannelListText().empty());
+    EXPECT_FALSE(lists.ProbeSocket().IsOpen());
+}
+
+TEST(ServerList, OneEntryPerAddressInLittleEndianOrder) {
+    ServerList list;
+    EXPECT_TRUE(list.InsertIfAbsent({{1, 2, 3, 9}}, 7201));
+    EXPECT_FALSE(list.InsertIfAbsent({{1, 2, 3, 9}}, 9999));
+    EXPECT_TRUE(list.InsertIfAbsent({{9, 9, 9, 1}}, 8000));
+    EXPECT_TRUE(list.InsertIfAbsent({{255, 0, 0, 255}}, 1));
+    EXPECT_EQ(Contents(list), "9.9.9.1:8000 1.2.3.9:7201 255.0.0.255:1");
+    EXPECT_EQ(list.Find({{1, 2, 3, 9}}), 7201);
+    EXPECT_EQ(list.Find({{9, 3, 2, 1}}), std::nullopt);
+    list.Clear();
+    EXPECT_TRUE(list.Empty());
+}
+
+}  // namespace
+}  // namespace lumidex::service

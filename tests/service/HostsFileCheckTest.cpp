@@ -1,0 +1,174 @@
+#include "service/HostsFileCheck.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ServiceTestSupport.h"
+
+namespace lumidex::service {
+namespace {
+
+using testing::LogCapture;
+
+TEST(HostsFile, SortsProductMappingsByAddress) {
+    const struct {
+        const char* name;
+        std::string text;
+        int result;
+        std::string wrong;
+        std::string product;
+        std::vector<std::string> log;
+    } cases[] = {
+        {"localhost only", "127.0.0.1 localhost\n::1 localhost\n", 1, "", "", {}},
+        {"empty file", "", 1, "", "", {}},
+        {"product name to loopback",
+         "127.0.0.1 www.kelvora.com\n",
+         0,
+         "\r\n映射错误:127.0.0.1<->www.kelvora.com",
+         "",
+         {}},
+        {"private and public",
+         "10.0.0.5 list.kelvora.com\r\n198.51.100.9   LIST1.Kelvora.NET x\r\n",
+         0,
+         "\r\n映射错误:10.0.0.5<->list.kelvora.com",
+         "\r\nKLV映射:198.51.100.9<->list1.kelvora.net",
+         {"\r\n[hosts file]198.51.100.9:1000<->list1.kelvora.net"}},
+        {"two of each joined by commas",
+         "192.168.1.1 a.kelvora.com\n172.99.0.1 b.kelvora.com\n1.2.3.4 c.kelvora.com\n"
+         "5.6.7.8 d.kelvora.com\n",
+         0,
+         "\r\n映射错误:192.168.1.1<->a.kelvora.com,\r\n映射错误:172.99.0.1<->b.kelvora.com",
+         "\r\nKLV映射:1.2.3.4<->c.kelvora.com,\r\nKLV映射:5.6.7.8<->d.kelvora.com",
+         {"\r\n[hosts file]1.2.3.4:1000<->c.kelvora.com",
+          "\r\n[hosts file]5.6.7.8:1000<->d.kelvora.com"}},
+        {"address given as a name",
+         "myrouter www.kelvora.com\n",
+         0,
+         "\r\n映射错误:myrouter<->www.kelvora.com",
+         "",
+         {}},
+        {"unusable addresses",
+         "0.1.2.3 www.kelvora.com\n255.1.2.3 x.kelvora.com",
+         0,
+         "\r\n映射错误:0.1.2.3<->www.kelvora.com,\r\n映射错误:255.1.2.3<->x.kelvora.com",
+         "",
+         {}},
+        {"tab separator ignored", "127.0.0.1\twww.kelvora.com\n", 1, "", "", {}},
+        {"tab after the space",
+         "127.0.0.1 \twww.kelvora.com\n",
+         0,
+         "\r\n映射错误:127.0.0.1<->www.kelvora.com",
+         "",
+         {}},
+        {"comment markers in column 0",
+         "#127.0.0.1 www.kelvora.com\n;1.2.3.4 x.kelvora.com\n",
+         1,
+         "",
+         "",
+         {}},
+        {"comment marker after a blank",
+         " #127.0.0.1 www.kelvora.com\n",
+         0,
+         "\r\n映射错误:#127.0.0.1<->www.kelvora.com",
+         "",
+         {}},
+        {"marker after a blank, judged",
+         " ;1.2.3.4 x.kelvora.com\n",
+         0,
+         "\r\n映射错误:;1.2.3.4<->x.kelvora.com",
+         "",
+         {}},
+        {"leading blanks before the address",
+         "  \t1.2.3.4 www.kelvora.com",
+         0,
+         "",
+         "\r\nKLV映射:1.2.3.4<->www.kelvora.com",
+         {"\r\n[hosts file]1.2.3.4:1000<->www.kelvora.com"}},
+        {"7-character address accepted",
+         "1.2.3.4 www.kelvora.com\n",
+         0,
+         "",
+         "\r\nKLV映射:1.2.3.4<->www.kelvora.com",
+         {"\r\n[hosts file]1.2.3.4:1000<->www.kelvora.com"}},
+        {"6-character address skipped", "1.2.34 www.kelvora.com\n", 1, "", "", {}},
+        {"domain anywhere in the name",
+         "8.8.8.8 notkelvora.community\n",
+         0,
+         "",
+         "\r\nKLV映射:8.8.8.8<->notkelvora.community",
+         {"\r\n[hosts file]8.8.8.8:1000<->notkelvora.community"}},
+        {"only the first name counts", "127.0.0.1 localhost www.kelvora.com\n", 1, "", "", {}},
+        {"address with a port",
+         "1.2.3.4:80 www.kelvora.com",
+         0,
+         "",
+         "\r\nKLV映射:1.2.3.4:80<->www.kelvora.com",
+         {"\r\n[hosts file]1.2.3.4:1000<->www.kelvora.com"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const HostsFileFindings findings = ScanHostsText(c.text);
+        EXPECT_EQ(findings.result, c.result);
+        EXPECT_EQ(findings.wrongMappings, c.wrong);
+        EXPECT_EQ(findings.productMappings, c.product);
+        EXPECT_EQ(findings.logLines, c.log);
+    }
+}
+
+TEST(HostsFile, ReadsThroughThePathAndLogs) {
+    LogCapture log;
+    testing::TempDir dir;
+    const std::string path = dir / "hosts";
+    // A long line first, crossing the read buffer, then the mappings.
+    testing::WriteFile(path, std::string(100000, 'x') +
+                                 "\r\n127.0.0.1 www.kelvora.com\r\n"
+                                 "198.51.100.9 list.kelvora.net");
+    std::string wrong, product;
+    EXPECT_EQ(CheckHostsFile(path, wrong, product), 0);
+    EXPECT_EQ(wrong, "\r\n映射错误:127.0.0.1<->www.kelvora.com");
+    EXPECT_EQ(product, "\r\nKLV映射:198.51.100.9<->list.kelvora.net");
+    EXPECT_EQ(log.Entries(),
+              std::vector<std::string>{"\r\n[hosts file]198.51.100.9:1000<->list.kelvora.net"});
+
+    for (const std::string& unreadable : {dir / "missing", dir.path().string()}) {
+        LogCapture fresh;
+        wrong.clear();
+        product.clear();
+        EXPECT_EQ(CheckHostsFile(unreadable, wrong, product), 0) << unreadable;
+        EXPECT_TRUE(wrong.empty());
+        EXPECT_TRUE(product.empty());
+        EXPECT_EQ(fresh.Entries(), std::vector<std::string>{"打开hosts file失败"});
+    }
+}
+
+TEST(HostsFile, WindowsPathByOperatingSystem) {
+    const std::string windows = "C:\\WINDOWS";
+    const std::string system = "C:\\WINDOWS\\system32";
+    const std::string ntHosts = system + "\\drivers\\etc\\hosts";
+    const struct {
+        std::uint16_t flags;
+        std::optional<std::string> path;
+    } cases[] = {
+        {0x0001, windows + "\\hosts.asm"},  // 95/98
+        {0x0080, windows + "\\hosts.asm"},  // Me
+        {0x0002, ntHosts},                  // NT 4.0
+        {0x0004, ntHosts},                  // 2000
+        {0x0008, ntHosts},                  // XP
+        {0x0010, ntHosts},                  // XP SP2
+        {0x0020, ntHosts},                  // 2003
+        {0x0040, ntHosts},                  // 2003 R2
+        {0x0100, ntHosts},                  // Vista
+        {0x0200, ntHosts},                  // Longhorn
+        {0x0400, ntHosts},                  // 64-bit XP
+        {0x0000, std::nullopt},             // not recognised
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(WindowsHostsFilePath(c.flags, windows, system), c.path) << c.flags;
+    }
+    EXPECT_EQ(WindowsHostsFilePath(0x0008, windows, std::string(250, 'd')), std::nullopt);
+}
+
+}  // namespace
+}  // namespace lumidex::service

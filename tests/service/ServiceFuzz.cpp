@@ -1,0 +1,189 @@
+#include "ServiceFuzz.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "service/AddressLabel.h"
+#include "service/HostsFileCheck.h"
+#include "service/ProbeDatagram.h"
+#include "service/ServiceHostLists.h"
+#include "service/ServiceLimits.h"
+#include "service/ServiceUrl.h"
+#include "service/XmlDocument.h"
+
+namespace {
+
+using namespace lumidex::service;
+
+[[noreturn]] void Broken(const char* target, const char* what) {
+    std::fprintf(stderr, "%s: %s\n", target, what);
+    std::abort();
+}
+
+std::string_view View(const uint8_t* data, size_t size) {
+    return {reinterpret_cast<const char*>(data), size};
+}
+
+// Walks the tree without recursion: depth, positions and the states of an accepted parse.
+void CheckTree(const XmlDocument& document, bool accepted, size_t size) {
+    std::vector<std::pair<const XmlNode*, size_t>> pending;
+    for (const auto& node : document.TopLevel()) {
+        pending.emplace_back(node.get(), 1);
+    }
+    while (!pending.empty()) {
+        const auto [node, depth] = pending.back();
+        pending.pop_back();
+        if (node->Kind() == XmlNodeKind::Element && depth > kMaxXmlDepth) {
+            Broken("FuzzXmlDocument", "a tree deeper than the limit");
+        }
+        if (node->position < 0 || static_cast<size_t>(node->position) > size) {
+            Broken("FuzzXmlDocument", "a node outside the text");
+        }
+        if (accepted && node->parseState != kXmlParsed) {
+            Broken("FuzzXmlDocument", "an accepted tree with a failed node");
+        }
+        if (const XmlElement* element = AsElement(*node)) {
+            if (accepted && (element->value.empty() ||
+                             (element->value[0] >= '0' && element->value[0] <= '9'))) {
+                Broken("FuzzXmlDocument", "an accepted element with a bad name");
+            }
+            for (const auto& child : element->children) {
+                pending.emplace_back(child.get(), depth + 1);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+int FuzzXmlDocument(const uint8_t* data, size_t size) {
+    const std::string_view text = View(data, size);
+    for (const bool several : {false, true}) {
+        XmlDocument document;
+        const bool accepted = document.Parse(text, several);
+        if (accepted != (document.Error() == XmlError::None)) {
+            Broken("FuzzXmlDocument", "result and error disagree");
+        }
+        if (document.Root() != nullptr) {
+            const XmlNode* first = nullptr;
+            for (const auto& node : document.TopLevel()) {
+                if (node->Kind() == XmlNodeKind::Element) {
+                    first = node.get();
+                    break;
+                }
+            }
+            if (first != document.Root()) {
+                Broken("FuzzXmlDocument", "the root is not the first top-level element");
+            }
+        }
+        CheckTree(document, accepted, size);
+    }
+    // The channel-list walk over whatever the parser accepted.
+    ServiceHostLists lists;
+    lists.SetChannelListText(std::string(text));
+    lists.ParseChannelList();
+    return 0;
+}
+
+int FuzzAddressLabel(const uint8_t* data, size_t size) {
+    const std::string_view label = View(data, size);
+    const auto records = DecodeAddressLabel(label);
+    const size_t bytes = std::min(size * 5 / 8, kLabelBufferBytes);
+    if (records.size() != bytes / kServerRecordBytes || records.size() > kMaxLabelRecords) {
+        Broken("FuzzAddressLabel", "wrong number of records");
+    }
+    for (const std::string& text :
+         {std::string(label), "klv://" + std::string(label) + ".klv/live/1"}) {
+        ServiceUrl url;
+        url.Split(text);
+        if (url.url != text) {
+            Broken("FuzzAddressLabel", "the url is not kept");
+        }
+        if (!url.addresses.empty() &&
+            (!url.addressHost || url.host != url.addresses.front().address.Dotted() ||
+             url.port != url.addresses.front().port)) {
+            Broken("FuzzAddressLabel", "host and port are not the first record's");
+        }
+        if (url.addresses.size() > kMaxLabelRecords) {
+            Broken("FuzzAddressLabel", "more records than the buffer holds");
+        }
+    }
+    return 0;
+}
+
+int FuzzProbeReply(const uint8_t* data, size_t size) {
+    const ProbeReplyKind kind = ClassifyProbeReply(std::span(data, size));
+    // The rule stated once more, independently of the reader.
+    bool wellFormed = size >= 6 && data[2] == kProbeSignature;
+    if (wellFormed) {
+        const size_t length = data[0] | static_cast<size_t>(data[1]) << 8;
+        wellFormed = size == length || size == length + 4 || size == length + 6;
+    }
+    const ProbeReplyKind expected = !wellFormed                  ? ProbeReplyKind::Malformed
+                                    : data[5] == kProbeReplyType ? ProbeReplyKind::Reply
+                                                                 : ProbeReplyKind::NotProbeReply;
+    if (kind != expected) {
+        Broken("FuzzProbeReply", "classification breaks the reply rule");
+    }
+    return 0;
+}
+
+int FuzzHostsFile(const uint8_t* data, size_t size) {
+    const HostsFileFindings findings = ScanHostsText(View(data, size));
+    const bool found = !findings.wrongMappings.empty() || !findings.productMappings.empty();
+    if (found != (findings.result == 0)) {
+        Broken("FuzzHostsFile", "result and texts disagree");
+    }
+    for (const std::string* text : {&findings.wrongMappings, &findings.productMappings}) {
+        if (!text->empty() && (text->back() == ',' || !text->starts_with("\r\n"))) {
+            Broken("FuzzHostsFile", "a text not made of pieces");
+        }
+    }
+    size_t pieces = 0;
+    for (size_t at = findings.productMappings.find("\r\nKLV"); at != std::string::npos;
+         at = findings.productMappings.find("\r\nKLV", at + 1)) {
+        ++pieces;
+    }
+    if (pieces < findings.logLines.size()) {
+        Broken("FuzzHostsFile", "more log lines than product mappings");
+    }
+    // The file reader cuts lines itself, across its read buffer: it must judge the same lines.
+    static const std::string path = (std::filesystem::temp_directory_path() /
+                                     ("lumidex-hosts-fuzz-" + std::to_string(::getpid())))
+                                        .string();
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    std::string wrong, product;
+    const int result = CheckHostsFile(path, wrong, product);
+    std::filesystem::remove(path);
+    if (result != findings.result || wrong != findings.wrongMappings ||
+        product != findings.productMappings) {
+        Broken("FuzzHostsFile", "reading the file and scanning the text disagree");
+    }
+    return 0;
+}
+
+ServiceFuzzTarget ServiceFuzzTargetNamed(const char* name) {
+    const std::pair<const char*, ServiceFuzzTarget> targets[] = {
+        {"xml", FuzzXmlDocument},
+        {"label", FuzzAddressLabel},
+        {"probe-reply", FuzzProbeReply},
+        {"hosts", FuzzHostsFile},
+    };
+    for (const auto& [targetName, target] : targets) {
+        if (std::strcmp(name, targetName) == 0) {
+            return target;
+        }
+    }
+    return nullptr;
+}

@@ -1,0 +1,268 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ServiceTestSupport.h"
+#include "UdpResponder.h"
+#include "service/UdpServerProbe.h"
+
+namespace lumidex::service {
+namespace {
+
+using testing::Bytes;
+using testing::LogCapture;
+using testing::RecordingProbeHost;
+using testing::ScriptedReply;
+using testing::UdpResponder;
+
+// Long enough that a loaded machine still delivers a loopback answer in time; only the silent
+// server waits it out.
+constexpr std::chrono::milliseconds kShortWait{1000};
+
+Bytes Reply(std::size_t size, std::uint16_t length, std::uint8_t type = kProbeReplyType) {
+    Bytes bytes(size, 0);
+    const std::uint8_t head[] = {static_cast<std::uint8_t>(length),
+                                 static_cast<std::uint8_t>(length >> 8),
+                                 kProbeSignature,
+                                 0,
+                                 0,
+                                 type};
+    for (std::size_t i = 0; i < size && i < sizeof head; ++i) {
+        bytes[i] = head[i];
+    }
+    return bytes;
+}
+
+TEST(ProbeDatagram, RequestBytesAndReplyRules) {
+    const auto request = BuildProbeRequest({{{10, 1, 2, 3}}, 8000});
+    EXPECT_EQ(Bytes(request.begin(), request.end()),
+              (Bytes{0x0C, 0x00, 0x43, 0x00, 0x00, 0x07, 0x0A, 0x01, 0x02, 0x03, 0x40, 0x1F}));
+
+    Bytes badSignature = Reply(6, 6);
+    badSignature[2] = 0x44;
+    const struct {
+        const char* name;
+        Bytes datagram;
+        ProbeReplyKind kind;
+    } cases[] = {
+        {"6 bytes, L = 6", Reply(6, 6), ProbeReplyKind::Reply},
+        {"6 bytes, L = 2", Reply(6, 2), ProbeReplyKind::Reply},
+        {"6 bytes, L = 0", Reply(6, 0), ProbeReplyKind::Reply},
+        {"6 bytes, L = 7", Reply(6, 7), ProbeReplyKind::Malformed},
+        {"6 bytes, L = 1", Reply(6, 1), ProbeReplyKind::Malformed},
+        {"16 bytes, L = 10", Reply(16, 10), ProbeReplyKind::Reply},
+        {"5 bytes", Reply(5, 5), ProbeReplyKind::Malformed},
+        {"4 bytes, L = 0", Reply(4, 0), ProbeReplyKind::Malformed},
+        {"empty", {}, ProbeReplyKind::Malformed},
+        {"wrong signature", badSignature, ProbeReplyKind::Malformed},
+        {"type 9", Reply(6, 6, 9), ProbeReplyKind::NotProbeReply},
+        {"a request echoed", Bytes(request.begin(), request.end()), ProbeReplyKind::NotProbeReply},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ClassifyProbeReply(c.datagram), c.kind) << c.name;
+    }
+}
+
+// Draws scripted numbers; counts the seeds.
+class ScriptedRandom : public SampleRandom {
+public:
+    explicit ScriptedRandom(std::vector<int> draws) : m_draws(std::move(draws)) {}
+    void Seed() override { ++seeds; }
+    int Next() override { return m_draws.at(m_next++ % m_draws.size()); }
+    int seeds = 0;
+
+private:
+    std::vector<int> m_draws;
+    std::size_t m_next = 0;
+};
+
+// Draws 0, 1, 2, ...: every position in turn.
+ScriptedRandom InOrder() {
+    std::vector<int> draws(64);
+    for (int i = 0; i < 64; ++i) {
+        draws[i] = i;
+    }
+    return ScriptedRandom(draws);
+}
+
+std::string TimedOut(const ServerRecord& server, int attempt) {
+    return "\r\n向服务器" + std::to_string(static_cast<int>(server.address.LittleEndianValue())) +
+           "发送UDP包超时，" + std::to_string(attempt) + "次";
+}
+
+struct ProbeRun {
+    int answered = 0;
+    int reportable = 0;
+    std::vector<int> positions;
+    int stopPolls = 0;
+    std::string findings;
+    std::vector<std::string> log;
+};
+
+ProbeRun Probe(const std::vector<const UdpResponder*>& responders, int sampleSize,
+               SampleRandom& random, int stopAtPoll = 0) {
+    LogCapture log;
+    UdpProbeSocket socket(kShortWait);
+    EXPECT_TRUE(socket.Open(0));
+    ServerList list;
+    for (const auto* responder : responders) {
+        list.InsertIfAbsent(responder->Record().address, responder->Record().port);
+    }
+    RecordingProbeHost host;
+    host.stopAtPoll = stopAtPoll;
+    ProbeRun run;
+    run.answered = ProbeUdpServers(socket, list, sampleSize, host, random);
+    run.reportable = host.counters.reportable;
+    run.positions = host.positions;
+    run.stopPolls = host.stopPolls;
+    run.findings = LogCapture::Findings();
+    run.log = log.Entries();
+    return run;
+}
+
+std::vector<ScriptedReply> Always(Bytes bytes, bool fromOther = false) {
+    return {{std::move(bytes), fromOther}};
+}
+
+TEST(ProbeUdpServers, JudgesEachServerByItsOwnReply) {
+    const struct {
+        const char* name;
+        testing::ReplyScript script;
+        int answered;
+        int timeOuts;  // findings lines
+    } cases[] = {
+        {"answers at once", [](int) { return Always(Reply(6, 6)); }, 1, 0},
+        {"length field 7 is malformed", [](int) { return Always(Reply(6, 7)); }, 0, 2},
+        {"a 5-byte datagram is malformed", [](int) { return Always(Reply(5, 5)); }, 0, 2},
+        {"another type", [](int) { return Always(Reply(6, 6, 9)); }, 0, 2},
+        {"a reply from another address", [](int) { return Always(Reply(6, 6), true); }, 0, 2},
+        {"answers the second attempt",
+         [](int request) { return Always(Reply(6, request == 0 ? 7 : 6)); }, 1, 1},
+        {"silent", [](int) { return std::vector<ScriptedReply>{}; }, 0, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        UdpResponder responder(2, c.script);
+        ScriptedRandom random = InOrder();
+        const ProbeRun run = Probe({&responder}, 8, random);
+        EXPECT_EQ(run.answered, c.answered);
+        std::string expected;
+        for (int attempt = 1; attempt <= c.timeOuts; ++attempt) {
+            expected += TimedOut(responder.Record(), attempt);
+        }
+        EXPECT_EQ(run.findings, expected);
+        EXPECT_EQ(run.reportable, c.answered == 0 ? 1 : 0);
+        EXPECT_EQ(run.positions, std::vector<int>{1});
+        EXPECT_EQ(run.log, std::vector<std::string>{"开始检测udp的连接"});
+        const auto received = responder.Received();
+        ASSERT_EQ(received.size(), static_cast<std::size_t>(c.answered == 1 ? c.timeOuts + 1 : 2));
+        const auto request = BuildProbeRequest(responder.Record());
+        EXPECT_EQ(received[0], Bytes(request.begin(), request.end()));
+        EXPECT_EQ(received[0][6], 127);
+        EXPECT_EQ(received[0][9], 2);
+    }
+}
+
+TEST(ProbeUdpServers, SamplesWalksInListOrderAndStops) {
+    std::vector<std::unique_ptr<UdpResponder>> responders;
+    std::vector<const UdpResponder*> servers;
+    // Listed by the little-endian address value, i.e. by the last byte: .3, .4, .5, .6, .7.
+    for (std::uint8_t last : {5, 3, 7, 4, 6}) {
+        responders.push_back(
+            std::make_unique<UdpResponder>(last, [](int) { return Always(Reply(6, 6)); }));
+        servers.push_back(responders.back().get());
+    }
+    auto order = [] {
+        std::lock_guard lock(UdpResponder::OrderMutex());
+        return std::exchange(UdpResponder::Order(), {});
+    };
+    order();
+
+    {
+        SCOPED_TRACE("a list shorter than the sample: all, in list order");
+        ScriptedRandom random({4, 4, 1, 0, 3, 2});
+        const ProbeRun run = Probe(servers, 8, random);
+        EXPECT_EQ(run.answered, 5);
+        EXPECT_EQ(order(), (std::vector<int>{3, 4, 5, 6, 7}));
+        EXPECT_EQ(run.positions, (std::vector<int>{1, 2, 3, 4, 5}));
+        EXPECT_EQ(random.seeds, 1);
+    }
+    {
+        SCOPED_TRACE("a sample of two: drawn positions, repeated draws redrawn");
+        ScriptedRandom random({8, 3, 13, 4});
+        const ProbeRun run = Probe(servers, 2, random);
+        EXPECT_EQ(run.answered, 2);
+        EXPECT_EQ(order(), (std::vector<int>{6, 7}));  // positions 3 and 4
+        EXPECT_EQ(run.stopPolls, 5);
+    }
+    {
+        SCOPED_TRACE("stop during the walk");
+        ScriptedRandom random = InOrder();
+        const ProbeRun run = Probe(servers, 8, random, 2);
+        EXPECT_EQ(run.answered, 2);
+        EXPECT_EQ(order(), (std::vector<int>{3, 4}));
+        EXPECT_EQ(run.reportable, 0);
+    }
+    {
+        SCOPED_TRACE("sample size 0");
+        ScriptedRandom random = InOrder();
+        const ProbeRun run = Probe(servers, 0, random);
+        EXPECT_EQ(run.answered, 0);
+        EXPECT_TRUE(order().empty());
+        EXPECT_EQ(run.reportable, 1);
+        EXPECT_TRUE(run.positions.empty());
+    }
+    {
+        SCOPED_TRACE("empty list");
+        ScriptedRandom random = InOrder();
+        const ProbeRun run = Probe({}, 8, random);
+        EXPECT_EQ(run.answered, 0);
+        EXPECT_EQ(run.reportable, 0);
+        EXPECT_EQ(run.stopPolls, 0);
+        EXPECT_TRUE(run.log.empty());
+        EXPECT_EQ(random.seeds, 0);
+    }
+}
+
+TEST(ProbeUdpServers, WithoutASocketEverySendFailsTwice) {
+    // Nothing is sent: the socket is never opened, so these addresses are only named.
+    LogCapture log;
+    UdpProbeSocket socket;
+    ServerList list;
+    list.InsertIfAbsent({{1, 2, 3, 200}}, 8000);
+    list.InsertIfAbsent({{10, 1, 2, 3}}, 8000);
+    RecordingProbeHost host;
+    ScriptedRandom random = InOrder();
+    EXPECT_EQ(ProbeUdpServers(socket, list, 6, host, random), 0);
+    EXPECT_EQ(LogCapture::Findings(),
+              "\r\n向服务器50462986发送UDP包失败,1次\r\n向服务器50462986发送UDP包失败,2次"
+              "\r\n向服务器-939326975发送UDP包失败,1次\r\n向服务器-939326975发送UDP包失败,2次");
+    EXPECT_EQ(host.counters.reportable, 1);
+    EXPECT_EQ(host.positions, (std::vector<int>{1, 2}));
+}
+
+TEST(UdpProbeSocket, OpensOnceAndMovesOnFromABusyPort) {
+    UdpProbeSocket socket;
+    ASSERT_TRUE(socket.Open(0));
+    const std::uint16_t first = socket.LocalPort();
+    EXPECT_NE(first, 0);
+    ASSERT_TRUE(socket.Open(0));
+    EXPECT_EQ(socket.LocalPort(), first);
+
+    // A port in use is skipped for the next one up.
+    platform::UdpSocket busy;
+    ASSERT_FALSE(busy.Open({{0, 0, 0, 0}, 0}));
+    const std::uint16_t taken = busy.LocalEndpoint()->port;
+    ASSERT_TRUE(socket.Open(taken));
+    EXPECT_GT(socket.LocalPort(), taken);
+    EXPECT_LE(socket.LocalPort(), taken + 10);
+
+    socket.Close();
+    EXPECT_FALSE(socket.SendProbeRequest({{{127, 0, 0, 1}}, 9}));
+    EXPECT_EQ(socket.ReceiveProbeReply().kind, ProbeReceive::Nothing);
+}
+
+}  // namespace
+}  // namespace lumidex::service
