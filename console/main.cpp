@@ -5,14 +5,19 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 
 #include "app/LumidexApp.h"
+#include "app/SystemProbes.h"
 #include "console/ConsoleOptions.h"
 #include "console/ConsoleOutput.h"
 #include "engine/CheckEngine.h"
 #include "engine/FindingsText.h"
 #include "engine/QueuedDiagWindow.h"
+#include "platform/CopyData.h"
 #include "platform/WinePaths.h"
+#include "probes/NetworkConfig.h"
+#include "report/XpSp2Patch.h"
 
 namespace lumidex {
 namespace {
@@ -80,9 +85,36 @@ private:
     const bool m_terminal;
 };
 
+void LogAllAdapters() {
+    NetworkConfig adapters;
+    if (adapters.FirstAdapter()) {
+        while (adapters.NextAdapter()) {
+        }
+    }
+}
+
+// The patch program's answer updates its row from this thread, during a run too.
+void DeliverPatchAnswers(std::optional<platform::CopyDataReceiver>& answers, CheckEngine& engine) {
+    if (!answers) {
+        return;
+    }
+    answers->Process([&engine](std::uint32_t dwData, std::string_view text) {
+        if (XpSp2PatchHelper* patch = PatchHelperOf(engine.Probes())) {
+            patch->OnCopyData(dwData, text);
+        }
+    });
+}
+
 int RunCheck(CLumidexApp& app, bool json) {
     QueuedDiagWindow window;
-    CheckEngine engine;
+    // The patch program answers here; the console's main thread is its window thread.
+    std::optional<platform::CopyDataReceiver> answers = platform::CopyDataReceiver::Open();
+    SystemProbeSettings settings;
+    settings.installDirectory = app.InstallDirectory();
+    settings.window = answers ? answers->Handle() : platform::kNoWindow;
+    CheckEngine engine(MakeSystemProbes(settings));
+    // As the window does when it opens: the log starts with every adapter's block.
+    LogAllAdapters();
     LiveView view(window, !json && isatty(STDOUT_FILENO));
     if (!json) {
         window.SetObserver([&view](const WindowChange& change) { view.OnChange(change); });
@@ -94,6 +126,7 @@ int RunCheck(CLumidexApp& app, bool json) {
     bool stopPressed = false;
     while (engine.IsRunning()) {
         window.ProcessPending(kPumpSliceMs);
+        DeliverPatchAnswers(answers, engine);
         if (!stopPressed && g_interrupts.load() > 0) {
             stopPressed = true;
             window.PressStop();

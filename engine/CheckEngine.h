@@ -53,6 +53,8 @@ public:
     int Running() const { return m_running.load(); }
 
     RunCounters& Counters() { return m_counters; }
+    // The engine's probes, for the window's handlers that answer them (the patch program).
+    CheckProbes& Probes() { return m_probes; }
 
     // The summary block appended to the notes at the end of a run.
     static std::string FormatSummary(int total, int checked, int warnings, int errors);

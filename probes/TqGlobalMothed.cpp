@@ -3,8 +3,11 @@
 #include <utility>
 
 #include "platform/HostLookup.h"
+#include "probes/ConnectionState.h"
 #include "probes/IcmpEcho.h"
+#include "probes/IeSettings.h"
 #include "probes/NetAddress.h"
+#include "service/InternetProbe.h"
 
 namespace lumidex {
 namespace {
@@ -28,7 +31,7 @@ const std::string* FirstUsable(const std::vector<std::string>& texts) {
 }  // namespace
 
 CTqGlobalMothed::CTqGlobalMothed(NetworkSeams probes)
-    : m_networkConfig(probes.config), m_probes(std::move(probes)) {
+    : m_networkConfig(probes.config), m_siteList(PublicSiteList()), m_probes(std::move(probes)) {
     if (!m_probes.hostName) {
         m_probes.hostName = [] { return platform::GetHostName(); };
     }
@@ -104,6 +107,22 @@ int CTqGlobalMothed::PingDnsServers(const std::vector<std::string>* servers) {
         m_dnsServerText.pop_back();
     }
     return total;
+}
+
+bool CTqGlobalMothed::IsIEOffline() {
+    return lumidex::IsIEOffline();
+}
+
+void CTqGlobalMothed::CheckIEProxy(std::int32_t& proxySet, std::int32_t& proxyReachable) {
+    lumidex::CheckIEProxy(proxySet, proxyReachable);
+}
+
+std::int32_t CTqGlobalMothed::GetLocalConnectionState() {
+    return lumidex::GetLocalConnectionState();
+}
+
+unsigned CTqGlobalMothed::CheckInternetConnection() {
+    return lumidex::CheckInternetConnection(m_siteList);
 }
 
 }  // namespace lumidex

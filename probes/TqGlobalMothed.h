@@ -46,8 +46,13 @@ public:
     CheckEngine* Engine() const { return m_engine; }
     void SetEngine(CheckEngine* engine) { m_engine = engine; }
 
-    // ---- Operations of the IE and connection queries, the Internet reachability probe and
-    // ---- the connection-limit patch step join here.
+    // The IE and connection queries (from the Wine prefix and the interface list).
+    bool IsIEOffline();
+    void CheckIEProxy(std::int32_t& proxySet, std::int32_t& proxyReachable);
+    std::int32_t GetLocalConnectionState();
+    // Share of the public sites (0 to 100) that accept a TCP connection within the wait.
+    unsigned CheckInternetConnection();
+    const std::vector<std::string>& SiteList() const { return m_siteList; }
 
 private:
     bool TryCurrentAdapter();

@@ -3,6 +3,7 @@
 // and the log that its network must give.
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -171,6 +172,93 @@ TEST_F(LinkDownRows, BrokenConnectionAndNoInternet) {
     ExpectRow(6, "Error", "本地连接中断");
     ExpectRow(7, "Error", "Internet连接中断");
     EXPECT_EQ(Run().exitStatus, 1);
+}
+
+// --- the basic software rows --------------------------------------------------------------
+
+struct SoftwareRow {
+    int id;
+    std::string status;
+    std::string detail;
+};
+
+void ExpectSoftwareRows(const Json& result, const std::vector<SoftwareRow>& expected) {
+    ASSERT_TRUE(result.is_object() && result.contains("rows")) << result.dump();
+    for (const SoftwareRow& row : expected) {
+        const auto found = std::find_if(result["rows"].begin(), result["rows"].end(),
+                                        [&](const Json& r) { return r["id"] == row.id; });
+        ASSERT_NE(found, result["rows"].end()) << row.id;
+        EXPECT_EQ((*found)["status"], row.status) << row.id;
+        EXPECT_EQ((*found)["detail"], row.detail) << row.id;
+    }
+    EXPECT_EQ(std::count_if(result["rows"].begin(), result["rows"].end(),
+                            [](const Json& r) { return r["id"] == 12; }),
+              0);
+}
+
+std::string SystemPrettyName() {
+    const std::string release = ReadText("/etc/os-release");
+    const auto at = release.find("PRETTY_NAME=");
+    if (at == std::string::npos) {
+        return {};
+    }
+    std::string name = release.substr(at + 12, release.find('\n', at) - at - 12);
+    if (name.size() >= 2 && (name.front() == '"' || name.front() == '\'')) {
+        name = name.substr(1, name.size() - 2);
+    }
+    return name;
+}
+
+constexpr char kWmpCommand[] =
+    "\"C:\\Program Files\\Windows Media Player\\wmplayer.exe\" /prefetch:1";
+
+using SoftwareHealthyRows = LabRows;
+TEST_F(SoftwareHealthyRows, SystemPlayerAndAssociationsAreOk) {
+    const Json& result = Run().result;
+    ExpectSoftwareRows(result, {{8, "Ok", SystemPrettyName()},
+                                {9, "Ok", "10.0.0.3802"},
+                                {10, "Ok", "已与WMP关联"},
+                                {11, "Ok", "已与WMP关联"}});
+    EXPECT_NE(result["findings"].get<std::string>().find("\r\nWMP版本号:10.0.0.3802"),
+              std::string::npos);
+}
+
+using SoftwareWmp8Rows = LabRows;
+TEST_F(SoftwareWmp8Rows, OldPlayerIsAWarningCountedAsAnErrorToo) {
+    const Json& result = Run().result;
+    ExpectSoftwareRows(result, {{9, "Warning", "8.0.0.4477"}, {10, "Ok", "已与WMP关联"}});
+    EXPECT_NE(result["findings"].get<std::string>().find(
+                  "\r\n版本号低于9，请下载WMP9以上版本。您安装的WMP版本号:8.0.0.4477"),
+              std::string::npos);
+    EXPECT_GE(result["errors"].get<int>(), 1);
+}
+
+using SoftwareNoWmpRows = LabRows;
+TEST_F(SoftwareNoWmpRows, NoPlayerAndItsAssociationsNameTheirProgram) {
+    const Json& result = Run().result;
+    ExpectSoftwareRows(result, {{9, "Warning", ""},
+                                {10, "Warning", std::string("关联程序:") + kWmpCommand},
+                                {11, "Warning", std::string("关联程序:") + kWmpCommand}});
+    EXPECT_NE(result["findings"].get<std::string>().find("WMP版本号:\r\n"), std::string::npos);
+}
+
+using SoftwareAsxOtherRows = LabRows;
+TEST_F(SoftwareAsxOtherRows, AsxNamesTheOtherPlayer) {
+    const Json& result = Run().result;
+    ExpectSoftwareRows(
+        result,
+        {{10, "Ok", "已与WMP关联"},
+         {11, "Warning", "关联程序:\"C:\\Program Files\\Other Player\\player.exe\" \"%1\""}});
+    EXPECT_NE(result["findings"].get<std::string>().find("\r\nasx文件关联程序:关联程序:"),
+              std::string::npos);
+}
+
+using SoftwareNoAsfRows = LabRows;
+TEST_F(SoftwareNoAsfRows, AsfWithoutProgramIsAReportableError) {
+    const Json& result = Run().result;
+    ExpectSoftwareRows(result, {{10, "Error", "asf文件没有关联"}, {11, "Ok", "已与WMP关联"}});
+    EXPECT_NE(result["findings"].get<std::string>().find("\r\nasf文件没有关联"), std::string::npos);
+    EXPECT_TRUE(result["reportable"].get<bool>());
 }
 
 }  // namespace

@@ -1,0 +1,30 @@
+// The probes of a real check: the engine's probe interfaces answered by this computer, its
+// Wine prefix and the network. Both front ends build their engine with them.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/CheckProbes.h"
+#include "platform/WindowHandle.h"
+
+namespace lumidex {
+
+class XpSp2PatchHelper;
+
+struct SystemProbeSettings {
+    // The product's installation directory in Windows form, ending in "\" (empty: unknown).
+    std::string installDirectory;
+    // Where the patch program sends its answer (the window's copied-data endpoint).
+    platform::WindowHandle window = platform::kNoWindow;
+};
+
+// Creating them reads and logs the network's global parameters, as the engine's creation
+// does.
+CheckProbes MakeSystemProbes(const SystemProbeSettings& settings);
+
+// The patch helper inside probes made by MakeSystemProbes, for the window's copied-data
+// handler; null for other probes.
+XpSp2PatchHelper* PatchHelperOf(CheckProbes& probes);
+
+}  // namespace lumidex
