@@ -125,17 +125,7 @@ service::HostGroup ServiceGroup(HostGroup group) {
 class SystemServiceProbes final : public ServiceProbes {
 public:
     bool FetchChannelList(const std::string& url) override {
-        return m_lists.FetchChannelList(url,
-                                        [](const std::string& target, const std::string& headers) {
-                                            HttpGetClient client;
-                                            service::ChannelListResponse response;
-                                            response.status = client.Get(target, headers);
-                                            if (client.Body() != nullptr) {
-                                                response.body = std::string(client.BodyText());
-                                            }
-                                            client.Close();
-                                            return response;
-                                        });
+        return m_lists.FetchChannelList(url, service::HttpChannelListGet());
     }
     void ParseChannelList() override { m_lists.ParseChannelList(); }
     void OpenUdpSocket(std::uint16_t port) override { m_lists.ProbeSocket().Open(port); }

@@ -5,6 +5,7 @@
 
 #include "report/DiagLog.h"
 #include "service/Endpoints.h"
+#include "service/HttpGetClient.h"
 #include "service/ServiceHostLists.h"
 #include "service/ServiceLimits.h"
 #include "service/ServiceUrl.h"
@@ -43,6 +44,19 @@ const XmlNode* UrlText(const XmlElement& url) {
 }
 
 }  // namespace
+
+ChannelListGet HttpChannelListGet() {
+    return [](const std::string& url, const std::string& extraHeaders) {
+        HttpGetClient client;
+        ChannelListResponse response;
+        response.status = client.Get(url, extraHeaders);
+        if (client.Body() != nullptr) {
+            response.body = std::string(client.BodyText());
+        }
+        client.Close();
+        return response;
+    };
+}
 
 std::string ChannelListRequestHeaders(std::string_view host) {
     std::string headers =

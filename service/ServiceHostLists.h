@@ -34,6 +34,9 @@ using ChannelListGet =
 // The five header fields of the channel-list request, in their order, for the given host.
 std::string ChannelListRequestHeaders(std::string_view host);
 
+// The real request: one HttpGetClient, one Get, closed afterwards.
+ChannelListGet HttpChannelListGet();
+
 class ServiceHostLists {
 public:
     // The host groups are filled from the built-in lists.

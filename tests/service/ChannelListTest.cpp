@@ -6,6 +6,7 @@
 #include "ServiceTestSupport.h"
 #include "service/Endpoints.h"
 #include "service/ServiceHostLists.h"
+#include "support/LoopbackServer.h"
 
 namespace lumidex::service {
 namespace {
@@ -255,6 +256,22 @@ TEST(ServerList, OneEntryPerAddressInLittleEndianOrder) {
     EXPECT_EQ(list.Find({{9, 3, 2, 1}}), std::nullopt);
     list.Clear();
     EXPECT_TRUE(list.Empty());
+}
+
+// The request as it goes over the wire through the real client, byte for byte.
+TEST(ChannelListFetch, SendsTheFiveFieldsInOrderOverTheWire) {
+    const std::string list = "<Channels></Channels>";
+    lumidex::testing::ScriptedServer server(
+        "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(list.size()) + "\r\n\r\n" + list);
+    ServiceHostLists lists;
+    EXPECT_TRUE(lists.FetchChannelList(server.Url("/channels.htm.xml"), HttpChannelListGet()));
+    server.Stop();
+    EXPECT_EQ(server.Request(),
+              "GET /channels.htm.xml HTTP/1.1\r\nAccept: */*\r\nAccept-Encoding: gzip, deflate\r\n"
+              "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0; MyIE2; Alexa "
+              "Toolbar)\r\nHost: 127.0.0.1\r\nConnection: Keep-Alive\r\n\r\n");
+    EXPECT_EQ(server.Connections(), 1) << "one request, no repetition";
+    EXPECT_EQ(lists.ChannelListText(), list);
 }
 
 }  // namespace
