@@ -46,7 +46,8 @@ void CCheckListCtrl::EnableRowTips() {
 }
 
 QString CCheckListCtrl::TipTextAt(const QPoint& pos) const {
-    const QTreeWidgetItem* row = itemAt(pos);
+    // Below the last visible row the list would still name a row scrolled out of sight.
+    const QTreeWidgetItem* row = viewport()->rect().contains(pos) ? itemAt(pos) : nullptr;
     if (row == nullptr) {
         return {};
     }
