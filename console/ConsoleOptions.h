@@ -4,12 +4,17 @@
 #include <string>
 #include <vector>
 
+#include "report/ReportBody.h"
+
 namespace lumidex {
 
 struct ConsoleOptions {
     enum class Action { Check, Endpoints, Help, Version };
     Action action = Action::Check;
     bool json = false;
+    // After the run, send the report when the window's submit button would be enabled.
+    bool submit = false;
+    report::ContactDetails contact;  // --qq, --msn, --club-id, --email, --note
 };
 
 struct ParsedOptions {

@@ -57,6 +57,9 @@ public:
     bool SubmitEnabled() const { return m_submitEnabled; }
     // Applies what the engine queued, waiting up to waitMs for the first change.
     int ProcessPending(int waitMs) { return m_queue.ProcessPending(waitMs); }
+    // Readable while the engine has queued something; an event loop watches it and calls
+    // ProcessPending(0).
+    int WakeFd() const { return m_queue.WakeFd(); }
     // The stop button: tells the user and sets the stop event.
     void PressStop();
     // The window goes away: every later or waiting call of the engine returns at once.

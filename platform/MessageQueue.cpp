@@ -1,6 +1,12 @@
 #include "platform/MessageQueue.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdint>
+
+#include "platform/SystemError.h"
 
 namespace lumidex::platform {
 
@@ -11,7 +17,8 @@ struct MessageQueue::Item {
     bool done = false;
 };
 
-MessageQueue::MessageQueue() : m_owner(std::this_thread::get_id()) {}
+MessageQueue::MessageQueue()
+    : m_owner(std::this_thread::get_id()), m_wake(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
 MessageQueue::~MessageQueue() {
     Close();
@@ -26,6 +33,26 @@ void MessageQueue::Post(Task task) {
         m_items.push_back(std::make_shared<Item>(Item{std::move(task)}));
     }
     m_changed.notify_all();
+    Wake();
+}
+
+void MessageQueue::Wake() {
+    if (!m_wake) {
+        return;
+    }
+    const std::uint64_t one = 1;
+    // A full counter (it never gets near) or a closed descriptor only costs a wake-up.
+    [[maybe_unused]] const ssize_t written =
+        RetryAfterSignal([&] { return ::write(m_wake.get(), &one, sizeof one); });
+}
+
+void MessageQueue::ClearWake() {
+    if (!m_wake) {
+        return;
+    }
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t read =
+        RetryAfterSignal([&] { return ::read(m_wake.get(), &count, sizeof count); });
 }
 
 bool MessageQueue::Send(Task task) {
@@ -43,6 +70,8 @@ bool MessageQueue::Send(Task task) {
     }
     m_items.push_back(item);
     m_changed.notify_all();
+    // The owner may be asleep in its event loop; the descriptor write does not block.
+    Wake();
     m_changed.wait(lock, [&] { return item->done || (m_closed && !item->running); });
     return item->done;
 }
@@ -57,6 +86,8 @@ int MessageQueue::ProcessPending(int waitMs) {
             m_changed.wait_for(lock, std::chrono::milliseconds(waitMs), ready);
         }
     }
+    // Cleared before the items are taken: a task queued from here on wakes the owner again.
+    ClearWake();
     int count = 0;
     while (!m_items.empty() && !m_closed) {
         auto item = std::move(m_items.front());
@@ -82,6 +113,7 @@ void MessageQueue::Close() {
         m_items.clear();
     }
     m_changed.notify_all();
+    Wake();
 }
 
 bool MessageQueue::IsClosed() const {

@@ -11,6 +11,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/UniqueFd.h"
+
 namespace lumidex::platform {
 
 class MessageQueue {
@@ -35,14 +37,23 @@ public:
     void Close();
     bool IsClosed() const;
     bool IsOwnerThread() const { return std::this_thread::get_id() == m_owner; }
+    // A descriptor that becomes readable when a task is queued or the queue closes, so an
+    // event loop (the desktop window's) can sleep until there is work instead of polling.
+    // ProcessPending clears it; a wake-up may come with nothing left to do. -1 when the
+    // system gave no descriptor; pumping on a timer still works then.
+    int WakeFd() const { return m_wake.get(); }
 
 private:
     struct Item;
+    void Wake();
+    void ClearWake();
+
     const std::thread::id m_owner;
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<std::shared_ptr<Item>> m_items;
     bool m_closed = false;
+    platform::UniqueFd m_wake;
 };
 
 }  // namespace lumidex::platform

@@ -102,4 +102,12 @@ void NetworkConfig::ReadAdapter(const platform::AdapterRecord& adapter) {
     LogList("DHCP IP:", m_adapterDhcpServers);
 }
 
+void LogNetworkConfiguration() {
+    NetworkConfig adapters;
+    if (adapters.FirstAdapter()) {
+        while (adapters.NextAdapter()) {
+        }
+    }
+}
+
 }  // namespace lumidex

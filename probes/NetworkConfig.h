@@ -67,4 +67,8 @@ private:
     std::size_t m_adapterCursor = 0;
 };
 
+// What the window does when it opens: reads (and so logs) the global parameters and the
+// block of every adapter once.
+void LogNetworkConfiguration();
+
 }  // namespace lumidex

@@ -2,6 +2,8 @@
 // and the rows built from the item table.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
 #include <atomic>
 #include <future>
 #include <thread>
@@ -45,6 +47,29 @@ TEST(MessageQueueTest, SendWaitsForTheOwnerAndCloseReleasesWaiters) {
     EXPECT_FALSE(queue.Send([] {})) << "a closed window answers at once";
     queue.Post([&] { ADD_FAILURE() << "posted after close"; });
     EXPECT_EQ(queue.ProcessPending(0), 0);
+}
+
+bool Readable(int fd) {
+    pollfd entry{fd, POLLIN, 0};
+    return ::poll(&entry, 1, 0) == 1;
+}
+
+TEST(MessageQueueTest, WakeDescriptorIsReadableExactlyWhileWorkIsQueued) {
+    platform::MessageQueue queue;
+    ASSERT_GE(queue.WakeFd(), 0);
+    EXPECT_FALSE(Readable(queue.WakeFd()));
+    std::thread([&] { queue.Post([] {}); }).join();
+    EXPECT_TRUE(Readable(queue.WakeFd()));
+    EXPECT_EQ(queue.ProcessPending(0), 1);
+    EXPECT_FALSE(Readable(queue.WakeFd())) << "nothing left: the loop may sleep";
+
+    auto sent = std::async(std::launch::async, [&] { return queue.Send([] {}); });
+    pollfd entry{queue.WakeFd(), POLLIN, 0};
+    ASSERT_EQ(::poll(&entry, 1, 5000), 1) << "a sender wakes the owner's loop";
+    EXPECT_EQ(queue.ProcessPending(0), 1);
+    EXPECT_TRUE(sent.get());
+    queue.Close();
+    EXPECT_TRUE(Readable(queue.WakeFd())) << "closing wakes the loop too";
 }
 
 TEST(MessageQueueTest, SendOnTheOwnerThreadRunsAtOnce) {

@@ -1,0 +1,108 @@
+#include "app/CheckListCtrl.h"
+
+#include <QCursor>
+#include <QHeaderView>
+#include <QHelpEvent>
+#include <QMouseEvent>
+#include <QToolTip>
+
+#include "app/RowTip.h"
+
+namespace lumidex {
+
+CCheckListCtrl::CCheckListCtrl(QWidget* parent) : QTreeWidget(parent) {
+    setColumnCount(0);
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true);
+    setSortingEnabled(false);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setAllColumnsShowFocus(true);
+    setIconSize(QSize(16, 16));
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setTextElideMode(Qt::ElideNone);
+    header()->setSectionsClickable(false);
+    header()->setSectionsMovable(false);
+    header()->setStretchLastSection(false);
+    header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_tipTimer.setSingleShot(true);
+    m_tipTimer.setInterval(kRowTipDelayMs);
+    connect(&m_tipTimer, &QTimer::timeout, this, &CCheckListCtrl::ShowTipUnderMouse);
+}
+
+void CCheckListCtrl::InsertColumn(const QString& heading, int width) {
+    const int column = columnCount();
+    setColumnCount(column + 1);
+    headerItem()->setText(column, heading);
+    headerItem()->setTextAlignment(column, Qt::AlignLeft | Qt::AlignVCenter);
+    header()->setSectionResizeMode(column, QHeaderView::Interactive);
+    setColumnWidth(column, width);
+}
+
+void CCheckListCtrl::EnableRowTips() {
+    m_tipsEnabled = true;
+    viewport()->setMouseTracking(true);
+}
+
+QString CCheckListCtrl::TipTextAt(const QPoint& pos) const {
+    // Below the last visible row the list would still name a row scrolled out of sight.
+    const QTreeWidgetItem* row = viewport()->rect().contains(pos) ? itemAt(pos) : nullptr;
+    if (row == nullptr) {
+        return {};
+    }
+    std::vector<std::string> headings;
+    std::vector<std::string> cells;
+    for (int column = 0; column < columnCount(); ++column) {
+        headings.push_back(headerItem()->text(column).toStdString());
+        cells.push_back(row->text(column).toStdString());
+    }
+    return QString::fromStdString(RowTipText(headings, cells));
+}
+
+QString CCheckListCtrl::ShownTip(const QString& tipText) {
+    QString shown = tipText;
+    shown.replace("\r\n", "\n");
+    return shown;
+}
+
+bool CCheckListCtrl::viewportEvent(QEvent* event) {
+    if (!m_tipsEnabled) {
+        return QTreeWidget::viewportEvent(event);
+    }
+    switch (event->type()) {
+        case QEvent::MouseMove:
+            // The tip follows the row under a mouse that came to rest.
+            if (!QToolTip::isVisible()) {
+                m_tipTimer.start();
+            }
+            break;
+        case QEvent::Leave:
+            m_tipTimer.stop();
+            break;
+        case QEvent::ToolTip:
+            // The toolkit's own item tips would show elided cells; ours replace them.
+            return true;
+        default:
+            break;
+    }
+    return QTreeWidget::viewportEvent(event);
+}
+
+void CCheckListCtrl::ShowTipUnderMouse() {
+    // The row is the one under the mouse now, not where the mouse was when it moved.
+    const QPoint pos = viewport()->mapFromGlobal(QCursor::pos());
+    const QString tip = TipTextAt(pos);
+    const QTreeWidgetItem* row = itemAt(pos);
+    if (tip.isEmpty() || row == nullptr) {
+        QToolTip::hideText();
+        return;
+    }
+    QRect rowRect = visualItemRect(row);
+    rowRect.setLeft(0);
+    rowRect.setRight(viewport()->width());
+    QToolTip::showText(viewport()->mapToGlobal(pos) + QPoint(12, 16), ShownTip(tip), viewport(),
+                       rowRect);
+}
+
+}  // namespace lumidex

@@ -1,0 +1,40 @@
+// The check list: a report-view list of the rows (icon, item, detail) with single, full-row
+// selection and headers that do not sort, which shows a hovered row's cells in full as a tip.
+#pragma once
+
+#include <QPoint>
+#include <QString>
+#include <QTimer>
+#include <QTreeWidget>
+
+namespace lumidex {
+
+// The tip appears this long after the mouse came to rest on a row.
+inline constexpr int kRowTipDelayMs = 200;
+
+class CCheckListCtrl : public QTreeWidget {
+    Q_OBJECT
+public:
+    explicit CCheckListCtrl(QWidget* parent = nullptr);
+
+    // Appends a left-aligned column of width pixels.
+    void InsertColumn(const QString& heading, int width);
+    // Shows row tips from now on.
+    void EnableRowTips();
+
+    // The tip of the row at pos (viewport coordinates); empty when no row is there.
+    QString TipTextAt(const QPoint& pos) const;
+    // The text as shown: CR LF become line breaks.
+    static QString ShownTip(const QString& tipText);
+
+protected:
+    bool viewportEvent(QEvent* event) override;
+
+private:
+    void ShowTipUnderMouse();
+
+    QTimer m_tipTimer;
+    bool m_tipsEnabled = false;
+};
+
+}  // namespace lumidex

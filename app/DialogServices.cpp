@@ -1,0 +1,49 @@
+#include "app/DialogServices.h"
+
+#include <QMessageBox>
+#include <QProcess>
+
+#include "platform/OsVersion.h"
+#include "probes/NetworkConfig.h"
+#include "probes/SystemInventory.h"
+#include "report/ReportBody.h"
+#include "report/ReportPoster.h"
+#include "service/Endpoints.h"
+
+namespace lumidex {
+namespace {
+
+// The desktop's "open with the default program" for addresses and files alike.
+constexpr char kOpener[] = "xdg-open";
+
+void ShowMessageBox(QWidget* parent, const QString& text, const QString& caption,
+                    MessageIcon icon) {
+    QMessageBox box(icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information,
+                    caption, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+}  // namespace
+
+DialogServices DialogServices::Desktop() {
+    DialogServices services;
+    services.showMessage = ShowMessageBox;
+    services.openExternal = [](const QString& target) {
+        // Started detached: the browser or editor outlives the tool and is not waited for.
+        return QProcess::startDetached(kOpener, {target});
+    };
+    services.postReport = [](const std::string& body) {
+        report::ReportPoster poster;
+        return poster.Post(body, endpoints::kReportUrl);
+    };
+    services.hostName = report::LocalHostName;
+    services.isXpSp2 = [] {
+        SystemInventory inventory;
+        inventory.DetectOs();
+        return (inventory.OsFlags() & platform::kOsWinXpSp2) != 0;
+    };
+    services.logNetworkConfig = LogNetworkConfiguration;
+    return services;
+}
+
+}  // namespace lumidex

@@ -1,0 +1,274 @@
+#include "app/LumidexDlg.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShortcut>
+
+#include "app/AboutDlg.h"
+#include "app/CheckListCtrl.h"
+#include "app/LumidexApp.h"
+#include "app/SubmitLogDlg.h"
+#include "platform/WinePaths.h"
+#include "service/Endpoints.h"
+
+namespace lumidex {
+
+CLumidexDlg::CLumidexDlg(std::string installDirectory, std::unique_ptr<CheckEngine> engine,
+                         DialogServices services, QWidget* parent)
+    : QDialog(parent),
+      m_installDirectory(std::move(installDirectory)),
+      m_services(std::move(services)),
+      m_engine(engine ? std::move(engine) : std::make_unique<CheckEngine>()) {
+    InitDialog();
+}
+
+CLumidexDlg::~CLumidexDlg() {
+    ShutDownRun();
+}
+
+void CLumidexDlg::InitDialog() {
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowIcon(ApplicationIcon());
+    ApplyTemplate(*this, LoadDialogTemplate(kMainTemplate), m_controls,
+                  [this](const ControlTemplate& control, QWidget* parent) -> QWidget* {
+                      if (control.kind != "listview") {
+                          return nullptr;
+                      }
+                      m_list = new CCheckListCtrl(parent);
+                      return m_list;
+                  });
+    m_checkButton = qobject_cast<QPushButton*>(Control(kIdCheck));
+    m_progress = qobject_cast<QProgressBar*>(Control(kIdProgress));
+    m_statusLine = qobject_cast<QLabel*>(Control(kIdStatusLine));
+    m_notes = qobject_cast<QLabel*>(Control(kIdNotes));
+    if (m_list == nullptr || m_checkButton == nullptr || m_progress == nullptr ||
+        m_statusLine == nullptr || m_notes == nullptr) {
+        return;  // a broken resource: an empty window rather than a crash
+    }
+    const std::pair<int, void (CLumidexDlg::*)()> commands[] = {
+        {kIdCheck, &CLumidexDlg::OnCheck}, {kIdOpenLog, &CLumidexDlg::OnOpenLog},
+        {kIdHelp, &CLumidexDlg::OnHelp},   {kIdSubmit, &CLumidexDlg::OnSubmit},
+        {kIdCancel, &CLumidexDlg::reject},
+    };
+    for (const auto& [id, handler] : commands) {
+        if (auto* button = qobject_cast<QPushButton*>(Control(id))) {
+            connect(button, &QPushButton::clicked, this, handler);
+        }
+    }
+    // The window manager owns the system menu here; the About item is offered in the
+    // window's context menu and on its mnemonic instead.
+    auto* about = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_A), this);
+    connect(about, &QShortcut::activated, this, &CLumidexDlg::ShowAbout);
+
+    m_list->InsertColumn(kItemHeading, kItemColumnWidth);
+    m_list->InsertColumn(kDetailHeading, kDetailColumnWidth);
+    m_list->EnableRowTips();
+    Control(kIdSubmit)->setEnabled(false);
+    SetNotes(LoadResourceString(kUsageNotesString));
+    m_withXpSp2Row = m_services.isXpSp2 && m_services.isXpSp2();
+    FillList();
+    if (m_services.logNetworkConfig) {
+        m_services.logNetworkConfig();
+    }
+
+    // The engine's calls wake the event loop through the queue's descriptor; nothing polls.
+    m_window.SetObserver([this](const WindowChange& change) { Render(change); });
+    if (m_window.WakeFd() >= 0) {
+        m_queueNotifier =
+            std::make_unique<QSocketNotifier>(m_window.WakeFd(), QSocketNotifier::Read);
+        connect(m_queueNotifier.get(), &QSocketNotifier::activated, this, &CLumidexDlg::PumpQueue);
+    }
+    connect(&m_timer, &QTimer::timeout, this, &CLumidexDlg::OnTimer);
+    m_timer.start(kButtonTimerMs);
+    m_checkButton->setFocus();
+}
+
+QWidget* CLumidexDlg::Control(int id) const {
+    const auto found = m_controls.find(id);
+    return found == m_controls.end() ? nullptr : found->second;
+}
+
+void CLumidexDlg::FillList() {
+    m_window.RebuildRows(m_withXpSp2Row);
+    m_list->clear();
+    for (const CheckRow& row : m_window.Model().Rows()) {
+        auto* item = new QTreeWidgetItem(m_list);
+        item->setText(0, QString::fromStdString(row.caption));
+        item->setText(1, QString::fromStdString(row.detail));
+        item->setData(0, Qt::UserRole, row.id);
+        item->setIcon(0, row.status ? m_images.Icon(*row.status) : m_images.Blank());
+    }
+}
+
+void CLumidexDlg::PumpQueue() {
+    m_window.ProcessPending(0);
+}
+
+void CLumidexDlg::Render(const WindowChange& change) {
+    using Kind = WindowChange::Kind;
+    QTreeWidgetItem* item = change.row >= 0 ? m_list->topLevelItem(change.row) : nullptr;
+    switch (change.kind) {
+        case Kind::ItemStatus:
+            if (item != nullptr) {
+                item->setIcon(0, m_images.Icon(static_cast<CheckStatus>(change.value)));
+            }
+            break;
+        case Kind::ItemText:
+            if (item != nullptr) {
+                item->setText(change.value, QString::fromStdString(change.text));
+            }
+            break;
+        case Kind::CurrentItem:
+            if (item != nullptr) {
+                m_list->setFocus();
+                m_list->setCurrentItem(item);
+            }
+            break;
+        case Kind::EnsureVisible:
+            if (item != nullptr) {
+                m_list->scrollToItem(item, QAbstractItemView::EnsureVisible);
+            }
+            break;
+        case Kind::StatusText:
+            m_statusLine->setText(QString::fromStdString(change.text));
+            break;
+        case Kind::ProgressRange:
+            m_progress->setRange(0, change.value);
+            m_progress->setValue(0);
+            break;
+        case Kind::ProgressPos:
+            m_progress->setValue(change.value);
+            break;
+        case Kind::Notes:
+            m_notes->setText(DisplayText(QString::fromStdString(change.text)));
+            break;
+        case Kind::ExitEnabled:
+            Control(kIdCancel)->setEnabled(change.value != 0);
+            break;
+        case Kind::SubmitEnabled:
+            Control(kIdSubmit)->setEnabled(change.value != 0);
+            break;
+    }
+}
+
+void CLumidexDlg::SetNotes(const QString& notes) {
+    m_window.SetNotes(notes.toStdString());
+    m_notes->setText(DisplayText(notes));
+}
+
+void CLumidexDlg::Message(const QString& text, MessageIcon icon) {
+    if (m_services.showMessage) {
+        m_services.showMessage(this, text, kMessageCaption, icon);
+    }
+}
+
+void CLumidexDlg::OnCheck() {
+    const QString text = m_checkButton->text();
+    if (text == kCheckText) {
+        FillList();
+        SetNotes(LoadResourceString(kUsageNotesString));
+        m_checkButton->setText(kStopText);
+        m_window.EnableSubmit(false);
+        m_window.StopEvent().Reset();
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        m_engine->Start(&m_window);
+        QApplication::restoreOverrideCursor();
+        return;
+    }
+    if (text == kStopText) {
+        m_window.PressStop();
+    }
+}
+
+void CLumidexDlg::OnTimer() {
+    m_checkButton->setText(m_engine->Running() == 1 ? kStopText : kCheckText);
+}
+
+void CLumidexDlg::OnOpenLog() {
+    const std::string path = platform::MapWindowsPath(m_installDirectory + lumidex::kLogFileTail);
+    if (!m_services.openExternal(QString::fromStdString(path))) {
+        Message(kOpenLogFailed, MessageIcon::Error);
+    }
+}
+
+void CLumidexDlg::OnHelp() {
+    if (!m_services.openExternal(endpoints::kHelpPage)) {
+        Message(kOpenHelpFailed, MessageIcon::Information);
+    }
+}
+
+void CLumidexDlg::OnSubmit() {
+    if (m_engine->Running() == 1 || m_engine->Counters().reportable == 0) {
+        return;
+    }
+    CSubmitLogDlg dialog(m_services, this);
+    dialog.exec();
+}
+
+void CLumidexDlg::ShowAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CLumidexDlg::reject() {
+    if (m_engine->Running() == 1) {
+        Message(kBusyText, MessageIcon::Information);
+        return;
+    }
+    ShutDownRun();
+    QDialog::reject();
+}
+
+void CLumidexDlg::ShutDownRun() {
+    if (m_shutDown) {
+        return;
+    }
+    m_shutDown = true;
+    m_timer.stop();
+    // Queue first: a run still waiting for the window in a sent call is released at once,
+    // so stopping it below cannot wait on a window that no longer answers.
+    m_window.Close();
+    // Only a window torn down without the close path (the desktop session ending) gets here
+    // during a run: ask the run to stop as the stop button would.
+    m_window.StopEvent().Set();
+    m_queueNotifier.reset();
+    m_copiedDataNotifier.reset();
+    m_engine->Stop(kCloseStopTimeoutMs);
+}
+
+void CLumidexDlg::keyPressEvent(QKeyEvent* event) {
+    // Enter would be the OK command, which this window has none of.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CLumidexDlg::contextMenuEvent(QContextMenuEvent* event) {
+    const QString text = LoadResourceString(kAboutMenuString);
+    if (text.isEmpty()) {
+        return;
+    }
+    QMenu menu(this);
+    menu.addAction(text, this, &CLumidexDlg::ShowAbout);
+    menu.exec(event->globalPos());
+}
+
+void CLumidexDlg::WatchCopiedData(int fd, std::function<bool()> handler) {
+    m_copiedDataHandler = std::move(handler);
+    m_copiedDataNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    connect(m_copiedDataNotifier.get(), &QSocketNotifier::activated, this, [this] {
+        if (m_copiedDataHandler && m_copiedDataHandler()) {
+            m_checkButton->setEnabled(true);
+        }
+    });
+}
+
+}  // namespace lumidex

@@ -1,0 +1,23 @@
+// The tip a hovered row of the check list shows: every non-empty cell of the row as
+// "heading: text", one line each, so a detail wider than its column can be read in full.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace lumidex {
+
+// The tip buffer holds this many characters, the last one the terminator.
+inline constexpr int kRowTipCapacity = 1024;
+// A column heading is read into a buffer of 99 characters: 98 and the terminator.
+inline constexpr int kRowTipHeadingCapacity = 99;
+
+// Lines joined by "\r\n"; headings cut to 98 characters and the whole cut to 1023
+// (characters, not bytes: texts are UTF-8). cells[i] belongs under headings[i].
+std::string RowTipText(const std::vector<std::string>& headings,
+                       const std::vector<std::string>& cells);
+
+// The first maxChars characters of a UTF-8 text.
+std::string CutUtf8(const std::string& text, int maxChars);
+
+}  // namespace lumidex

@@ -1,0 +1,147 @@
+// bench_gui: how fast the window opens, how much memory it holds after a run, and how much
+// CPU it takes while idle. Runs on the offscreen platform with an engine whose phases probe
+// nothing, so it sends no traffic anywhere.
+//
+//   bench_gui            prints the three figures (start-up as the median of several starts)
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/LumidexDlg.h"
+
+namespace lumidex {
+namespace {
+
+constexpr int kStarts = 7;
+constexpr int kIdleSeconds = 10;
+
+// A run that goes through the whole engine and window path but checks nothing.
+class QuietEngine final : public CheckEngine {
+public:
+    ~QuietEngine() override { WorkerThread::Stop(nullptr, 0); }
+
+protected:
+    void RunBasicChecks() override { CheckEngine::RunBasicChecks(); }
+    void RunServiceChecks() override { CheckEngine::RunServiceChecks(); }
+};
+
+DialogServices Silent() {
+    DialogServices services = DialogServices::Desktop();
+    services.showMessage = [](QWidget*, const QString&, const QString&, MessageIcon) {};
+    services.openExternal = [](const QString&) { return true; };
+    services.postReport = [](const std::string&) { return 0; };
+    return services;
+}
+
+long ResidentKib() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Child: open the window and say so on fd 3 as soon as it is shown.
+int ChildStart(int argc, char** argv) {
+    QApplication application(argc, argv);
+    CLumidexDlg dialog("", std::make_unique<QuietEngine>(), Silent());
+    dialog.show();
+    QApplication::processEvents();
+    [[maybe_unused]] const ssize_t written = ::write(3, "shown\n", 6);
+    return 0;
+}
+
+// Child: a run, then the memory it holds, then a quiet period.
+int ChildRun(int argc, char** argv) {
+    QApplication application(argc, argv);
+    CLumidexDlg dialog("", std::make_unique<QuietEngine>(), Silent());
+    dialog.show();
+    dialog.OnCheck();
+    while (dialog.Engine().IsRunning()) {
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    QApplication::processEvents();
+    std::printf("resident memory after a run: %ld KiB\n", ResidentKib());
+    const double before = CpuSeconds();
+    QTimer::singleShot(kIdleSeconds * 1000, &application, &QApplication::quit);
+    application.exec();
+    const double used = CpuSeconds() - before;
+    std::printf("CPU while idle: %.2f ms over %d s (%.3f%%)\n", used * 1000, kIdleSeconds,
+                used * 100 / kIdleSeconds);
+    return 0;
+}
+
+// Parent: wall time from fork to the child's "shown".
+double TimeOneStart(const char* self) {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) {
+        return -1;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(pipeFds[1], 3);
+        ::execl(self, self, "--child-start", nullptr);
+        _exit(127);
+    }
+    ::close(pipeFds[1]);
+    char buffer[16];
+    const ssize_t got = ::read(pipeFds[0], buffer, sizeof buffer);
+    const auto shown = std::chrono::steady_clock::now();
+    ::close(pipeFds[0]);
+    ::waitpid(pid, nullptr, 0);
+    if (got <= 0) {
+        return -1;
+    }
+    return std::chrono::duration<double, std::milli>(shown - start).count();
+}
+
+}  // namespace
+}  // namespace lumidex
+
+int main(int argc, char** argv) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    if (argc > 1 && std::strcmp(argv[1], "--child-start") == 0) {
+        return lumidex::ChildStart(argc, argv);
+    }
+    if (argc > 1 && std::strcmp(argv[1], "--child-run") == 0) {
+        return lumidex::ChildRun(argc, argv);
+    }
+    std::vector<double> times;
+    for (int i = 0; i < lumidex::kStarts; ++i) {
+        times.push_back(lumidex::TimeOneStart(argv[0]));
+    }
+    std::sort(times.begin(), times.end());
+    std::printf(
+        "process start to window shown (offscreen): median %.1f ms, min %.1f, max %.1f"
+        " over %d starts\n",
+        times[times.size() / 2], times.front(), times.back(), lumidex::kStarts);
+    std::fflush(stdout);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::execl(argv[0], argv[0], "--child-run", nullptr);
+        _exit(127);
+    }
+    ::waitpid(pid, nullptr, 0);
+    return 0;
+}

@@ -1,0 +1,27 @@
+// Every bound of the report submission in one place, each with its reason.
+#pragma once
+
+#include <cstddef>
+
+namespace lumidex::report {
+
+// UrlEscape collects its output in a work buffer of this size...
+inline constexpr std::size_t kEscapeBufferBytes = 100000;
+// ...and appends a byte's piece only while the output is at most this long (two thirds of
+// the buffer, so the three bytes of one more escape always fit). A longer text is cut here.
+inline constexpr std::size_t kEscapeCutBytes = 66666;
+// The host name buffer handed to gethostname.
+inline constexpr std::size_t kHostNameBytes = 260;
+// The request goes out in pieces of at most this many bytes.
+inline constexpr std::size_t kSendPieceBytes = 4096;
+// The response buffer; one byte stays free for the terminator, so at most 1999 are read.
+inline constexpr std::size_t kResponseBufferBytes = 2000;
+inline constexpr std::size_t kResponseMaxBytes = kResponseBufferBytes - 1;
+// A report server that accepts and then never answers or never closes must not freeze the
+// window: the connect and each wait for the peer are bounded.
+inline constexpr int kConnectTimeoutMs = 10000;
+inline constexpr int kReceiveTimeoutMs = 10000;
+// A server that accepts but never reads would block a large send the same way.
+inline constexpr int kSendTimeoutMs = 10000;
+
+}  // namespace lumidex::report

@@ -1,0 +1,124 @@
+#include "report/ReportPoster.h"
+
+#include <charconv>
+
+#include "platform/AsciiCase.h"
+
+namespace lumidex::report {
+
+// url = "http://" host [":" port] [object]; object starts with "/" (query included).
+std::optional<HttpUrl> ParseHttpUrl(std::string_view url) {
+    constexpr std::string_view kScheme = "http://";
+    if (url.size() < kScheme.size() ||
+        !platform::NamesEqual(url.substr(0, kScheme.size()), kScheme)) {
+        return std::nullopt;
+    }
+    url.remove_prefix(kScheme.size());
+    HttpUrl parsed;
+    const std::size_t slash = url.find('/');
+    std::string_view authority = url.substr(0, slash);
+    if (slash != std::string_view::npos) {
+        parsed.object = std::string(url.substr(slash));
+    }
+    const std::size_t colon = authority.find(':');
+    if (colon != std::string_view::npos) {
+        const std::string_view portText = authority.substr(colon + 1);
+        unsigned port = 0;
+        const auto [end, error] =
+            std::from_chars(portText.data(), portText.data() + portText.size(), port);
+        if (error != std::errc() || end != portText.data() + portText.size() || port == 0 ||
+            port > 0xFFFF) {
+            return std::nullopt;
+        }
+        parsed.port = static_cast<std::uint16_t>(port);
+        authority = authority.substr(0, colon);
+    }
+    if (authority.empty()) {
+        return std::nullopt;
+    }
+    parsed.host = std::string(authority);
+    return parsed;
+}
+
+int RecognizeStatus(std::string_view response) {
+    int status = kStatusNone;
+    if (response.find("200 OK") != std::string_view::npos) {
+        status = kStatusOk;
+    }
+    if (response.find("302 ") != std::string_view::npos) {
+        status = kStatusFound;
+    }
+    return status;
+}
+
+std::string BuildPostRequest(const std::string& host, const std::string& object,
+                             std::string_view body) {
+    std::string request = "POST " + object + " HTTP/1.1\r\nHost: " + host +
+                          "\r\nAccept: */*\r\nContent-Type: */*\r\n"
+                          "User-Agent: CrashReport/1.0\r\nContent-Length: " +
+                          std::to_string(body.size()) +
+                          "\r\nConnection: close\r\nCache-Control: no-cache\r\n\r\n";
+    request.append(body);
+    request += "\r\n";
+    return request;
+}
+
+bool PostConnection::Connect(const std::string& host, std::uint16_t port) {
+    if (m_connected) {
+        return true;
+    }
+    if (!m_socket.Open()) {
+        return false;
+    }
+    m_connected = m_socket.Connect(host, port, m_timeouts.connectMs);
+    return true;
+}
+
+int PostConnection::SendPost(const std::string& host, const std::string& object,
+                             std::string_view body) {
+    m_response.clear();
+    if (!m_connected || !m_socket.SendAll(BuildPostRequest(host, object, body), kSendPieceBytes,
+                                          m_timeouts.sendMs)) {
+        return kStatusNone;
+    }
+    std::string buffer(kResponseBufferBytes, '\0');
+    std::size_t total = 0;
+    while (total < kResponseMaxBytes) {
+        std::size_t received = 0;
+        const auto result = m_socket.Receive(buffer.data() + total, kResponseMaxBytes - total,
+                                             received, m_timeouts.receiveMs);
+        if (result == ReportSocket::ReceiveResult::TimedOut) {
+            // The answer never completed: the exchange failed, whatever arrived so far.
+            return kStatusNone;
+        }
+        if (result != ReportSocket::ReceiveResult::Data) {
+            break;
+        }
+        total += received;
+    }
+    m_response = buffer.c_str();
+    return RecognizeStatus(m_response);
+}
+
+void PostConnection::Close() {
+    m_socket.Close();
+    m_connected = false;
+}
+
+int ReportPoster::Post(std::string_view body, std::string_view url) {
+    m_response.clear();
+    const auto parsed = ParseHttpUrl(url);
+    if (!parsed) {
+        return kStatusNone;
+    }
+    PostConnection connection(m_timeouts);
+    if (!connection.Connect(parsed->host, parsed->port)) {
+        return kStatusNone;
+    }
+    const int status = connection.SendPost(parsed->host, parsed->object, body);
+    m_response = connection.Response();
+    connection.Close();
+    return status;
+}
+
+}  // namespace lumidex::report

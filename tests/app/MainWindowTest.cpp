@@ -1,0 +1,328 @@
+// The main window and its dialogs on the offscreen platform, driven as a user would, with a
+// scripted engine and recording services.
+#include <sys/socket.h>
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolTip>
+#include <QTreeWidget>
+#include <atomic>
+
+#include "GuiTestSupport.h"
+#include "QtTestMain.h"
+#include "app/CheckListCtrl.h"
+#include "app/DialogTemplate.h"
+#include "app/RowTip.h"
+#include "app/StatusImages.h"
+#include "app/SubmitLogDlg.h"
+#include "engine/FindingsText.h"
+#include "platform/UniqueFd.h"
+#include "report/ReportBody.h"
+#include "service/Endpoints.h"
+#include "support/FixturePrefix.h"
+
+namespace lumidex::testing {
+namespace {
+
+constexpr int kGateMs = 10000;
+
+QImage IconImage(const QIcon& icon) {
+    return icon.pixmap(16, 16).toImage();
+}
+
+bool RowShows(const WindowUnderTest& w, int row, CheckStatus status) {
+    static const StatusImages images;
+    return IconImage(w.dialog->CheckList()->topLevelItem(row)->icon(0)) ==
+           IconImage(images.Icon(status));
+}
+
+QString NotesShown(const WindowUnderTest& w) {
+    return qobject_cast<QLabel*>(w.dialog->Control(kIdNotes))->text();
+}
+
+// Runs fn inside the next modal dialog's own event loop, then closes that dialog.
+template <typename Fn>
+void OnNextModal(Fn fn) {
+    QTimer::singleShot(0, [fn] {
+        QWidget* modal = QApplication::activeModalWidget();
+        fn(modal);
+        if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+            dialog->reject();
+        }
+    });
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void buttonsFollowTheRunAndClosingWaitsForItsEnd() {
+        WindowUnderTest w;
+        platform::Event gate(true);
+        std::atomic<bool> sentDone{false};
+        w.engine->basic = [&](ScriptedEngine& e) {
+            gate.Wait(kGateMs);
+            e.SetProgressRange(8);  // sent: needs the window thread
+            sentDone = true;
+        };
+        QVERIFY(w.Button(kIdOpenLog)->isHidden());
+        QVERIFY(!w.Button(kIdSubmit)->isEnabled());
+
+        // Enter is the OK command, which does nothing, even on the focused check button.
+        w.Button(kIdCheck)->setFocus();
+        QTest::keyClick(w.Button(kIdCheck), Qt::Key_Return);
+        QTest::keyClick(w.dialog.get(), Qt::Key_Enter);
+        QCOMPARE(w.engine->runs.load(), 0);
+        QVERIFY(w.dialog->isVisible());
+
+        QTest::mouseClick(w.Button(kIdCheck), Qt::LeftButton);
+        QCOMPARE(w.Button(kIdCheck)->text(), QString(kStopText));
+        QTRY_COMPARE(w.engine->Running(), 1);
+        QTRY_VERIFY(!w.Button(kIdCancel)->isEnabled());
+        w.dialog->OnTimer();
+        QCOMPARE(w.Button(kIdCheck)->text(), QString(kStopText));
+
+        // Exit, Escape and the close box are refused while the run goes on.
+        w.dialog->reject();
+        QTest::keyClick(w.dialog.get(), Qt::Key_Escape);
+        w.dialog->close();
+        QCOMPARE(w.recorder.messages.size(), size_t(3));
+        for (const auto& message : w.recorder.messages) {
+            QCOMPARE(message.text, QString(kBusyText));
+        }
+        QVERIFY(w.dialog->isVisible());
+
+        // Help and About stay reachable; the run goes on behind the About box.
+        w.dialog->OnHelp();
+        QCOMPARE(w.recorder.opened.back(), QString(endpoints::kHelpPage));
+        w.recorder.openSucceeds = false;
+        w.dialog->OnHelp();
+        QCOMPARE(w.recorder.messages.back().text, QString(kOpenHelpFailed));
+        QString aboutTitle;
+        OnNextModal([&](QWidget* modal) {
+            aboutTitle = modal != nullptr ? modal->windowTitle() : QString();
+            gate.Set();
+            QTRY_VERIFY(sentDone.load());
+        });
+        QTest::keyClick(w.dialog.get(), Qt::Key_A, Qt::AltModifier);
+        QCOMPARE(aboutTitle, QString("关于 Lumidex"));
+        QVERIFY(sentDone.load());
+
+        QVERIFY(w.WaitIdle());
+        QVERIFY(w.Button(kIdCancel)->isEnabled());
+        w.dialog->OnTimer();
+        QCOMPARE(w.Button(kIdCheck)->text(), QString(kCheckText));
+        const size_t shown = w.recorder.messages.size();
+        w.dialog->reject();
+        QVERIFY(!w.dialog->isVisible());
+        QCOMPARE(w.recorder.messages.size(), shown);
+    }
+
+    void rowsAreRebuiltAndNotesRestoredOnEveryRun() {
+        WindowUnderTest w;
+        QTreeWidget* list = w.dialog->CheckList();
+        QCOMPARE(list->topLevelItemCount(), 19);
+        QCOMPARE(w.Cell(7, 0), QString("----------"));
+        QCOMPARE(w.Cell(12, 0), QString("----------"));
+        QCOMPARE(list->headerItem()->text(0), QString("项目"));
+        QCOMPARE(list->columnWidth(0), 120);
+        QCOMPARE(list->columnWidth(1), 180);
+        const QString usage = DisplayText(LoadResourceString(kUsageNotesString));
+        QCOMPARE(NotesShown(w), usage);
+
+        w.engine->basic = [](ScriptedEngine& e) {
+            const int row = e.FindItemRow(1);
+            e.SetCurrentItem(row);
+            e.SetItemText(row, 1, "192.168.1.2");
+            e.SetItemStatus(row, CheckStatus::Ok);
+            e.SetItemStatus(e.FindItemRow(2), CheckStatus::Error);
+            e.Counters().checkedCount = 2;
+            e.Counters().errorCount = 1;
+        };
+        QVERIFY(w.RunOnce());
+        QCOMPARE(w.Cell(0, 1), QString("192.168.1.2"));
+        QVERIFY(RowShows(w, 0, CheckStatus::Ok));
+        QVERIFY(RowShows(w, 1, CheckStatus::Error));
+        QCOMPARE(list->currentItem(), list->topLevelItem(0));
+        QCOMPARE(
+            NotesShown(w),
+            usage + DisplayText(QString::fromStdString(CheckEngine::FormatSummary(17, 2, 0, 1))));
+
+        // The second run starts from clean rows and the usage notes.
+        platform::Event gate(true);
+        w.engine->basic = [&](ScriptedEngine&) { gate.Wait(kGateMs); };
+        QTest::mouseClick(w.Button(kIdCheck), Qt::LeftButton);
+        QCOMPARE(w.Cell(0, 1), QString());
+        QVERIFY(RowShows(w, 0, CheckStatus::NotChecked));
+        QVERIFY(RowShows(w, 1, CheckStatus::NotChecked));
+        QCOMPARE(NotesShown(w), usage);
+        gate.Set();
+        QVERIFY(w.WaitIdle());
+
+        // A header click does not sort.
+        QHeaderView* header = list->header();
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionPosition(0) + 10, header->height() / 2));
+        QCOMPARE(w.Cell(0, 0), QString("本地IP"));
+        QCOMPARE(w.Cell(18, 0), QString("目录服务"));
+    }
+
+    void submitNeedsTheReportableFlagAndCountedErrors() {
+        const struct {
+            int reportable;
+            int errors;
+            bool enabled;
+        } cases[] = {{0, 1, false}, {1, 0, false}, {1, 2, true}};
+        for (const auto& c : cases) {
+            WindowUnderTest w;
+            w.engine->basic = [c](ScriptedEngine& e) {
+                e.Counters().reportable = c.reportable;
+                e.Counters().errorCount = c.errors;
+            };
+            QVERIFY(w.RunOnce());
+            QCOMPARE(w.Button(kIdSubmit)->isEnabled(), c.enabled);
+        }
+
+        // The flag stays set: a later run with one error enables Submit.
+        WindowUnderTest w;
+        w.engine->basic = [](ScriptedEngine& e) { e.Counters().reportable = 1; };
+        QVERIFY(w.RunOnce());
+        QVERIFY(!w.Button(kIdSubmit)->isEnabled());
+        w.engine->basic = [](ScriptedEngine& e) { e.Counters().errorCount = 1; };
+        QVERIFY(w.RunOnce());
+        QVERIFY(w.Button(kIdSubmit)->isEnabled());
+        QString title;
+        OnNextModal([&](QWidget* modal) { title = modal ? modal->windowTitle() : QString(); });
+        QTest::mouseClick(w.Button(kIdSubmit), Qt::LeftButton);
+        QCOMPARE(title, QString("提交检测日志"));
+    }
+
+    void rowTipsShowEveryNonEmptyCell() {
+        WindowUnderTest w;
+        CCheckListCtrl* list = w.dialog->CheckList();
+        const auto tipOf = [&](int row) {
+            return list->TipTextAt(list->visualItemRect(list->topLevelItem(row)).center());
+        };
+        const QString longDetail(2000, QChar(0x957F));  // 长
+        list->topLevelItem(1)->setText(1, longDetail);
+        list->topLevelItem(2)->setText(1, "x");
+
+        QCOMPARE(tipOf(0), QString("项目: 本地IP"));
+        QCOMPARE(tipOf(7), QString("项目: ----------"));
+        const QString cut = tipOf(1);
+        QCOMPARE(cut.size(), kRowTipCapacity - 1);
+        QVERIFY(cut.startsWith("项目: 默认网关\r\n详细: 长长"));
+        list->headerItem()->setText(1, QString(200, 'H'));
+        QCOMPARE(tipOf(2), "项目: DNS服务器\r\n" + QString(98, 'H') + ": x");
+        QCOMPARE(list->TipTextAt(QPoint(5, list->viewport()->height() + 5)), QString());
+
+        // Shown after the mouse rests on a row, with real line breaks.
+        list->headerItem()->setText(1, kDetailHeading);
+        const QPoint center = list->visualItemRect(list->topLevelItem(2)).center();
+        QCursor::setPos(list->viewport()->mapToGlobal(center));
+        QTest::mouseMove(list->viewport(), center);
+        QTRY_VERIFY(QToolTip::isVisible());
+        QCOMPARE(QToolTip::text(), QString("项目: DNS服务器\n详细: x"));
+        QToolTip::hideText();
+    }
+
+    void copiedDataAnswerReachesRow12() {
+        WindowUnderTest w(true);
+        QCOMPARE(w.dialog->CheckList()->topLevelItemCount(), 20);
+        QCOMPARE(w.Cell(12, 0), QString("xpsp2补丁"));
+        int pair[2];
+        QCOMPARE(::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, pair), 0);
+        platform::UniqueFd answers(pair[0]);
+        platform::UniqueFd patch(pair[1]);
+        w.dialog->WatchCopiedData(answers.get(), [&] {
+            char text[64] = {};
+            const ssize_t size = ::recv(answers.get(), text, sizeof text - 1, 0);
+            if (size <= 0 || text[0] == '|') {
+                return false;
+            }
+            QueuedDiagWindow& window = w.dialog->Window();
+            const int row = window.FindItemRow(12);
+            window.PostItemText(row, 1, "连接数:" + std::string(text, strchr(text, '|')));
+            window.PostItemStatus(row, CheckStatus::Ok);
+            return true;
+        });
+        w.Button(kIdCheck)->setEnabled(false);
+        QCOMPARE(::send(patch.get(), "|x", 2, 0), ssize_t(2));
+        QTest::qWait(50);
+        QVERIFY2(!w.Button(kIdCheck)->isEnabled(), "an answer not taken changes nothing");
+        QCOMPARE(::send(patch.get(), "50|x", 4, 0), ssize_t(4));
+        QTRY_COMPARE(w.Cell(12, 1), QString("连接数:50"));
+        QVERIFY(RowShows(w, 12, CheckStatus::Ok));
+        QVERIFY(w.Button(kIdCheck)->isEnabled());
+    }
+
+    void openLogUsesTheMappedLogPath() {
+        FixturePrefix prefix;
+        prefix.Activate();
+        WindowUnderTest w(false, "C:\\Kelvora\\");
+        w.Button(kIdOpenLog)->click();  // hidden, but its command works
+        QCOMPARE(w.recorder.opened.size(), size_t(1));
+        QVERIFY(w.recorder.opened[0].endsWith("drive_c/Kelvora/log/Lumidex_log.txt"));
+        QVERIFY(w.recorder.messages.empty());
+        w.recorder.openSucceeds = false;
+        w.dialog->OnOpenLog();
+        QCOMPARE(w.recorder.messages.back().text, QString(kOpenLogFailed));
+    }
+};
+
+class SubmitDialogTest : public QObject {
+    Q_OBJECT
+private slots:
+    void sendsTheFormAndAlwaysCloses() {
+        TheFindingsText().Reset("\r\n开始基本网络检测\r\nIE处于脱机状态");
+        const struct {
+            int status;
+            const char* message;
+            MessageIcon icon;
+            bool homeOpened;
+        } cases[] = {
+            {302, report::kSubmitSucceeded, MessageIcon::Information, true},
+            {200, report::kSubmitSucceeded, MessageIcon::Information, true},
+            {0, report::kSubmitFailed, MessageIcon::Error, false},
+        };
+        for (const auto& c : cases) {
+            Recorder recorder;
+            recorder.postStatus = c.status;
+            const DialogServices services = recorder.Services();
+            CSubmitLogDlg dialog(services);
+            dialog.show();
+            QTest::keyClicks(dialog.findChild<QWidget*>("control_1006"), "123&x=1");
+            QTest::keyClicks(dialog.findChild<QWidget*>("control_1009"), "a@b.c");
+            auto* note = dialog.findChild<QWidget*>("control_1010");
+            // Typed as the user would; Chinese goes in as an input method would put it.
+            qobject_cast<QPlainTextEdit*>(note)->insertPlainText("你好");
+            QTest::keyClick(note, Qt::Key_Return);
+            QTest::keyClicks(note, "ok");
+            QTest::mouseClick(dialog.findChild<QPushButton*>("control_1005"), Qt::LeftButton);
+
+            report::ContactDetails expected;
+            expected.qq = "123&x=1";
+            expected.email = "a@b.c";
+            expected.note = "你好\r\nok";
+            QCOMPARE(recorder.posted.size(), size_t(1));
+            QCOMPARE(recorder.posted[0],
+                     report::BuildReportBody("lab-pc", TheFindingsText().Text(), expected));
+            QCOMPARE(recorder.messages.size(), size_t(1));
+            QCOMPARE(recorder.messages[0].text, QString(c.message));
+            QCOMPARE(recorder.messages[0].caption, QString("错误"));
+            QVERIFY(recorder.messages[0].icon == c.icon);
+            QCOMPARE(recorder.opened.size(), size_t(c.homeOpened ? 1 : 0));
+            QCOMPARE(dialog.result(), int(QDialog::Accepted));
+            QVERIFY(!dialog.isVisible());
+        }
+    }
+};
+
+}  // namespace lumidex::testing
+
+LUMIDEX_QT_TEST_MAIN(lumidex::testing::MainWindowTest, lumidex::testing::SubmitDialogTest)
+#include "MainWindowTest.moc"

@@ -1,0 +1,123 @@
+// Renders the window after a run with every kind of row, the About box, the report form and
+// a row tip to PNG files for people to look at. It checks that the files were written, not
+// what is in them.
+#include <QDir>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QToolTip>
+
+#include "GuiTestSupport.h"
+#include "QtTestMain.h"
+#include "app/AboutDlg.h"
+#include "app/CheckListCtrl.h"
+#include "app/SubmitLogDlg.h"
+
+namespace lumidex::testing {
+namespace {
+
+// A run whose rows show every status, a long detail and a stopped tail.
+void ScriptedRun(ScriptedEngine& e) {
+    const struct {
+        int id;
+        CheckStatus status;
+        const char* detail;
+    } rows[] = {
+        {1, CheckStatus::Ok, "198.18.0.2"},
+        {2, CheckStatus::Ok, "198.18.0.1 可以ping通"},
+        {3, CheckStatus::Warning, "198.18.53.1 不能ping通; 198.18.53.2 可以ping通"},
+        {4, CheckStatus::Ok, "IE未处于脱机状态"},
+        {5, CheckStatus::Ok, "未设置代理服务器"},
+        {6, CheckStatus::Ok, "局域网连接"},
+        {7, CheckStatus::Error, "10个网站中只有2个可以连接,Internet连接可能不正常"},
+        {8, CheckStatus::Ok, "Windows XP Service Pack 3"},
+        {9, CheckStatus::Ok, "10.0.0.3802"},
+        {10, CheckStatus::Ok, "正确"},
+        {11, CheckStatus::Warning, "asx文件没有关联到Windows Media Player"},
+        {13, CheckStatus::Ok, "正确"},
+        {14, CheckStatus::Error, "www.kelvora.com 连接失败"},
+    };
+    e.SetProgressRange(static_cast<int>(std::size(rows)) + 2);
+    int position = 0;
+    for (const auto& row : rows) {
+        const int index = e.FindItemRow(row.id);
+        e.SetCurrentItem(index);
+        e.SetStatusText("检测中...");
+        e.SetItemText(index, 1, row.detail);
+        e.SetItemStatus(index, row.status);
+        e.SetProgressPos(++position);
+        ++e.Counters().checkedCount;
+        if (row.status == CheckStatus::Error) {
+            ++e.Counters().errorCount;
+        }
+        if (row.status == CheckStatus::Warning) {
+            ++e.Counters().warningCount;
+        }
+    }
+    e.Counters().reportable = 1;
+}
+
+QString Target(const char* name) {
+    QDir().mkpath(LUMIDEX_SCREENSHOT_DIR);
+    return QString(LUMIDEX_SCREENSHOT_DIR) + "/" + name;
+}
+
+bool Save(const QPixmap& pixmap, const char* name) {
+    const QString path = Target(name);
+    QFile::remove(path);
+    return pixmap.save(path) && QFileInfo(path).size() > 0;
+}
+
+QWidget* VisibleTip() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && widget->inherits("QTipLabel")) {
+            return widget;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+class ScreenshotTest : public QObject {
+    Q_OBJECT
+private slots:
+    void writesTheWindowAndItsDialogs() {
+        WindowUnderTest w;
+        w.engine->basic = ScriptedRun;
+        QVERIFY(w.RunOnce());
+        w.dialog->OnTimer();
+        QVERIFY(Save(w.dialog->grab(), "main-window.png"));
+
+        CAboutDlg about(w.dialog.get());
+        about.show();
+        QVERIFY(Save(about.grab(), "about.png"));
+        about.close();
+
+        const DialogServices services = w.recorder.Services();
+        CSubmitLogDlg submit(services, w.dialog.get());
+        submit.show();
+        QTest::keyClicks(submit.findChild<QWidget*>("control_1006"), "12345678");
+        qobject_cast<QPlainTextEdit*>(submit.findChild<QWidget*>("control_1010"))
+            ->setPlainText("频道打不开");
+        QVERIFY(Save(submit.grab(), "submit-dialog.png"));
+        submit.close();
+
+        // The tip of a row whose detail does not fit its column, drawn over the window.
+        CCheckListCtrl* list = w.dialog->CheckList();
+        const QPoint center = list->visualItemRect(list->topLevelItem(2)).center();
+        QCursor::setPos(list->viewport()->mapToGlobal(center));
+        QTest::mouseMove(list->viewport(), center);
+        QTRY_VERIFY(VisibleTip() != nullptr);
+        QWidget* tip = VisibleTip();
+        QPixmap composed = w.dialog->grab();
+        QPainter painter(&composed);
+        painter.drawPixmap(w.dialog->mapFromGlobal(tip->pos()), tip->grab());
+        painter.end();
+        QVERIFY(Save(composed, "row-tip.png"));
+    }
+};
+
+}  // namespace lumidex::testing
+
+LUMIDEX_QT_TEST_MAIN(lumidex::testing::ScreenshotTest)
+#include "ScreenshotTest.moc"
