@@ -5,7 +5,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
+#include <set>
+#include <sstream>
 #include <string>
+#include <tuple>
 
 #include "LabFixture.h"
 #include "platform/TextCodec.h"
@@ -259,6 +263,120 @@ TEST_F(SoftwareNoAsfRows, AsfWithoutProgramIsAReportableError) {
     ExpectSoftwareRows(result, {{10, "Error", "asf文件没有关联"}, {11, "Ok", "已与WMP关联"}});
     EXPECT_NE(result["findings"].get<std::string>().find("\r\nasf文件没有关联"), std::string::npos);
     EXPECT_TRUE(result["reportable"].get<bool>());
+}
+
+// --- the service rows ---------------------------------------------------------------------
+
+struct ServiceExpectation {
+    std::vector<std::tuple<int, std::string, std::string>> rows;  // id, status, detail
+    std::vector<std::string> findings;                            // lines without "\r\n"
+    std::vector<std::string> absentFindings;
+};
+
+const std::string kListError = "请求频道列表文件时发生错误";
+
+// What rows 13 to 18 show in each scenario of the service side.
+const std::map<std::string, ServiceExpectation>& ServiceExpectations() {
+    static const std::map<std::string, ServiceExpectation> table = [] {
+        const std::tuple<int, std::string, std::string> hostsOk{13, "Ok", "正常"};
+        const auto all = [](int id) {
+            return std::tuple<int, std::string, std::string>{id, "Ok", "正常连接:100%"};
+        };
+        const auto none = [](int id) {
+            return std::tuple<int, std::string, std::string>{id, "Error", "正常连接:0%"};
+        };
+        std::map<std::string, ServiceExpectation> t;
+        t["healthy"] = {{hostsOk, all(14), all(15), all(16), all(17), all(18)},
+                        {"开始KLV主要域名检测", "检测频道服务器", "tracker(目录)频道服务"},
+                        {kListError}};
+        t["channel-list-chunked"] = t["healthy"];
+        t["channel-list-until-close"] = t["healthy"];
+        // The list is not had: no server is known in a fresh process.
+        for (const char* name :
+             {"channel-list-404", "channel-list-garbage", "channel-list-silent"}) {
+            t[name] = {{hostsOk, all(14), none(17), none(18)}, {kListError}, {}};
+        }
+        t["channel-list-malformed"] = {{hostsOk, none(17), none(18)}, {}, {kListError}};
+        t["trackers-silent"] = {{all(17), none(18)}, {}, {}};
+        t["channel-servers-silent"] = {{none(17), all(18)}, {}, {}};
+        // ok and late answer (the late reply lands during the second attempt); of 8 and 6.
+        t["udp-misbehaving"] = {{{17, "Ok", "正常连接:25%"}, {18, "Ok", "正常连接:33%"}}, {}, {}};
+        t["services-down"] = {{none(14), none(15), none(16), all(17)},
+                              {"连接失败:www.kelvora.com", "连接失败:search.kelvora.com"},
+                              {}};
+        t["hosts-hijacked"] = {
+            {{13, "Error", "\r\n映射错误:127.0.0.1<->channel.kelvora.com"},
+             {14, "Ok", "正常连接:67%"},
+             none(17),
+             none(18)},
+            {"KLV映射:203.0.113.99<->www.kelvora.com", kListError, "连接失败:www.kelvora.com"},
+            {}};
+        return t;
+    }();
+    return table;
+}
+
+using ServiceRows = LabRows;
+TEST_F(ServiceRows, RowsAndFindingsOfTheScenario) {
+    const char* scenario = std::getenv("LAB_SCENARIO");
+    ASSERT_NE(scenario, nullptr);
+    const auto found = ServiceExpectations().find(scenario);
+    ASSERT_NE(found, ServiceExpectations().end()) << "no expectation for " << scenario;
+    for (const auto& [id, status, detail] : found->second.rows) {
+        ExpectRow(id, status.c_str(), detail);
+    }
+    for (const std::string& line : found->second.findings) {
+        EXPECT_TRUE(Found(line)) << line << "\n" << Run().result["findings"];
+    }
+    for (const std::string& line : found->second.absentFindings) {
+        EXPECT_FALSE(Found(line)) << line;
+    }
+}
+
+// The whole healthy run, and what the far side received, byte for byte.
+TEST_F(ServiceRows, HealthyRunIsCleanAndTheWireCarriesTheExactRequests) {
+    if (lab().Notes()["scenario"] != "healthy") {
+        GTEST_SKIP() << "the healthy lab only";
+    }
+    EXPECT_EQ(Run().exitStatus, 0);
+    const std::string summary = Run().result["summary"];
+    for (const char* line : {"已经检测17项", "警告0项", "错误0项"}) {
+        EXPECT_NE(summary.find(line), std::string::npos) << line << summary;
+    }
+    const std::string simLog = ReadText(lab().Notes()["log"].get<std::string>());
+    EXPECT_NE(simLog.find("request from " + Client() + ":"), std::string::npos);
+    EXPECT_NE(simLog.find(": GET /channels.htm.xml HTTP/1.1\\r\\nAccept: */*\\r\\nAccept-Encoding: "
+                          "gzip, deflate\\r\\nUser-Agent: Mozilla/4.0 (compatible; MSIE 6.0; "
+                          "Windows NT 5.0; MyIE2; Alexa Toolbar)\\r\\nHost: channel.kelvora.com"
+                          "\\r\\nConnection: Keep-Alive\\r\\n\\r\\n\n"),
+              std::string::npos);
+    // Every probe datagram: length 12, signature 0x43, type 7, the server's address and port
+    // (little-endian), as the simulator logs them in hex. The program sends all of its probes
+    // from one socket; the lab's own checks, which ran before, use a socket per datagram.
+    std::map<std::string, std::set<std::string>> targetsBySource;
+    std::istringstream lines(simLog);
+    for (std::string line; std::getline(lines, line);) {
+        const auto from = line.find(" request from ");
+        const auto bytes = line.find(" 12 bytes ");
+        if (from == std::string::npos || bytes == std::string::npos) {
+            continue;
+        }
+        const auto targetStart = line.find(' ', line.find(' ') + 1) + 1;
+        const std::string target = line.substr(targetStart, from - targetStart);
+        const std::string source = line.substr(from + 14, bytes - from - 14);
+        unsigned a = 0, b = 0, c = 0, d = 0, port = 0;
+        ASSERT_EQ(std::sscanf(target.c_str(), "%u.%u.%u.%u:%u", &a, &b, &c, &d, &port), 5) << line;
+        char expected[32];
+        std::snprintf(expected, sizeof expected, "0c0043000007%02x%02x%02x%02x%02x%02x", a, b, c, d,
+                      port & 0xFF, port >> 8);
+        EXPECT_EQ(line.substr(bytes + 10, 24), expected) << line;
+        targetsBySource[source].insert(target);
+    }
+    std::size_t sampled = 0;
+    for (const auto& [source, targets] : targetsBySource) {
+        sampled = std::max(sampled, targets.size());
+    }
+    EXPECT_EQ(sampled, 8u + 6u) << "a sample of 8 channel servers and 6 trackers";
 }
 
 }  // namespace
