@@ -3,7 +3,6 @@
 #include <QMessageBox>
 #include <QProcess>
 
-#include "platform/OsVersion.h"
 #include "probes/NetworkConfig.h"
 #include "probes/SystemInventory.h"
 #include "report/ReportBody.h"
@@ -37,11 +36,7 @@ DialogServices DialogServices::Desktop() {
         return poster.Post(body, endpoints::kReportUrl);
     };
     services.hostName = report::LocalHostName;
-    services.isXpSp2 = [] {
-        SystemInventory inventory;
-        inventory.DetectOs();
-        return (inventory.OsFlags() & platform::kOsWinXpSp2) != 0;
-    };
+    services.isXpSp2 = [] { return HasXpSp2Row(); };
     services.logNetworkConfig = LogNetworkConfiguration;
     return services;
 }

@@ -54,11 +54,8 @@ private:
 
 class SystemSoftwareProbes final : public SoftwareProbes {
 public:
-    explicit SystemSoftwareProbes(SystemProbeSettings settings) : m_settings(std::move(settings)) {
-        SystemInventory inventory;
-        inventory.DetectOs();
-        m_xpSp2 = (inventory.OsFlags() & platform::kOsWinXpSp2) != 0;
-    }
+    explicit SystemSoftwareProbes(SystemProbeSettings settings)
+        : m_settings(std::move(settings)), m_xpSp2(lumidex::HasXpSp2Row()) {}
 
     std::string GetOsName() override {
         m_resolver = std::make_unique<OsNameResolver>();
@@ -102,7 +99,7 @@ public:
 
 private:
     SystemProbeSettings m_settings;
-    bool m_xpSp2 = false;
+    const bool m_xpSp2;
     std::unique_ptr<OsNameResolver> m_resolver;
     FileAssociation m_associations;
     std::once_flag m_patchOnce;

@@ -18,6 +18,7 @@
 #include "platform/CopyData.h"
 #include "platform/WinePaths.h"
 #include "probes/NetworkConfig.h"
+#include "probes/SystemInventory.h"
 #include "report/ReportBody.h"
 #include "report/ReportPoster.h"
 #include "report/XpSp2Patch.h"
@@ -149,7 +150,7 @@ int RunCheck(CLumidexApp& app, const ConsoleOptions& options) {
     if (!json) {
         window.SetObserver([&view](const WindowChange& change) { view.OnChange(change); });
     }
-    window.RebuildRows(false);
+    window.RebuildRows(HasXpSp2Row());
     const std::string notesBefore = window.Notes();
 
     engine.Start(&window);

@@ -128,4 +128,10 @@ std::string OsNameResolver::GetOsName() {
     return record.available && !windows ? record.systemName : std::string();
 }
 
+bool HasXpSp2Row(const SystemInventory::VersionSource& source) {
+    SystemInventory inventory(source);
+    inventory.DetectOs();
+    return (inventory.OsFlags() & platform::kOsWinXpSp2) != 0;
+}
+
 }  // namespace lumidex

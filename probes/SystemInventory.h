@@ -70,4 +70,8 @@ private:
     std::map<uint32_t, std::string> m_names;  // flag -> name
 };
 
+// Whether the check list has the XP SP2 row: the running system is XP with service pack 2.
+// The one rule both front ends fill their list by.
+bool HasXpSp2Row(const SystemInventory::VersionSource& source = {});
+
 }  // namespace lumidex
