@@ -1,5 +1,6 @@
 // The socket layer's own promises beyond what the GET client tests show: sending in pieces
-// of the size asked, and Abort ending a receive that waits on another thread.
+// of the size asked, the send and receive bounds, and Abort ending a receive that waits on
+// another thread.
 #include "platform/TcpSocket.h"
 
 #include <arpa/inet.h>
@@ -49,6 +50,34 @@ TEST(TcpSocketTest, SendsEverythingInPiecesAndReceivesItBack) {
     socket.SetReceiveTimeout(2000);
     EXPECT_EQ(socket.Receive(reply, sizeof reply), 3);
     EXPECT_STREQ(reply, "bye");
+}
+
+TEST(TcpSocketTest, BoundsEndASilentReceiveAndAStalledSendApartFromAClose) {
+    std::uint16_t port = 0;
+    const UniqueFd listener = testing::LoopbackListener(1, port);
+    TcpSocket socket;
+    ASSERT_TRUE(socket.Open());
+    ASSERT_EQ(socket.Connect(kLoopback, port), ConnectResult::Connected);
+    UniqueFd peer(::accept(listener.get(), nullptr, nullptr));
+    ASSERT_TRUE(peer);
+
+    char c = 0;
+    std::size_t received = 1;
+    socket.SetReceiveTimeout(100);
+    auto start = Clock::now();
+    EXPECT_EQ(socket.Receive(&c, 1, received), ReceiveResult::TimedOut);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(100));
+    EXPECT_EQ(received, 0u);
+
+    // The peer reads nothing: once the buffers are full the send waits, then gives up.
+    socket.SetSendTimeout(200);
+    start = Clock::now();
+    EXPECT_FALSE(socket.SendAll(std::string(64 << 20, 'x'), 65536));
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(200));
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+
+    peer.reset();
+    EXPECT_NE(socket.Receive(&c, 1, received), ReceiveResult::TimedOut) << "a close is no wait";
 }
 
 TEST(TcpSocketTest, AbortEndsAWaitingReceiveAndEveryLaterCall) {
