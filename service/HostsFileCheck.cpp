@@ -8,9 +8,9 @@
 
 #include "platform/SystemError.h"
 #include "platform/UniqueFd.h"
+#include "probes/NetAddress.h"
 #include "report/DiagLog.h"
 #include "service/Endpoints.h"
-#include "service/HostsAddress.h"
 #include "service/ServiceLimits.h"
 
 namespace lumidex::service {
@@ -97,7 +97,9 @@ void HostsFileScanner::Line(std::string_view line) {
         return;
     }
     m_findings.result = 0;
-    HostsAddress address = HostsAddress::Parse(addressText);
+    // No name look-up: a name in the address column gives 255.255.255.255, judged unusable.
+    NetAddress address;
+    address.Parse(addressText, false);
     address.port = kJudgedPort;
     std::string piece(addressText);
     piece += kMappingSeparator;
