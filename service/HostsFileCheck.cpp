@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 
+#include "platform/AsciiCase.h"
 #include "platform/SystemError.h"
 #include "platform/UniqueFd.h"
 #include "probes/NetAddress.h"
@@ -36,16 +37,6 @@ constexpr std::string_view kBlank = " \t\n\v\f\r";
 std::string_view TrimLeft(std::string_view text) {
     const auto first = text.find_first_not_of(kBlank);
     return first == std::string_view::npos ? std::string_view() : text.substr(first);
-}
-
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return out;
 }
 
 bool NamesProduct(const std::string& host) {
@@ -92,7 +83,7 @@ void HostsFileScanner::Line(std::string_view line) {
     }
     const std::string_view addressText = line.substr(0, space);
     const std::string_view rest = TrimLeft(line.substr(space + 1));
-    const std::string host = Lower(rest.substr(0, rest.find(' ')));
+    const std::string host = platform::FoldName(rest.substr(0, rest.find(' ')));
     if (!NamesProduct(host)) {
         return;
     }
