@@ -20,15 +20,24 @@ namespace {
 using Clock = std::chrono::steady_clock;
 const std::uint32_t kLoopback = htonl(INADDR_LOOPBACK);
 
-TEST(TcpSocketTest, SendsEverythingInPiecesAndReceivesItBack) {
-    std::uint16_t port = 0;
-    const UniqueFd listener = testing::LoopbackListener(1, port);
-    TcpSocket socket;
-    ASSERT_TRUE(socket.Open());
-    ASSERT_EQ(socket.Connect(kLoopback, port), ConnectResult::Connected);
-    UniqueFd peer(::accept(listener.get(), nullptr, nullptr));
-    ASSERT_TRUE(peer);
+// A socket connected to a loopback listener, and the listener's end of the connection.
+class TcpSocketTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        listener = testing::LoopbackListener(1, port);
+        ASSERT_TRUE(socket.Open());
+        ASSERT_EQ(socket.Connect(kLoopback, port), ConnectResult::Connected);
+        peer.reset(::accept(listener.get(), nullptr, nullptr));
+        ASSERT_TRUE(peer);
+    }
 
+    std::uint16_t port = 0;
+    UniqueFd listener;
+    TcpSocket socket;
+    UniqueFd peer;
+};
+
+TEST_F(TcpSocketTest, SendsEverythingInPiecesAndReceivesItBack) {
     // More than the socket buffers hold, so SendAll must wait for the reader in between.
     std::string data(8 << 20, '\0');
     for (std::size_t i = 0; i < data.size(); ++i) {
@@ -52,15 +61,7 @@ TEST(TcpSocketTest, SendsEverythingInPiecesAndReceivesItBack) {
     EXPECT_STREQ(reply, "bye");
 }
 
-TEST(TcpSocketTest, BoundsEndASilentReceiveAndAStalledSendApartFromAClose) {
-    std::uint16_t port = 0;
-    const UniqueFd listener = testing::LoopbackListener(1, port);
-    TcpSocket socket;
-    ASSERT_TRUE(socket.Open());
-    ASSERT_EQ(socket.Connect(kLoopback, port), ConnectResult::Connected);
-    UniqueFd peer(::accept(listener.get(), nullptr, nullptr));
-    ASSERT_TRUE(peer);
-
+TEST_F(TcpSocketTest, BoundsEndASilentReceiveAndAStalledSendApartFromAClose) {
     char c = 0;
     std::size_t received = 1;
     socket.SetReceiveTimeout(100);
@@ -80,12 +81,7 @@ TEST(TcpSocketTest, BoundsEndASilentReceiveAndAStalledSendApartFromAClose) {
     EXPECT_NE(socket.Receive(&c, 1, received), ReceiveResult::TimedOut) << "a close is no wait";
 }
 
-TEST(TcpSocketTest, AbortEndsAWaitingReceiveAndEveryLaterCall) {
-    std::uint16_t port = 0;
-    const UniqueFd listener = testing::LoopbackListener(1, port);
-    TcpSocket socket;
-    ASSERT_TRUE(socket.Open());
-    ASSERT_EQ(socket.Connect(kLoopback, port), ConnectResult::Connected);
+TEST_F(TcpSocketTest, AbortEndsAWaitingReceiveAndEveryLaterCall) {
     socket.SetReceiveTimeout(0);  // wait forever: only Abort can end it
     auto waiting = std::async(std::launch::async, [&] {
         char c = 0;
