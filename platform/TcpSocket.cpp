@@ -69,6 +69,10 @@ void TcpSocket::SetReceiveTimeout(int timeoutMs) {
     m_receiveTimeoutMs = timeoutMs;
 }
 
+void TcpSocket::SetSendTimeout(int timeoutMs) {
+    m_sendTimeoutMs = timeoutMs;
+}
+
 bool TcpSocket::Enter(int& fd, int& wake) {
     std::lock_guard lock(m_mutex);
     if (!m_fd) {
@@ -211,29 +215,58 @@ bool TcpSocket::SendAll(std::string_view data, std::size_t maxPiece) {
             continue;
         }
         ok = sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
-             WaitFor(fd, wake, POLLOUT, kSendStallTimeoutMs) == WaitResult::Ready;
+             WaitFor(fd, wake, POLLOUT, m_sendTimeoutMs) == WaitResult::Ready;
     }
     Leave();
     return ok;
 }
 
 ssize_t TcpSocket::Receive(void* buffer, std::size_t size) {
+    std::size_t received = 0;
+    switch (Receive(buffer, size, received)) {
+        case ReceiveResult::Data:
+            return static_cast<ssize_t>(received);
+        case ReceiveResult::Closed:
+            return 0;
+        case ReceiveResult::TimedOut:
+        case ReceiveResult::Aborted:
+        case ReceiveResult::Failed:
+            break;
+    }
+    return -1;
+}
+
+ReceiveResult TcpSocket::Receive(void* buffer, std::size_t size, std::size_t& received) {
+    received = 0;
     int fd = -1;
     int wake = -1;
     if (!Enter(fd, wake)) {
-        return -1;
+        return ReceiveResult::Failed;
     }
-    ssize_t result = -1;
+    ReceiveResult result = ReceiveResult::Aborted;
     while (!m_aborted) {
         const ssize_t got = RetryAfterSignal([&] { return ::recv(fd, buffer, size, 0); });
-        if (got >= 0) {
-            result = got;
+        if (got > 0) {
+            received = static_cast<std::size_t>(got);
+            result = ReceiveResult::Data;
             break;
         }
-        if ((errno != EAGAIN && errno != EWOULDBLOCK) ||
-            WaitFor(fd, wake, POLLIN, m_receiveTimeoutMs) != WaitResult::Ready) {
+        if (got == 0) {
+            result = ReceiveResult::Closed;
             break;
         }
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            result = ReceiveResult::Failed;
+            break;
+        }
+        const WaitResult waited = WaitFor(fd, wake, POLLIN, m_receiveTimeoutMs);
+        if (waited == WaitResult::Ready) {
+            continue;
+        }
+        result = waited == WaitResult::TimedOut  ? ReceiveResult::TimedOut
+                 : waited == WaitResult::Aborted ? ReceiveResult::Aborted
+                                                 : ReceiveResult::Failed;
+        break;
     }
     Leave();
     return result;

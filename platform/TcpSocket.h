@@ -27,6 +27,14 @@ inline constexpr int kDefaultConnectTimeoutMs = 21000;
 // stalled peer cannot hold a sender forever (a blocking Windows send has no bound at all).
 inline constexpr int kSendStallTimeoutMs = 21000;
 
+enum class ReceiveResult {
+    Data,      // some bytes arrived
+    Closed,    // the peer closed its end
+    TimedOut,  // the receive time-out passed with nothing
+    Aborted,   // Abort or Close from another thread
+    Failed,    // no socket, or an error from the system
+};
+
 enum class ConnectResult {
     Connected,
     Refused,      // the peer answered with a reset
@@ -57,12 +65,20 @@ public:
     ConnectResult Connect(std::uint32_t address, std::uint16_t port,
                           int timeoutMs = kDefaultConnectTimeoutMs);
 
-    // Sends all of data in pieces of at most maxPiece bytes. False when a piece fails.
+    // Bound on each wait for the peer to take more while sending; kSendStallTimeoutMs until
+    // set, <= 0 waits forever.
+    void SetSendTimeout(int timeoutMs);
+
+    // Sends all of data in pieces of at most maxPiece bytes. False when a piece fails or the
+    // send time-out passes.
     bool SendAll(std::string_view data, std::size_t maxPiece);
 
     // Receives up to size bytes. > 0: bytes received; 0: the peer closed; -1: error, the
     // receive time-out passed, or the socket was aborted.
     ssize_t Receive(void* buffer, std::size_t size);
+    // The same, for a caller that treats a time-out apart from a close or an error; received
+    // holds the count (0 unless Data).
+    ReceiveResult Receive(void* buffer, std::size_t size, std::size_t& received);
 
     // Ends a pending or future Connect, Send or Receive at once; the socket stays held.
     void Abort();
@@ -85,6 +101,7 @@ private:
     int m_busy = 0;                      // blocking calls inside Enter/Leave
     std::atomic<bool> m_aborted{false};  // Abort or Close ran on the socket held
     std::atomic<int> m_receiveTimeoutMs{0};
+    std::atomic<int> m_sendTimeoutMs{kSendStallTimeoutMs};
 };
 
 }  // namespace lumidex::platform

@@ -1,10 +1,28 @@
 #include "report/ReportPoster.h"
 
+#include <arpa/inet.h>
+
+#include <cctype>
 #include <charconv>
 
 #include "platform/AsciiCase.h"
+#include "platform/HostLookup.h"
 
 namespace lumidex::report {
+namespace {
+
+// host: a dotted address when it starts with a digit, otherwise a name to look up. 0 when
+// neither gives an address: the socket refuses 0.0.0.0, so the connect fails rather than
+// reach this machine itself (which is what 0.0.0.0 means to a Linux connect).
+std::uint32_t ResolveHost(const std::string& host) {
+    if (!host.empty() && std::isdigit(static_cast<unsigned char>(host[0]))) {
+        in_addr address{};
+        return ::inet_aton(host.c_str(), &address) != 0 ? address.s_addr : 0;
+    }
+    return platform::LookupHostIPv4(host);
+}
+
+}  // namespace
 
 // url = "http://" host [":" port] [object]; object starts with "/" (query included).
 std::optional<HttpUrl> ParseHttpUrl(std::string_view url) {
@@ -70,28 +88,30 @@ bool PostConnection::Connect(const std::string& host, std::uint16_t port) {
     if (!m_socket.Open()) {
         return false;
     }
-    m_connected = m_socket.Connect(host, port, m_timeouts.connectMs);
+    m_socket.SetSendTimeout(m_timeouts.sendMs);
+    m_socket.SetReceiveTimeout(m_timeouts.receiveMs);
+    m_connected = m_socket.Connect(ResolveHost(host), port, m_timeouts.connectMs) ==
+                  platform::ConnectResult::Connected;
     return true;
 }
 
 int PostConnection::SendPost(const std::string& host, const std::string& object,
                              std::string_view body) {
     m_response.clear();
-    if (!m_connected || !m_socket.SendAll(BuildPostRequest(host, object, body), kSendPieceBytes,
-                                          m_timeouts.sendMs)) {
+    if (!m_connected || !m_socket.SendAll(BuildPostRequest(host, object, body), kSendPieceBytes)) {
         return kStatusNone;
     }
     std::string buffer(kResponseBufferBytes, '\0');
     std::size_t total = 0;
     while (total < kResponseMaxBytes) {
         std::size_t received = 0;
-        const auto result = m_socket.Receive(buffer.data() + total, kResponseMaxBytes - total,
-                                             received, m_timeouts.receiveMs);
-        if (result == ReportSocket::ReceiveResult::TimedOut) {
+        const auto result =
+            m_socket.Receive(buffer.data() + total, kResponseMaxBytes - total, received);
+        if (result == platform::ReceiveResult::TimedOut) {
             // The answer never completed: the exchange failed, whatever arrived so far.
             return kStatusNone;
         }
-        if (result != ReportSocket::ReceiveResult::Data) {
+        if (result != platform::ReceiveResult::Data) {
             break;
         }
         total += received;

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/TcpSocket.h"
 #include "report/ReportLimits.h"
-#include "report/ReportSocket.h"
 
 namespace lumidex::report {
 
@@ -55,7 +55,7 @@ public:
 
 private:
     ExchangeTimeouts m_timeouts;
-    ReportSocket m_socket;
+    platform::TcpSocket m_socket;
     bool m_connected = false;
     std::string m_response;
 };

@@ -6,11 +6,12 @@
 #include <algorithm>
 #include <array>
 
+#include "platform/AsciiCase.h"
 #include "platform/SystemError.h"
 #include "platform/UniqueFd.h"
+#include "probes/NetAddress.h"
 #include "report/DiagLog.h"
 #include "service/Endpoints.h"
-#include "service/HostsAddress.h"
 #include "service/ServiceLimits.h"
 
 namespace lumidex::service {
@@ -36,16 +37,6 @@ constexpr std::string_view kBlank = " \t\n\v\f\r";
 std::string_view TrimLeft(std::string_view text) {
     const auto first = text.find_first_not_of(kBlank);
     return first == std::string_view::npos ? std::string_view() : text.substr(first);
-}
-
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return out;
 }
 
 bool NamesProduct(const std::string& host) {
@@ -92,12 +83,14 @@ void HostsFileScanner::Line(std::string_view line) {
     }
     const std::string_view addressText = line.substr(0, space);
     const std::string_view rest = TrimLeft(line.substr(space + 1));
-    const std::string host = Lower(rest.substr(0, rest.find(' ')));
+    const std::string host = platform::FoldName(rest.substr(0, rest.find(' ')));
     if (!NamesProduct(host)) {
         return;
     }
     m_findings.result = 0;
-    HostsAddress address = HostsAddress::Parse(addressText);
+    // No name look-up: a name in the address column gives 255.255.255.255, judged unusable.
+    NetAddress address;
+    address.Parse(addressText, false);
     address.port = kJudgedPort;
     std::string piece(addressText);
     piece += kMappingSeparator;

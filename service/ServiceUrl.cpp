@@ -1,35 +1,12 @@
 #include "service/ServiceUrl.h"
 
-#include <cstdlib>
-
 #include "service/AddressLabel.h"
+#include "service/LenientNumber.h"
 
 namespace lumidex::service {
 namespace {
 
 constexpr std::string_view kAddressSuffix = ".klv";
-
-// atoi: optional blanks and sign, then digits, stopping at the first other byte; kept to the
-// low 16 bits as the original port field did. Overflow saturates instead of being undefined.
-std::uint16_t PortNumber(std::string_view text) {
-    std::size_t pos = 0;
-    while (pos < text.size() && (text[pos] == ' ' || (text[pos] >= '\t' && text[pos] <= '\r'))) {
-        ++pos;
-    }
-    bool negative = false;
-    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
-        negative = text[pos] == '-';
-        ++pos;
-    }
-    long long value = 0;
-    for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
-        value = value * 10 + (text[pos] - '0');
-        if (value > 0x7fffffff) {
-            value = 0x7fffffff;
-        }
-    }
-    return static_cast<std::uint16_t>(negative ? -value : value);
-}
 
 }  // namespace
 
@@ -103,7 +80,8 @@ void ServiceUrl::Split(std::string_view text) {
     const auto portColon = hostAndPort.find(':');
     host.assign(hostAndPort.substr(0, portColon));
     if (portColon != std::string_view::npos) {
-        port = PortNumber(hostAndPort.substr(portColon + 1));
+        // atoi's number, kept to the low 16 bits as the original port field did.
+        port = static_cast<std::uint16_t>(LenientAtoi(hostAndPort.substr(portColon + 1)));
     }
 
     // An address host ends in ".klv", found first after the host's first byte.

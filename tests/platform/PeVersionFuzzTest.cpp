@@ -2,27 +2,20 @@
 // set to values that offsets and lengths care about, the file doubled.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "PeVersionFuzz.h"
+#include "support/FuzzCorpus.h"
 
 namespace {
 
 std::vector<std::string> Corpus() {
-    std::vector<std::string> files;
-    for (const auto& entry : std::filesystem::directory_iterator(LUMIDEX_PE_CORPUS_DIR)) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        files.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    return files;
+    return lumidex::testing::ReadCorpus(LUMIDEX_PE_CORPUS_DIR);
 }
 
 void Fuzz(const std::string& input) {
-    FuzzPeVersion(reinterpret_cast<const uint8_t*>(input.data()), input.size());
+    lumidex::testing::RunFuzzEntry(FuzzPeVersion, input);
 }
 
 TEST(PeVersionFuzz, SurvivesTheCorpusAndDamageToIt) {

@@ -1,5 +1,6 @@
 // The socket layer's own promises beyond what the GET client tests show: sending in pieces
-// of the size asked, and Abort ending a receive that waits on another thread.
+// of the size asked, the send and receive bounds, and Abort ending a receive that waits on
+// another thread.
 #include "platform/TcpSocket.h"
 
 #include <arpa/inet.h>
@@ -19,15 +20,24 @@ namespace {
 using Clock = std::chrono::steady_clock;
 const std::uint32_t kLoopback = htonl(INADDR_LOOPBACK);
 
-TEST(TcpSocketTest, SendsEverythingInPiecesAndReceivesItBack) {
-    std::uint16_t port = 0;
-    const UniqueFd listener = testing::LoopbackListener(1, port);
-    TcpSocket socket;
-    ASSERT_TRUE(socket.Open());
-    ASSERT_EQ(socket.Connect(kLoopback, port), ConnectResult::Connected);
-    UniqueFd peer(::accept(listener.get(), nullptr, nullptr));
-    ASSERT_TRUE(peer);
+// A socket connected to a loopback listener, and the listener's end of the connection.
+class TcpSocketTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        listener = testing::LoopbackListener(1, port);
+        ASSERT_TRUE(socket.Open());
+        ASSERT_EQ(socket.Connect(kLoopback, port), ConnectResult::Connected);
+        peer.reset(::accept(listener.get(), nullptr, nullptr));
+        ASSERT_TRUE(peer);
+    }
 
+    std::uint16_t port = 0;
+    UniqueFd listener;
+    TcpSocket socket;
+    UniqueFd peer;
+};
+
+TEST_F(TcpSocketTest, SendsEverythingInPiecesAndReceivesItBack) {
     // More than the socket buffers hold, so SendAll must wait for the reader in between.
     std::string data(8 << 20, '\0');
     for (std::size_t i = 0; i < data.size(); ++i) {
@@ -51,12 +61,27 @@ TEST(TcpSocketTest, SendsEverythingInPiecesAndReceivesItBack) {
     EXPECT_STREQ(reply, "bye");
 }
 
-TEST(TcpSocketTest, AbortEndsAWaitingReceiveAndEveryLaterCall) {
-    std::uint16_t port = 0;
-    const UniqueFd listener = testing::LoopbackListener(1, port);
-    TcpSocket socket;
-    ASSERT_TRUE(socket.Open());
-    ASSERT_EQ(socket.Connect(kLoopback, port), ConnectResult::Connected);
+TEST_F(TcpSocketTest, BoundsEndASilentReceiveAndAStalledSendApartFromAClose) {
+    char c = 0;
+    std::size_t received = 1;
+    socket.SetReceiveTimeout(100);
+    auto start = Clock::now();
+    EXPECT_EQ(socket.Receive(&c, 1, received), ReceiveResult::TimedOut);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(100));
+    EXPECT_EQ(received, 0u);
+
+    // The peer reads nothing: once the buffers are full the send waits, then gives up.
+    socket.SetSendTimeout(200);
+    start = Clock::now();
+    EXPECT_FALSE(socket.SendAll(std::string(64 << 20, 'x'), 65536));
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(200));
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+
+    peer.reset();
+    EXPECT_NE(socket.Receive(&c, 1, received), ReceiveResult::TimedOut) << "a close is no wait";
+}
+
+TEST_F(TcpSocketTest, AbortEndsAWaitingReceiveAndEveryLaterCall) {
     socket.SetReceiveTimeout(0);  // wait forever: only Abort can end it
     auto waiting = std::async(std::launch::async, [&] {
         char c = 0;

@@ -4,27 +4,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "IcmpReplyFuzz.h"
+#include "support/FuzzCorpus.h"
 
 namespace {
 
 std::vector<std::string> Corpus() {
-    std::vector<std::string> files;
-    for (const auto& entry : std::filesystem::directory_iterator(LUMIDEX_ICMP_CORPUS_DIR)) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        files.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    return files;
+    return lumidex::testing::ReadCorpus(LUMIDEX_ICMP_CORPUS_DIR);
 }
 
 void Fuzz(const std::string& input) {
-    FuzzIcmpReply(reinterpret_cast<const uint8_t*>(input.data()), input.size());
+    lumidex::testing::RunFuzzEntry(FuzzIcmpReply, input);
 }
 
 TEST(IcmpReplyFuzz, SurvivesTheCorpusAndDamageToIt) {

@@ -15,14 +15,14 @@
 #include "report/DiagLog.h"
 #include "support/Files.h"
 #include "support/FixturePrefix.h"
-#include "support/LoopbackHttpServer.h"
+#include "support/LoopbackServer.h"
 
 namespace lumidex {
 namespace {
 
 namespace fs = std::filesystem;
 using testing::HttpAnswer;
-using testing::LoopbackHttpServer;
+using testing::ScriptedServer;
 
 constexpr int kRow = 14;
 constexpr char kInstall[] = "C:\\Kelvora\\";
@@ -95,9 +95,9 @@ protected:
 };
 
 TEST_F(XpSp2PatchTest, DownloadResultCodes) {
-    LoopbackHttpServer ok(HttpAnswer("200 OK", std::string(40000, 'p')));
-    LoopbackHttpServer cut("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly ten b");
-    LoopbackHttpServer silent("");
+    ScriptedServer ok(HttpAnswer("200 OK", std::string(40000, 'p')));
+    ScriptedServer cut("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly ten b");
+    ScriptedServer silent("");
     const std::string file = Host("file.bin");
     const struct {
         std::string url;
@@ -107,7 +107,7 @@ TEST_F(XpSp2PatchTest, DownloadResultCodes) {
     } rows[] = {
         {ok.Url("/p"), file, true, platform::DownloadResult::Done},
         {ok.Url("/p"), file, false, platform::DownloadResult::NotConnected},
-        {LoopbackHttpServer::DeadUrl("/p"), file, true, platform::DownloadResult::UrlFailed},
+        {testing::DeadLoopbackUrl("/p"), file, true, platform::DownloadResult::UrlFailed},
         {silent.Url("/p"), file, true, platform::DownloadResult::UrlFailed},
         {ok.Url("/p"), Host("no/such/dir/file.bin"), true, platform::DownloadResult::FileFailed},
         {cut.Url("/p"), file, true, platform::DownloadResult::ReadFailed},
@@ -127,7 +127,7 @@ TEST_F(XpSp2PatchTest, DownloadResultCodes) {
 }
 
 TEST_F(XpSp2PatchTest, DownloadLaunchAndAnswer) {
-    LoopbackHttpServer server(HttpAnswer("200 OK", StandInScript()));
+    ScriptedServer server(HttpAnswer("200 OK", StandInScript()));
     auto window = platform::CopyDataReceiver::Open();
     ASSERT_TRUE(window);
     m_helper.SetWindow(window->Handle());
@@ -164,7 +164,7 @@ TEST_F(XpSp2PatchTest, DownloadLaunchAndAnswer) {
 }
 
 TEST_F(XpSp2PatchTest, ErrorPageIsSavedAndThenFailsToStart) {
-    LoopbackHttpServer server(HttpAnswer("404 Not Found", "<html>not here</html>"));
+    ScriptedServer server(HttpAnswer("404 Not Found", "<html>not here</html>"));
     m_helper.SetPatchUrl(server.Url("/download/XP_SP2_tcpPatch.exe"));
     m_helper.RunXpSp2PatchCheck();
     EXPECT_EQ(server.Requests().size(), 1u);
@@ -178,7 +178,7 @@ TEST_F(XpSp2PatchTest, ErrorPageIsSavedAndThenFailsToStart) {
 }
 
 TEST_F(XpSp2PatchTest, FailuresBeforeTheLaunch) {
-    LoopbackHttpServer silent("");
+    ScriptedServer silent("");
     const struct {
         const char* what;
         std::string install;

@@ -12,7 +12,7 @@ namespace lumidex::service {
 namespace {
 
 using testing::Label;
-using testing::LogCapture;
+using testing::ServiceLogCapture;
 
 const std::string kStart = "---开始向服务器请求频道列表文件----";
 const std::string kDone = "获得频道列表文件数据";
@@ -108,7 +108,7 @@ TEST(FetchChannelList, AsksOnceAndKeepsTheOldTextUnlessTheAnswerIs200) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        LogCapture log;
+        ServiceLogCapture log;
         ServiceHostLists lists;
         lists.SetChannelListText("old");
         ChannelListResponse response{c.status, std::nullopt};
@@ -118,13 +118,13 @@ TEST(FetchChannelList, AsksOnceAndKeepsTheOldTextUnlessTheAnswerIs200) {
         FakeGet get{response, {}};
         EXPECT_EQ(lists.FetchChannelList(c.url, get.Function()), c.result);
         EXPECT_EQ(lists.ChannelListText(), c.text);
-        EXPECT_EQ(log.Entries(), c.log);
+        EXPECT_EQ(log.Lines(), c.log);
         EXPECT_EQ(get.calls.size(), c.asked ? 1u : 0u);
     }
 }
 
 TEST(FetchChannelList, SendsTheFiveHeaderFieldsInOrder) {
-    LogCapture log;
+    ServiceLogCapture log;
     ServiceHostLists lists;
     FakeGet get{{200, "x"}, {}};
     lists.FetchChannelList(endpoints::kChannelListUrl, get.Function());
@@ -152,7 +152,7 @@ std::string KlvUrl(const std::vector<std::string>& servers) {
 }
 
 TEST(ParseChannelList, AddsServersAndTrackersAndLogsTheListSizes) {
-    LogCapture log;
+    ServiceLogCapture log;
     ServiceHostLists lists;
     lists.SetChannelListText(
         "<?xml version=\"1.0\"?>\r\n<Channels>\r\n" +
@@ -167,16 +167,16 @@ TEST(ParseChannelList, AddsServersAndTrackersAndLogsTheListSizes) {
     lists.ParseChannelList();
     EXPECT_EQ(Contents(lists.ChannelServers()), "1.2.3.4:7201 5.6.7.8:9000");
     EXPECT_EQ(Contents(lists.Trackers()), "10.0.0.1:8000 10.0.0.2:8000");
-    EXPECT_EQ(log.Entries(), (std::vector<std::string>{kParse, "请求得到2个频道服务器",
-                                                       "请求得到2个Tracker服务器"}));
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{kParse, "请求得到2个频道服务器",
+                                                     "请求得到2个Tracker服务器"}));
 
     // The next run keeps what was learnt: the counts are those of the grown lists.
     lists.SetChannelListText("<Channels>" + Channel({KlvUrl({"7.7.7.7:1", "10.0.0.3:0"})}) +
                              "</Channels>");
     lists.ParseChannelList();
     EXPECT_EQ(Contents(lists.ChannelServers()), "1.2.3.4:7201 7.7.7.7:1 5.6.7.8:9000");
-    EXPECT_EQ(log.Entries().back(), "请求得到3个Tracker服务器");
-    EXPECT_EQ(log.Entries().at(4), "请求得到3个频道服务器");
+    EXPECT_EQ(log.Lines().back(), "请求得到3个Tracker服务器");
+    EXPECT_EQ(log.Lines().at(4), "请求得到3个频道服务器");
 }
 
 TEST(ParseChannelList, TextsThatAreNoChannelListAddNothing) {
@@ -193,14 +193,14 @@ TEST(ParseChannelList, TextsThatAreNoChannelListAddNothing) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        LogCapture log;
+        ServiceLogCapture log;
         ServiceHostLists lists;
         lists.ChannelServers().InsertIfAbsent({{4, 3, 2, 1}}, 1);
         lists.SetChannelListText(c.text);
         lists.ParseChannelList();
         EXPECT_EQ(Contents(lists.ChannelServers()), "4.3.2.1:1");
         EXPECT_EQ(lists.Trackers().Size(), 0u);
-        EXPECT_EQ(log.Entries(), c.log);
+        EXPECT_EQ(log.Lines(), c.log);
     }
 }
 

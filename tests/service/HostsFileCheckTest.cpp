@@ -10,7 +10,7 @@
 namespace lumidex::service {
 namespace {
 
-using testing::LogCapture;
+using testing::ServiceLogCapture;
 
 TEST(HostsFile, SortsProductMappingsByAddress) {
     const struct {
@@ -118,7 +118,7 @@ TEST(HostsFile, SortsProductMappingsByAddress) {
 }
 
 TEST(HostsFile, ReadsThroughThePathAndLogs) {
-    LogCapture log;
+    ServiceLogCapture log;
     testing::TempDir dir;
     const std::string path = dir / "hosts";
     // A long line first, crossing the read buffer, then the mappings.
@@ -129,17 +129,17 @@ TEST(HostsFile, ReadsThroughThePathAndLogs) {
     EXPECT_EQ(CheckHostsFile(path, wrong, product), 0);
     EXPECT_EQ(wrong, "\r\n映射错误:127.0.0.1<->www.kelvora.com");
     EXPECT_EQ(product, "\r\nKLV映射:198.51.100.9<->list.kelvora.net");
-    EXPECT_EQ(log.Entries(),
+    EXPECT_EQ(log.Lines(),
               std::vector<std::string>{"\r\n[hosts file]198.51.100.9:1000<->list.kelvora.net"});
 
     for (const std::string& unreadable : {dir / "missing", dir.path().string()}) {
-        LogCapture fresh;
+        ServiceLogCapture fresh;
         wrong.clear();
         product.clear();
         EXPECT_EQ(CheckHostsFile(unreadable, wrong, product), 0) << unreadable;
         EXPECT_TRUE(wrong.empty());
         EXPECT_TRUE(product.empty());
-        EXPECT_EQ(fresh.Entries(), std::vector<std::string>{"打开hosts file失败"});
+        EXPECT_EQ(fresh.Lines(), std::vector<std::string>{"打开hosts file失败"});
     }
 }
 

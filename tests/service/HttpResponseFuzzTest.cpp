@@ -2,27 +2,20 @@
 // bytes changed to the characters the grammar cares about, responses doubled.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "HttpResponseFuzz.h"
+#include "support/FuzzCorpus.h"
 
 namespace {
 
 std::vector<std::string> Corpus() {
-    std::vector<std::string> files;
-    for (const auto& entry : std::filesystem::directory_iterator(LUMIDEX_HTTP_CORPUS_DIR)) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        files.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    return files;
+    return lumidex::testing::ReadCorpus(LUMIDEX_HTTP_CORPUS_DIR);
 }
 
 void Fuzz(const std::string& input) {
-    FuzzHttpResponse(reinterpret_cast<const uint8_t*>(input.data()), input.size());
+    lumidex::testing::RunFuzzEntry(FuzzHttpResponse, input);
 }
 
 TEST(HttpResponseFuzz, SurvivesTheCorpusAndDamageToIt) {

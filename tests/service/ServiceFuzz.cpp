@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <span>
 #include <string>
 #include <string_view>
@@ -20,6 +19,7 @@
 #include "service/ServiceLimits.h"
 #include "service/ServiceUrl.h"
 #include "service/XmlDocument.h"
+#include "support/Files.h"
 
 namespace {
 
@@ -161,8 +161,7 @@ int FuzzHostsFile(const uint8_t* data, size_t size) {
     static const std::string path = (std::filesystem::temp_directory_path() /
                                      ("lumidex-hosts-fuzz-" + std::to_string(::getpid())))
                                         .string();
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    lumidex::testing::WriteFile(path, View(data, size));
     std::string wrong, product;
     const int result = CheckHostsFile(path, wrong, product);
     std::filesystem::remove(path);

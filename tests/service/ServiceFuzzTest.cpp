@@ -2,29 +2,21 @@
 // short, single bytes changed to the bytes their grammars care about, doubled.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "ServiceFuzz.h"
+#include "support/FuzzCorpus.h"
 
 namespace {
 
 std::vector<std::string> Corpus(const std::string& name) {
-    std::vector<std::string> files;
-    for (const auto& entry : std::filesystem::directory_iterator(
-             std::string(LUMIDEX_SERVICE_CORPUS_DIR) + "/" + name)) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        files.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    return files;
+    return lumidex::testing::ReadCorpus(std::string(LUMIDEX_SERVICE_CORPUS_DIR) + "/" + name);
 }
 
 void Damage(ServiceFuzzTarget target, const std::string& file, const std::string& special) {
     auto fuzz = [target](const std::string& input) {
-        target(reinterpret_cast<const uint8_t*>(input.data()), input.size());
+        lumidex::testing::RunFuzzEntry(target, input);
     };
     fuzz(file);
     const std::size_t step = file.size() > 2000 ? file.size() / 500 : 1;

@@ -1,60 +1,23 @@
-// The process-wide log and findings text as the service tests see them: the log goes to a
-// scratch file with a fixed clock and is read back as UTF-8 entries.
+// What the service tests share: the process-wide log and findings text as they see them,
+// address labels written apart from the product, and a probe host that records a run.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
-#include <ctime>
 #include <string>
 #include <vector>
 
 #include "engine/FindingsText.h"
-#include "platform/TextCodec.h"
-#include "report/DiagLog.h"
 #include "service/ServiceProbeHost.h"
-#include "support/Files.h"
-#include "support/TempDir.h"
+#include "support/LogCapture.h"
 
 namespace lumidex::testing {
 
-class LogCapture {
+// The log captured and the findings text started empty, as every service test wants them.
+class ServiceLogCapture : public LogCapture {
 public:
-    LogCapture() {
-        TheDiagLog().SetClock([] {
-            std::tm time{};
-            time.tm_year = 106;
-            time.tm_mon = 4;
-            time.tm_mday = 3;
-            return time;
-        });
-        TheDiagLog().SetLevel(1);
-        TheDiagLog().SetPath(m_dir / "Lumidex_log.txt");
-        TheFindingsText().Reset("");
-    }
-    ~LogCapture() {
-        TheDiagLog().SetPath("");
-        TheDiagLog().SetClock({});
-    }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
-    // The texts of the entries written so far, in order.
-    std::vector<std::string> Entries() const {
-        const std::string prefix = "\r\n2006-5-3 00:00:00 1 ";
-        const std::string log = platform::GbkToUtf8(ReadAll(m_dir / "Lumidex_log.txt"));
-        std::vector<std::string> entries;
-        auto at = log.find(prefix);
-        while (at != std::string::npos) {
-            const auto next = log.find(prefix, at + prefix.size());
-            entries.push_back(log.substr(at + prefix.size(), next - at - prefix.size()));
-            at = next;
-        }
-        return entries;
-    }
+    ServiceLogCapture() { TheFindingsText().Reset(""); }
     static std::string Findings() { return TheFindingsText().Text(); }
-
-private:
-    TempDir m_dir;
 };
 
 // Base32 without fill, written apart from the product's decoder.

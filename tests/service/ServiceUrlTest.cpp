@@ -56,6 +56,8 @@ TEST(ServiceUrl, SplitsTheUrlsOfChannelLists) {
         {"h:81/p/q", "", "", "", "h", 81, "p/q", "q", 0, "", ""},
         {"http://h//x", "http", "", "", "h", 0, "/x", "", 0, "", ""},
         {"http://h:70000/", "http", "", "", "h", 70000 & 0xffff, "", "", 0, "", ""},
+        // Read as atoi reads it: a number past the int range saturates (here to INT_MIN).
+        {"http://h:-99999999999/", "http", "", "", "h", 0, "", "", 0, "", ""},
         {"http://channel.kelvora.com/channels.htm.xml", "http", "", "", "channel.kelvora.com", 0,
          "channels.htm.xml", "", 0, "", ""},
     };

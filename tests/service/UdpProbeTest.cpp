@@ -12,9 +12,9 @@ namespace lumidex::service {
 namespace {
 
 using testing::Bytes;
-using testing::LogCapture;
 using testing::RecordingProbeHost;
 using testing::ScriptedReply;
+using testing::ServiceLogCapture;
 using testing::UdpResponder;
 
 // Long enough that a loaded machine still delivers a loopback answer in time; only the silent
@@ -103,7 +103,7 @@ struct ProbeRun {
 
 ProbeRun Probe(const std::vector<const UdpResponder*>& responders, int sampleSize,
                SampleRandom& random, int stopAtPoll = 0) {
-    LogCapture log;
+    ServiceLogCapture log;
     UdpProbeSocket socket(kShortWait);
     EXPECT_TRUE(socket.Open(0));
     ServerList list;
@@ -117,8 +117,8 @@ ProbeRun Probe(const std::vector<const UdpResponder*>& responders, int sampleSiz
     run.reportable = host.counters.reportable;
     run.positions = host.positions;
     run.stopPolls = host.stopPolls;
-    run.findings = LogCapture::Findings();
-    run.log = log.Entries();
+    run.findings = ServiceLogCapture::Findings();
+    run.log = log.Lines();
     return run;
 }
 
@@ -228,7 +228,7 @@ TEST(ProbeUdpServers, SamplesWalksInListOrderAndStops) {
 
 TEST(ProbeUdpServers, WithoutASocketEverySendFailsTwice) {
     // Nothing is sent: the socket is never opened, so these addresses are only named.
-    LogCapture log;
+    ServiceLogCapture log;
     UdpProbeSocket socket;
     ServerList list;
     list.InsertIfAbsent({{1, 2, 3, 200}}, 8000);
@@ -236,7 +236,7 @@ TEST(ProbeUdpServers, WithoutASocketEverySendFailsTwice) {
     RecordingProbeHost host;
     ScriptedRandom random = InOrder();
     EXPECT_EQ(ProbeUdpServers(socket, list, 6, host, random), 0);
-    EXPECT_EQ(LogCapture::Findings(),
+    EXPECT_EQ(ServiceLogCapture::Findings(),
               "\r\n向服务器50462986发送UDP包失败,1次\r\n向服务器50462986发送UDP包失败,2次"
               "\r\n向服务器-939326975发送UDP包失败,1次\r\n向服务器-939326975发送UDP包失败,2次");
     EXPECT_EQ(host.counters.reportable, 1);

@@ -1,7 +1,7 @@
-// Loopback-only TCP helpers for client tests: a scripted HTTP server that serves one
-// connection (records the request, sends the scripted bytes, then closes or holds the
-// connection open), plain listeners, and a listener whose backlog is full so that connects
-// to it stay pending.
+// Loopback-only TCP helpers for client tests: a scripted HTTP server that serves every
+// connection in turn (records each request, sends the scripted bytes, then closes or holds
+// the connection open), plain listeners, a loopback URL nobody listens on, and a listener
+// whose backlog is full so that connects to it stay pending.
 #pragma once
 
 #include <arpa/inet.h>
@@ -43,6 +43,19 @@ inline std::string LoopbackSite(std::uint16_t port) {
     return "127.0.0.1:" + std::to_string(port);
 }
 
+// A loopback URL nobody listens on (the port was free a moment ago).
+inline std::string DeadLoopbackUrl(const std::string& path) {
+    std::uint16_t port = 0;
+    LoopbackListener(-1, port);
+    return "http://" + LoopbackSite(port) + path;
+}
+
+// A complete answer with a body.
+inline std::string HttpAnswer(const std::string& status, const std::string& body) {
+    return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) +
+           "\r\nConnection: close\r\n\r\n" + body;
+}
+
 // A listener that accepts nothing and whose accept queue is already full: the kernel drops
 // further SYNs, so a connect to it stays pending as to a silent host.
 class FullBacklogListener {
@@ -69,8 +82,9 @@ private:
     std::vector<platform::UniqueFd> m_fillers;
 };
 
-// Serves the first connection: reads the request head (up to the blank line), sends reply,
-// then closes (Ending::Close) or waits for the client to close (Ending::Hold).
+// Serves each connection in turn until stopped: reads the request head (up to the blank
+// line), sends reply, then closes (Ending::Close) or waits for the client to close
+// (Ending::Hold).
 class ScriptedServer {
 public:
     enum class Ending { Close, Hold };
@@ -95,22 +109,29 @@ public:
         }
     }
     int Connections() const { return m_connections; }
+    // The request head of the latest connection ("" before any).
     std::string Request() {
         std::lock_guard lock(m_mutex);
-        return m_request;
+        return m_requests.empty() ? std::string() : m_requests.back();
+    }
+    // The request heads of all connections so far, in order.
+    std::vector<std::string> Requests() {
+        std::lock_guard lock(m_mutex);
+        return m_requests;
     }
     // With Ending::Hold: the client closed its end while the server held the connection.
     bool PeerClosed() const { return m_peerClosed; }
 
 private:
-    // Waits for fd to be readable while not stopped; false when stopped first.
-    bool WaitReadable(int fd, int maxMs) {
-        for (int waited = 0; waited < maxMs; waited += 20) {
+    // Waits for fd to be readable; false after maxMs (< 0: no bound), or once stopped when
+    // stoppable.
+    bool WaitReadable(int fd, int maxMs, bool stoppable) {
+        for (int waited = 0; maxMs < 0 || waited < maxMs; waited += 20) {
             pollfd p{fd, POLLIN, 0};
             if (::poll(&p, 1, 20) > 0) {
                 return true;
             }
-            if (m_stop && m_ending == Ending::Close) {
+            if (m_stop && stoppable) {
                 return false;
             }
         }
@@ -118,40 +139,45 @@ private:
     }
 
     void Serve() {
-        if (!WaitReadable(m_listener.get(), 10000) || m_stop) {
-            return;
+        while (WaitReadable(m_listener.get(), -1, true) && !m_stop) {
+            platform::UniqueFd client(::accept4(m_listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            if (!client) {
+                return;
+            }
+            ServeOne(client.get());
         }
-        platform::UniqueFd client(::accept4(m_listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
-        if (!client) {
-            return;
-        }
+    }
+
+    void ServeOne(int client) {
+        // A held connection stays until the client closes it, even once stopped.
+        const bool stoppable = m_ending == Ending::Close;
         ++m_connections;
         std::string request;
         char c = 0;
-        while (request.find("\r\n\r\n") == std::string::npos && WaitReadable(client.get(), 5000) &&
-               ::recv(client.get(), &c, 1, 0) == 1) {
+        while (request.find("\r\n\r\n") == std::string::npos &&
+               WaitReadable(client, 5000, stoppable) && ::recv(client, &c, 1, 0) == 1) {
             request.push_back(c);
         }
         {
             std::lock_guard lock(m_mutex);
-            m_request = request;
+            m_requests.push_back(request);
         }
-        SendAll(client.get(), m_reply);
+        SendAll(client, m_reply);
         const std::string block(64 * 1024, 'x');
         for (std::size_t left = m_filler; left > 0;) {
             const std::size_t piece = std::min(left, block.size());
-            if (!SendAll(client.get(), std::string_view(block).substr(0, piece))) {
+            if (!SendAll(client, std::string_view(block).substr(0, piece))) {
                 break;
             }
             left -= piece;
         }
         if (m_ending == Ending::Hold) {
             // Hold until the client closes (recv sees the end) or 10 s pass.
-            if (WaitReadable(client.get(), 10000)) {
-                m_peerClosed = ::recv(client.get(), &c, 1, 0) == 0;
+            if (WaitReadable(client, 10000, false)) {
+                m_peerClosed = ::recv(client, &c, 1, 0) == 0;
             }
         }
-        ::shutdown(client.get(), SHUT_RDWR);
+        ::shutdown(client, SHUT_RDWR);
     }
 
     static bool SendAll(int fd, std::string_view data) {
@@ -175,7 +201,7 @@ private:
     std::atomic<int> m_connections{0};
     std::atomic<bool> m_peerClosed{false};
     std::mutex m_mutex;
-    std::string m_request;
+    std::vector<std::string> m_requests;
 };
 
 }  // namespace lumidex::testing
