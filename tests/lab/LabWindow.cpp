@@ -1,7 +1,7 @@
 // The window in the lab: the dialog as lumidex opens it (system probes, copied-data endpoint),
 // on the offscreen platform inside the lab's client, is run with its check button and must
 // show the rows that lumidex-console --json gives in the same lab. It also leaves pictures of
-// the window after this real run in the screenshot folder.
+// the window and its dialogs after this real run in the screenshot folder.
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
@@ -11,10 +11,12 @@
 #include <vector>
 
 #include "LabFixture.h"
+#include "app/AboutDlg.h"
 #include "app/CheckListCtrl.h"
 #include "app/LumidexApp.h"
 #include "app/MainWindow.h"
 #include "app/StatusImages.h"
+#include "app/SubmitLogDlg.h"
 #include "support/RunProcess.h"
 #include "support/Screenshots.h"
 
@@ -73,17 +75,24 @@ std::vector<ShownRow> RowsShown(const CCheckListCtrl& list) {
     return rows;
 }
 
-// The row whose tip is worth a picture: the first that is not Ok, else the gateway's.
+// The row whose tip is worth a picture: the first that is not Ok, else the one with the
+// longest detail (the one most likely cut off in its column).
 int TipRow(const std::vector<ShownRow>& rows) {
+    std::size_t longest = 0;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (rows[i].status && *rows[i].status != "Ok") {
             return static_cast<int>(i);
         }
+        if (rows[i].detail.size() > rows[longest].detail.size()) {
+            longest = i;
+        }
     }
-    return 1;
+    return static_cast<int>(longest);
 }
 
-void TakeScreenshots(CLumidexDlg& dialog, WindowRun& run) {
+// The window after the run, a row's tip, and the two dialogs as they open over it (the report
+// form only when the run enabled it).
+void TakeScreenshots(CLumidexDlg& dialog, const DialogServices& services, WindowRun& run) {
     const char* scenario = std::getenv("LAB_SCENARIO");
     const QString prefix = QString("lab-%1-").arg(scenario != nullptr ? scenario : "unknown");
     const auto save = [&](const QPixmap& pixmap, const QString& name) {
@@ -93,6 +102,16 @@ void TakeScreenshots(CLumidexDlg& dialog, WindowRun& run) {
     };
     save(dialog.grab(), "main-window.png");
     save(testing::WithRowTip(dialog, *dialog.CheckList(), TipRow(run.rows)), "row-tip.png");
+    CAboutDlg about(&dialog);
+    about.show();
+    save(about.grab(), "about.png");
+    about.close();
+    if (run.submitEnabled) {
+        CSubmitLogDlg submit(services, &dialog);
+        submit.show();
+        save(submit.grab(), "submit-dialog.png");
+        submit.close();
+    }
 }
 
 // Starts the program's front-end path (socket layer, single-instance lock, installation
@@ -108,7 +127,7 @@ WindowRun RunWindowOnce() {
             run.messages.push_back(text);
         };
         services.openExternal = [](const QString&) { return false; };
-        MainWindow window(started, std::move(services));
+        MainWindow window(started, services);
         CLumidexDlg& dialog = window.Dialog();
         dialog.show();
         if (!QTest::qWaitForWindowExposed(&dialog)) {
@@ -125,7 +144,7 @@ WindowRun RunWindowOnce() {
         run.rows = RowsShown(*dialog.CheckList());
         run.submitEnabled = dialog.Control(kIdSubmit)->isEnabled();
         run.notes = dialog.Window().Notes();
-        TakeScreenshots(dialog, run);
+        TakeScreenshots(dialog, services, run);
         dialog.reject();
     });
     run.messages.insert(run.messages.end(), sink.shown.begin(), sink.shown.end());
@@ -166,7 +185,7 @@ TEST_F(LabWindow, ShowsTheRowsOfTheConsoleAfterARun) {
         window.notes.size() >= summary.size() &&
         window.notes.compare(window.notes.size() - summary.size(), summary.size(), summary) == 0)
         << window.notes;
-    EXPECT_EQ(window.screenshots.size(), 2u);
+    EXPECT_EQ(window.screenshots.size(), window.submitEnabled ? 4u : 3u);
 }
 
 }  // namespace
