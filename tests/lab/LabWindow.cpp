@@ -141,6 +141,14 @@ WindowRun RunWindowOnce() {
             QTest::qWait(kPollMs);
         }
         run.finished = check->text() == kCheckText;
+        // The running flag drops before the run posts its summary and enables "提交": wait
+        // for the worker to end and show what it posted last.
+        for (int waited = 0; dialog.Engine().IsRunning() && waited < kRunBoundMs;
+             waited += kPollMs) {
+            QTest::qWait(kPollMs);
+        }
+        QApplication::processEvents();
+        QTest::qWait(kPollMs);
         run.rows = RowsShown(*dialog.CheckList());
         run.submitEnabled = dialog.Control(kIdSubmit)->isEnabled();
         run.notes = dialog.Window().Notes();
