@@ -3,17 +3,13 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <cstdio>
-#include <optional>
 #include <string>
 
 #include "app/DisplayProbe.h"
 #include "app/LumidexApp.h"
-#include "app/LumidexDlg.h"
+#include "app/MainWindow.h"
 #include "app/StatusImages.h"
-#include "app/SystemProbes.h"
 #include "console/ConsoleMain.h"
-#include "platform/CopyData.h"
-#include "report/XpSp2Patch.h"
 
 namespace lumidex {
 namespace {
@@ -37,26 +33,8 @@ int RunWindow(int argc, char** argv) {
     MessageBoxSink sink;
     CLumidexApp app(sink);
     return app.InitInstance([](CLumidexApp& started) {
-        // The patch program answers at this endpoint; the dialog listens on its UI thread.
-        std::optional<platform::CopyDataReceiver> answers = platform::CopyDataReceiver::Open();
-        SystemProbeSettings settings;
-        settings.installDirectory = started.InstallDirectory();
-        settings.window = answers ? answers->Handle() : platform::kNoWindow;
-        CLumidexDlg dialog(started.InstallDirectory(),
-                           std::make_unique<CheckEngine>(MakeSystemProbes(settings)),
-                           DialogServices::Desktop());
-        if (answers) {
-            dialog.WatchCopiedData(answers->Descriptor(), [&answers, &dialog] {
-                bool changed = false;
-                answers->Process([&](std::uint32_t dwData, std::string_view text) {
-                    if (XpSp2PatchHelper* patch = PatchHelperOf(dialog.Engine().Probes())) {
-                        changed = patch->OnCopyData(dwData, text) || changed;
-                    }
-                });
-                return changed;
-            });
-        }
-        dialog.exec();
+        MainWindow window(started, DialogServices::Desktop());
+        window.Dialog().exec();
     });
 }
 

@@ -2,7 +2,12 @@
 // CPU it takes while idle. Runs on the offscreen platform with an engine whose phases probe
 // nothing, so it sends no traffic anywhere.
 //
-//   bench_gui            prints the three figures (start-up as the median of several starts)
+//   bench_gui                  prints the three figures (start-up as the median of several starts)
+//   bench_gui --system         the same for the window as lumidex opens it (start-up, system
+//                              probes, a real check): only inside the lab,
+//                              scripts/lab --run healthy -- bench_gui --system
+//   bench_gui --console PATH   the memory of one lumidex-console run (inside the lab as well)
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,7 +22,9 @@
 #include <string>
 #include <vector>
 
+#include "app/LumidexApp.h"
 #include "app/LumidexDlg.h"
+#include "app/MainWindow.h"
 
 namespace lumidex {
 namespace {
@@ -43,15 +50,45 @@ DialogServices Silent() {
     return services;
 }
 
-long ResidentKib() {
-    std::ifstream status("/proc/self/status");
+// A "VmRSS:"-style field of /proc/PID/status in KiB; -1 when the process is gone.
+long StatusKib(const std::string& pid, const char* field) {
+    std::ifstream status("/proc/" + pid + "/status");
     std::string line;
+    const std::size_t length = std::strlen(field);
     while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::stol(line.substr(6));
+        if (line.compare(0, length, field) == 0) {
+            return std::stol(line.substr(length));
         }
     }
     return -1;
+}
+
+long ResidentKib() {
+    return StatusKib("self", "VmRSS:");
+}
+
+class NoBoxes final : public MessageSink {
+public:
+    void ShowMessage(const std::string&, const std::string&, MessageIcon) override {}
+};
+
+bool g_system = false;
+
+// Runs body with the window: the quiet one, or with --system the one lumidex opens (through
+// the application's start-up, on the system probes).
+template <typename Body>
+void WithWindow(const Body& body) {
+    if (!g_system) {
+        CLumidexDlg dialog("", std::make_unique<QuietEngine>(), Silent());
+        body(dialog);
+        return;
+    }
+    NoBoxes sink;
+    CLumidexApp app(sink);
+    app.InitInstance([&body](CLumidexApp& started) {
+        MainWindow window(started, Silent());
+        body(window.Dialog());
+    });
 }
 
 double CpuSeconds() {
@@ -64,30 +101,67 @@ double CpuSeconds() {
 // Child: open the window and say so on fd 3 as soon as it is shown.
 int ChildStart(int argc, char** argv) {
     QApplication application(argc, argv);
-    CLumidexDlg dialog("", std::make_unique<QuietEngine>(), Silent());
-    dialog.show();
-    QApplication::processEvents();
-    [[maybe_unused]] const ssize_t written = ::write(3, "shown\n", 6);
+    WithWindow([](CLumidexDlg& dialog) {
+        dialog.show();
+        QApplication::processEvents();
+        [[maybe_unused]] const ssize_t written = ::write(3, "shown\n", 6);
+    });
     return 0;
 }
 
 // Child: a run, then the memory it holds, then a quiet period.
 int ChildRun(int argc, char** argv) {
     QApplication application(argc, argv);
-    CLumidexDlg dialog("", std::make_unique<QuietEngine>(), Silent());
-    dialog.show();
-    dialog.OnCheck();
-    while (dialog.Engine().IsRunning()) {
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    WithWindow([&application](CLumidexDlg& dialog) {
+        dialog.show();
+        QApplication::processEvents();
+        std::printf("resident memory with the window shown: VmRSS %ld KiB\n", ResidentKib());
+        const auto started = std::chrono::steady_clock::now();
+        dialog.OnCheck();
+        while (dialog.Engine().IsRunning()) {
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        }
+        QApplication::processEvents();
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        std::printf("resident memory after a run (%.1f s): VmRSS %ld KiB, VmHWM %ld KiB\n", seconds,
+                    ResidentKib(), StatusKib("self", "VmHWM:"));
+        const double before = CpuSeconds();
+        QTimer::singleShot(kIdleSeconds * 1000, &application, &QApplication::quit);
+        application.exec();
+        const double used = CpuSeconds() - before;
+        std::printf("CPU while idle: %.2f ms over %d s (%.3f%%)\n", used * 1000, kIdleSeconds,
+                    used * 100 / kIdleSeconds);
+    });
+    return 0;
+}
+
+// The console's memory: its status sampled while it runs (the last sample is taken just
+// before it exits), and the kernel's peak from wait4.
+int MeasureConsole(const char* console) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::execl(console, console, "--json", nullptr);
+        _exit(127);
     }
-    QApplication::processEvents();
-    std::printf("resident memory after a run: %ld KiB\n", ResidentKib());
-    const double before = CpuSeconds();
-    QTimer::singleShot(kIdleSeconds * 1000, &application, &QApplication::quit);
-    application.exec();
-    const double used = CpuSeconds() - before;
-    std::printf("CPU while idle: %.2f ms over %d s (%.3f%%)\n", used * 1000, kIdleSeconds,
-                used * 100 / kIdleSeconds);
+    const std::string id = std::to_string(pid);
+    long lastRss = -1;
+    long lastHwm = -1;
+    int status = 0;
+    rusage usage{};
+    while (::wait4(pid, &status, WNOHANG, &usage) == 0) {
+        const long rss = StatusKib(id, "VmRSS:");
+        const long hwm = StatusKib(id, "VmHWM:");
+        if (rss > 0 && hwm > 0) {
+            lastRss = rss;
+            lastHwm = hwm;
+        }
+        ::usleep(5000);
+    }
+    std::printf("lumidex-console --json: last VmRSS %ld KiB, VmHWM %ld KiB, peak (wait4) %ld KiB\n",
+                lastRss, lastHwm, usage.ru_maxrss);
     return 0;
 }
 
@@ -101,7 +175,7 @@ double TimeOneStart(const char* self) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(pipeFds[1], 3);
-        ::execl(self, self, "--child-start", nullptr);
+        ::execl(self, self, "--child-start", g_system ? "--system" : nullptr, nullptr);
         _exit(127);
     }
     ::close(pipeFds[1]);
@@ -121,6 +195,10 @@ double TimeOneStart(const char* self) {
 
 int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    if (argc > 2 && std::strcmp(argv[1], "--console") == 0) {
+        return lumidex::MeasureConsole(argv[2]);
+    }
+    lumidex::g_system = std::strcmp(argv[argc - 1], "--system") == 0;
     if (argc > 1 && std::strcmp(argv[1], "--child-start") == 0) {
         return lumidex::ChildStart(argc, argv);
     }
@@ -139,7 +217,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ::execl(argv[0], argv[0], "--child-run", nullptr);
+        ::execl(argv[0], argv[0], "--child-run", lumidex::g_system ? "--system" : nullptr, nullptr);
         _exit(127);
     }
     ::waitpid(pid, nullptr, 0);

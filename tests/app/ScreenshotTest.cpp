@@ -1,16 +1,14 @@
 // Renders the window after a run with every kind of row, the About box, the report form and
 // a row tip to PNG files for people to look at. It checks that the files were written, not
 // what is in them.
-#include <QDir>
-#include <QPainter>
 #include <QPlainTextEdit>
-#include <QToolTip>
 
 #include "GuiTestSupport.h"
 #include "QtTestMain.h"
 #include "app/AboutDlg.h"
 #include "app/CheckListCtrl.h"
 #include "app/SubmitLogDlg.h"
+#include "support/Screenshots.h"
 
 namespace lumidex::testing {
 namespace {
@@ -56,24 +54,8 @@ void ScriptedRun(ScriptedEngine& e) {
     e.Counters().reportable = 1;
 }
 
-QString Target(const char* name) {
-    QDir().mkpath(LUMIDEX_SCREENSHOT_DIR);
-    return QString(LUMIDEX_SCREENSHOT_DIR) + "/" + name;
-}
-
 bool Save(const QPixmap& pixmap, const char* name) {
-    const QString path = Target(name);
-    QFile::remove(path);
-    return pixmap.save(path) && QFileInfo(path).size() > 0;
-}
-
-QWidget* VisibleTip() {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget->isVisible() && widget->inherits("QTipLabel")) {
-            return widget;
-        }
-    }
-    return nullptr;
+    return SavePng(pixmap, LUMIDEX_SCREENSHOT_DIR, name);
 }
 
 }  // namespace
@@ -103,16 +85,8 @@ private slots:
         submit.close();
 
         // The tip of a row whose detail does not fit its column, drawn over the window.
-        CCheckListCtrl* list = w.dialog->CheckList();
-        const QPoint center = list->visualItemRect(list->topLevelItem(2)).center();
-        QCursor::setPos(list->viewport()->mapToGlobal(center));
-        QTest::mouseMove(list->viewport(), center);
-        QTRY_VERIFY(VisibleTip() != nullptr);
-        QWidget* tip = VisibleTip();
-        QPixmap composed = w.dialog->grab();
-        QPainter painter(&composed);
-        painter.drawPixmap(w.dialog->mapFromGlobal(tip->pos()), tip->grab());
-        painter.end();
+        const QPixmap composed = WithRowTip(*w.dialog, *w.dialog->CheckList(), 2);
+        QVERIFY(!composed.isNull());
         QVERIFY(Save(composed, "row-tip.png"));
     }
 };

@@ -1,0 +1,237 @@
+// lumidex-console --submit in the lab: after a run with an error to report, the report server
+// must have stored a request whose form fields decode to the run's findings and the contact
+// details given; a server that never closes must make the submission give up within its bound.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <optional>
+#include <set>
+#include <string_view>
+#include <thread>
+
+#include "LabFixture.h"
+#include "platform/TextCodec.h"
+#include "report/ReportBody.h"
+#include "report/ReportLimits.h"
+
+namespace lumidex::labtest {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The whole run and submission; the run alone takes seconds, the never-closing server 10 s more.
+constexpr auto kProcessBound = 120s;
+// What the submission may take past the server's answer before the wait bound ends it: the
+// bound itself plus room for a loaded machine.
+constexpr auto kGiveUpBound = std::chrono::milliseconds(report::kReceiveTimeoutMs) + 5s;
+
+// Every character the escaping must touch, Chinese text, and a line break inside the note.
+const report::ContactDetails kContact = {
+    "12345678",
+    "lab.user@example.com",
+    "俱乐部007",
+    "user+tag@lab.example",
+    "频道打不开 & 卡: 100%?\r\n第二行 <b>|\"/\\* = 结束",
+};
+
+struct Submission {
+    int exitStatus = -1;
+    bool timedOut = false;
+    std::string out;  // the JSON of the run
+    std::string err;  // the outcome message
+    std::filesystem::path stored;
+    Clock::duration storedToExit{};
+};
+
+std::set<std::filesystem::path> StoredRequests(const std::filesystem::path& dir) {
+    std::set<std::filesystem::path> found;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        if (entry.path().extension() == ".req") {
+            found.insert(entry.path());
+        }
+    }
+    return found;
+}
+
+// Runs lumidex-console --json --submit with kContact and watches the report folder meanwhile,
+// so the time from the server's copy of the request to the process's end is known.
+Submission Submit() {
+    Submission out;
+    const char* console = std::getenv("LUMIDEX_CONSOLE");
+    if (console == nullptr) {
+        return out;
+    }
+    const std::filesystem::path reports = Lab::Get().Notes()["reportDir"].get<std::string>();
+    const std::set<std::filesystem::path> before = StoredRequests(reports);
+    const std::filesystem::path outFile = Lab::Get().Dir() / "submit.out";
+    const std::filesystem::path errFile = Lab::Get().Dir() / "submit.err";
+
+    std::vector<std::string> args = {console,         "--json",  "--submit",     "--qq",
+                                     kContact.qq,     "--msn",   kContact.msn,   "--club-id",
+                                     kContact.clubId, "--email", kContact.email, "--note",
+                                     kContact.note};
+    std::vector<char*> argv;
+    for (std::string& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, console, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        return out;
+    }
+
+    const auto deadline = Clock::now() + kProcessBound;
+    std::optional<Clock::time_point> storedAt;
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (Clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            out.timedOut = true;
+            break;
+        }
+        if (!storedAt) {
+            for (const auto& path : StoredRequests(reports)) {
+                if (before.count(path) == 0) {
+                    out.stored = path;
+                    storedAt = Clock::now();
+                }
+            }
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    const auto ended = Clock::now();
+    for (const auto& path : StoredRequests(reports)) {
+        if (out.stored.empty() && before.count(path) == 0) {
+            out.stored = path;
+            storedAt = ended;
+        }
+    }
+    out.storedToExit = storedAt ? ended - *storedAt : Clock::duration{};
+    out.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    out.out = ReadText(outFile);
+    out.err = ReadText(errFile);
+    return out;
+}
+
+bool IsUpperHex(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+}
+
+// The report's escaping undone, strictly: "%XX" with upper-case hex digits only, and none of
+// the bytes the escaping must replace (0x80-0xFF, \ / : * ? " < > | % &) left raw. nullopt
+// names a fault in the escaping.
+std::optional<std::string> Unescape(std::string_view text) {
+    constexpr std::string_view kMustEscape = "\\/:*?\"<>|&";
+    std::string bytes;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '%') {
+            if (i + 2 >= text.size() || !IsUpperHex(text[i + 1]) || !IsUpperHex(text[i + 2])) {
+                return std::nullopt;
+            }
+            bytes += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+            i += 2;
+            continue;
+        }
+        if (c >= 0x80 || kMustEscape.find(static_cast<char>(c)) != std::string_view::npos) {
+            return std::nullopt;
+        }
+        bytes += static_cast<char>(c);
+    }
+    return platform::GbkToUtf8(bytes);
+}
+
+struct ReportFields {
+    std::string title, user, findings, contact;
+};
+
+// A stored request: head, a body of Content-Length bytes, and the closing CR LF. The body is
+// "fg=brindlebbspost&nm=Brindle&ti=T&user=U&co=FINDINGS\r\nCONTACT"; the escaped fields hold
+// no "&", and the contact block is the part from its escaped first line ("Title%3A").
+std::optional<ReportFields> ReadReport(const std::string& request, std::string& why) {
+    const std::size_t headEnd = request.find("\r\n\r\n");
+    const std::size_t lengthAt = request.find("\r\nContent-Length: ");
+    if (request.rfind("POST ", 0) != 0 || headEnd == std::string::npos || lengthAt > headEnd) {
+        why = "not a POST with a Content-Length";
+        return std::nullopt;
+    }
+    const std::size_t length = std::stoul(request.substr(lengthAt + 18));
+    const std::string body = request.substr(headEnd + 4);
+    if (body.size() != length + 2 || body.compare(length, 2, "\r\n") != 0) {
+        why = "the body is not Content-Length bytes and a closing CR LF";
+        return std::nullopt;
+    }
+    const std::string_view form(body.data(), length);
+    constexpr std::string_view kStart = "fg=brindlebbspost&nm=Brindle&ti=";
+    const std::size_t user = form.find("&user=");
+    const std::size_t co = form.find("&co=");
+    const std::size_t contact = form.find("\r\nTitle%3A");
+    if (form.substr(0, kStart.size()) != kStart || user == std::string::npos ||
+        co == std::string::npos || contact == std::string::npos || !(user < co && co < contact)) {
+        why = "the form's fields are not in place";
+        return std::nullopt;
+    }
+    const auto title = Unescape(form.substr(kStart.size(), user - kStart.size()));
+    const auto host = Unescape(form.substr(user + 6, co - user - 6));
+    const auto findings = Unescape(form.substr(co + 4, contact - co - 4));
+    const auto block = Unescape(form.substr(contact + 2));
+    if (!title || !host || !findings || !block) {
+        why = "a field is not escaped as the report server expects";
+        return std::nullopt;
+    }
+    return ReportFields{*title, *host, *findings, *block};
+}
+
+class LabSubmit : public LabTest {
+protected:
+    // The submission's request as stored, checked against the run it followed.
+    void ExpectReportOf(const Submission& submission) {
+        const Json run = Json::parse(submission.out, nullptr, false);
+        ASSERT_TRUE(run.is_object()) << submission.out << submission.err;
+        ASSERT_TRUE(run["submit_enabled"].get<bool>()) << "no reason to submit in this lab";
+        ASSERT_FALSE(submission.stored.empty()) << "the report server stored no request";
+        std::string why;
+        const auto fields = ReadReport(ReadText(submission.stored), why);
+        ASSERT_TRUE(fields.has_value()) << why << "\n" << ReadText(submission.stored);
+        EXPECT_EQ(fields->title, report::kReportTitle);
+        EXPECT_EQ(fields->user, report::LocalHostName());
+        EXPECT_EQ(fields->findings, run["findings"].get<std::string>());
+        EXPECT_EQ(fields->contact, report::FormatContactBlock(kContact));
+    }
+};
+
+using SubmitAccepted = LabSubmit;
+TEST_F(SubmitAccepted, ServerStoresTheFindingsAndContactAndTheConsoleSaysSo) {
+    const Submission submission = Submit();
+    ASSERT_FALSE(submission.timedOut);
+    EXPECT_EQ(submission.exitStatus, 1) << submission.err;  // errors found, report sent
+    EXPECT_NE(submission.err.find(report::kSubmitSucceeded), std::string::npos) << submission.err;
+    ExpectReportOf(submission);
+}
+
+using SubmitNeverClose = LabSubmit;
+TEST_F(SubmitNeverClose, GivesUpWithinTheBoundAndSaysItFailed) {
+    const Submission submission = Submit();
+    ASSERT_FALSE(submission.timedOut) << "the submission hung";
+    EXPECT_EQ(submission.exitStatus, 3) << submission.err;
+    EXPECT_NE(submission.err.find(report::kSubmitFailed), std::string::npos) << submission.err;
+    // The server answered at once and kept the connection: what ended the wait is the bound.
+    EXPECT_LE(submission.storedToExit, kGiveUpBound);
+    EXPECT_GE(submission.storedToExit, std::chrono::milliseconds(report::kReceiveTimeoutMs) - 1s);
+    ExpectReportOf(submission);
+}
+
+}  // namespace
+}  // namespace lumidex::labtest
