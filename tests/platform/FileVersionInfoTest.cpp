@@ -21,11 +21,11 @@ constexpr std::size_t kNameEntryOffset = 0x200 + 24 + 20;
 constexpr std::size_t kBlock = 0x200 + 88;
 
 std::string Image(bool translation = true) {
-    tools::PeVersionSpec spec;
-    tools::ParseVersion("10.0.0.3802", spec.fileVersion);
-    tools::ParseVersion("11.1.2.3", spec.productVersion);
-    spec.withTranslation = translation;
-    return tools::MakeVersionPe(spec);
+    tools::PeVersionSpec pe;
+    tools::ParseVersion("10.0.0.3802", pe.fileVersion);
+    tools::ParseVersion("11.1.2.3", pe.productVersion);
+    pe.withTranslation = translation;
+    return tools::MakeVersionPe(pe);
 }
 
 std::string Patched(std::size_t at, std::string bytes) {

@@ -110,13 +110,13 @@ protected:
         return (p / tail).string();
     }
     void WritePe(const std::string& hostPath, uint16_t major, uint16_t build, bool translation) {
-        tools::PeVersionSpec spec;
-        spec.fileVersion[0] = major;
-        spec.fileVersion[3] = build;
-        spec.productVersion[0] = 99;
-        spec.withTranslation = translation;
+        tools::PeVersionSpec pe;
+        pe.fileVersion[0] = major;
+        pe.fileVersion[3] = build;
+        pe.productVersion[0] = 99;
+        pe.withTranslation = translation;
         fs::create_directories(fs::path(hostPath).parent_path());
-        testing::WriteFile(hostPath, tools::MakeVersionPe(spec));
+        testing::WriteFile(hostPath, tools::MakeVersionPe(pe));
     }
     void WriteSystem(const HiveWriter& hive) {
         testing::WriteFile(m_prefix.path() / "system.reg", hive.Text());

@@ -10,8 +10,8 @@
 #include <string>
 #include <thread>
 
-#include "support/LoopbackServer.h"
 #include "service/UrlSplitter.h"
+#include "support/LoopbackServer.h"
 
 namespace lumidex {
 namespace {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "support/LoopbackServer.h"
 #include "service/Endpoints.h"
 #include "service/TextSplitter.h"
+#include "support/LoopbackServer.h"
 
 namespace lumidex {
 namespace {

@@ -12,12 +12,12 @@
 namespace lumidex::lab {
 
 class EventLog {
-  public:
+public:
     // Appends to path; an empty path logs to standard error.
     bool Open(const std::string& path, std::string& error);
     void Line(std::string_view service, std::string_view text);
 
-  private:
+private:
     platform::UniqueFd m_fd;
     bool m_toStderr = true;
     std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();

@@ -26,7 +26,7 @@ struct HttpRequest {
 };
 
 class HttpRequestParser {
-  public:
+public:
     enum class Result { Complete, NeedMore, Malformed };
 
     explicit HttpRequestParser(std::size_t maxBodyBytes) : m_maxBodyBytes(maxBodyBytes) {}
@@ -38,7 +38,7 @@ class HttpRequestParser {
     const HttpRequest& Request() const { return m_request; }
     const std::string& Error() const { return m_error; }
 
-  private:
+private:
     enum class State {
         RequestLine,  // waiting for "METHOD SP target SP HTTP/x.y" CR LF
         HeaderLine,   // waiting for a "name: value" CR LF, or the empty line ending the head

@@ -42,7 +42,7 @@ constexpr NamedMode<UdpMode> kUdpModes[] = {{"ok", UdpMode::Ok},
 
 // Collects the first error with the path where it happened.
 class Reader {
-  public:
+public:
     bool Failed() const { return !m_error.empty(); }
     const std::string& Error() const { return m_error; }
 
@@ -118,7 +118,7 @@ class Reader {
         return fallback;
     }
 
-  private:
+private:
     std::string m_error;
 };
 

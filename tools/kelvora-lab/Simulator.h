@@ -24,7 +24,7 @@ namespace lumidex::lab {
 enum class ServiceKind { ChannelList, Download, Report, Tcp, ChannelServer, Tracker };
 
 class Simulator {
-  public:
+public:
     Simulator(LabConfig config, EventLog& log);
 
     // Opens every listener and responder; false with the reason when one cannot be bound.
@@ -42,7 +42,7 @@ class Simulator {
 
     const std::string& ChannelListXml() const { return m_channelListXml; }
 
-  private:
+private:
     using Clock = std::chrono::steady_clock;
 
     struct Service {

@@ -76,15 +76,15 @@ inline std::string Padded(std::string node) {
 }  // namespace pe_detail
 
 // The VS_VERSIONINFO block alone.
-inline std::string MakeVersionBlock(const PeVersionSpec& spec) {
+inline std::string MakeVersionBlock(const PeVersionSpec& pe) {
     using namespace pe_detail;
     std::string fixed;
     Put32(fixed, 0xfeef04bd);  // signature
     Put32(fixed, 0x00010000);  // structure version
-    Put32(fixed, uint32_t{spec.fileVersion[0]} << 16 | spec.fileVersion[1]);
-    Put32(fixed, uint32_t{spec.fileVersion[2]} << 16 | spec.fileVersion[3]);
-    Put32(fixed, uint32_t{spec.productVersion[0]} << 16 | spec.productVersion[1]);
-    Put32(fixed, uint32_t{spec.productVersion[2]} << 16 | spec.productVersion[3]);
+    Put32(fixed, uint32_t{pe.fileVersion[0]} << 16 | pe.fileVersion[1]);
+    Put32(fixed, uint32_t{pe.fileVersion[2]} << 16 | pe.fileVersion[3]);
+    Put32(fixed, uint32_t{pe.productVersion[0]} << 16 | pe.productVersion[1]);
+    Put32(fixed, uint32_t{pe.productVersion[2]} << 16 | pe.productVersion[3]);
     Put32(fixed, 0x3f);     // flags mask
     Put32(fixed, 0);        // flags
     Put32(fixed, 0x40004);  // VOS_NT_WINDOWS32
@@ -93,13 +93,13 @@ inline std::string MakeVersionBlock(const PeVersionSpec& spec) {
     Put32(fixed, 0);
     Put32(fixed, 0);
     const std::string versionText =
-        std::to_string(spec.fileVersion[0]) + "." + std::to_string(spec.fileVersion[1]) + "." +
-        std::to_string(spec.fileVersion[2]) + "." + std::to_string(spec.fileVersion[3]);
+        std::to_string(pe.fileVersion[0]) + "." + std::to_string(pe.fileVersion[1]) + "." +
+        std::to_string(pe.fileVersion[2]) + "." + std::to_string(pe.fileVersion[3]);
     const std::string fileVersion = Node("FileVersion", 1, Utf16(versionText),
                                          static_cast<uint16_t>(versionText.size() + 1), {});
     const std::string table = Node("040904B0", 1, {}, 0, Padded(fileVersion));
     std::string children = Padded(Node("StringFileInfo", 1, {}, 0, Padded(table)));
-    if (spec.withTranslation) {
+    if (pe.withTranslation) {
         std::string translation;
         Put16(translation, 0x0409);
         Put16(translation, 0x04b0);
@@ -110,7 +110,7 @@ inline std::string MakeVersionBlock(const PeVersionSpec& spec) {
 }
 
 // A PE32 image: headers, one ".rsrc" section holding RT_VERSION / 1 / 0x409.
-inline std::string MakeVersionPe(const PeVersionSpec& spec) {
+inline std::string MakeVersionPe(const PeVersionSpec& pe) {
     using namespace pe_detail;
     constexpr uint32_t kFileAlignment = 0x200;
     constexpr uint32_t kSectionRva = 0x1000;
@@ -131,7 +131,7 @@ inline std::string MakeVersionPe(const PeVersionSpec& spec) {
     directory(16, 0x80000000 | 24);  // RT_VERSION -> directory at 24
     directory(1, 0x80000000 | 48);   // name 1 -> directory at 48
     directory(0x409, 72);            // language -> data entry at 72
-    const std::string block = MakeVersionBlock(spec);
+    const std::string block = MakeVersionBlock(pe);
     Put32(rsrc, kSectionRva + 88);
     Put32(rsrc, static_cast<uint32_t>(block.size()));
     Put32(rsrc, 0);
@@ -182,7 +182,7 @@ inline std::string MakeVersionPe(const PeVersionSpec& spec) {
     return image;
 }
 
-// "10.0.0.3802" -> spec with that file version (product version 0); false when malformed.
+// "10.0.0.3802" -> pe with that file version (product version 0); false when malformed.
 inline bool ParseVersion(std::string_view text, uint16_t (&out)[4]) {
     std::size_t part = 0;
     uint32_t value = 0;

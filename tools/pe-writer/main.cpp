@@ -7,15 +7,15 @@
 #include "tools/pe-writer/PeWriter.h"
 
 int main(int argc, char** argv) {
-    lumidex::tools::PeVersionSpec spec;
-    if (argc < 3 || argc > 4 || !lumidex::tools::ParseVersion(argv[2], spec.fileVersion) ||
+    lumidex::tools::PeVersionSpec pe;
+    if (argc < 3 || argc > 4 || !lumidex::tools::ParseVersion(argv[2], pe.fileVersion) ||
         (argc == 4 && std::strcmp(argv[3], "--no-translation") != 0)) {
         std::fprintf(stderr, "usage: make-version-pe OUTPUT A.B.C.D [--no-translation]\n");
         return 2;
     }
-    spec.withTranslation = argc != 4;
-    std::copy(std::begin(spec.fileVersion), std::end(spec.fileVersion), spec.productVersion);
-    const std::string image = lumidex::tools::MakeVersionPe(spec);
+    pe.withTranslation = argc != 4;
+    std::copy(std::begin(pe.fileVersion), std::end(pe.fileVersion), pe.productVersion);
+    const std::string image = lumidex::tools::MakeVersionPe(pe);
     std::ofstream out(argv[1], std::ios::binary | std::ios::trunc);
     out.write(image.data(), static_cast<std::streamsize>(image.size()));
     return out ? 0 : 1;
