@@ -2,7 +2,6 @@
 
 #include "app/LumidexApp.h"
 #include "app/SystemProbes.h"
-#include "report/XpSp2Patch.h"
 
 namespace lumidex {
 
@@ -18,13 +17,7 @@ MainWindow::MainWindow(const CLumidexApp& app, DialogServices services)
         return;
     }
     m_dialog->WatchCopiedData(m_answers->Descriptor(), [this] {
-        bool changed = false;
-        m_answers->Process([&](std::uint32_t dwData, std::string_view text) {
-            if (XpSp2PatchHelper* patch = PatchHelperOf(m_dialog->Engine().Probes())) {
-                changed = patch->OnCopyData(dwData, text) || changed;
-            }
-        });
-        return changed;
+        return DeliverPatchAnswers(*m_answers, m_dialog->Engine().Probes());
     });
 }
 

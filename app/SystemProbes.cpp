@@ -162,6 +162,16 @@ CheckProbes MakeSystemProbes(const SystemProbeSettings& settings) {
     return probes;
 }
 
+bool DeliverPatchAnswers(platform::CopyDataReceiver& answers, CheckProbes& probes) {
+    bool changed = false;
+    answers.Process([&](std::uint32_t dwData, std::string_view text) {
+        if (XpSp2PatchHelper* patch = PatchHelperOf(probes)) {
+            changed = patch->OnCopyData(dwData, text) || changed;
+        }
+    });
+    return changed;
+}
+
 XpSp2PatchHelper* PatchHelperOf(CheckProbes& probes) {
     auto* software = dynamic_cast<SystemSoftwareProbes*>(probes.software.get());
     return software != nullptr ? software->ExistingPatchHelper() : nullptr;

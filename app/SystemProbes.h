@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/CheckProbes.h"
+#include "platform/CopyData.h"
 #include "platform/WindowHandle.h"
 
 namespace lumidex {
@@ -26,5 +27,9 @@ CheckProbes MakeSystemProbes(const SystemProbeSettings& settings);
 // The patch helper inside probes made by MakeSystemProbes, for the window's copied-data
 // handler; null for other probes.
 XpSp2PatchHelper* PatchHelperOf(CheckProbes& probes);
+
+// Hands every answer waiting at the copied-data endpoint to the patch helper, on the window's
+// thread; true when one of them changed the patch row.
+bool DeliverPatchAnswers(platform::CopyDataReceiver& answers, CheckProbes& probes);
 
 }  // namespace lumidex

@@ -21,7 +21,6 @@
 #include "probes/SystemInventory.h"
 #include "report/ReportBody.h"
 #include "report/ReportPoster.h"
-#include "report/XpSp2Patch.h"
 #include "service/Endpoints.h"
 
 namespace lumidex {
@@ -123,18 +122,6 @@ int SubmitReport(const RunResult& result, const ConsoleOptions& options) {
     return kExitSubmitFailed;
 }
 
-// The patch program's answer updates its row from this thread, during a run too.
-void DeliverPatchAnswers(std::optional<platform::CopyDataReceiver>& answers, CheckEngine& engine) {
-    if (!answers) {
-        return;
-    }
-    answers->Process([&engine](std::uint32_t dwData, std::string_view text) {
-        if (XpSp2PatchHelper* patch = PatchHelperOf(engine.Probes())) {
-            patch->OnCopyData(dwData, text);
-        }
-    });
-}
-
 int RunCheck(CLumidexApp& app, const ConsoleOptions& options) {
     const bool json = options.json;
     QueuedDiagWindow window;
@@ -157,7 +144,10 @@ int RunCheck(CLumidexApp& app, const ConsoleOptions& options) {
     bool stopPressed = false;
     while (engine.IsRunning()) {
         window.ProcessPending(kPumpSliceMs);
-        DeliverPatchAnswers(answers, engine);
+        // The patch program's answer updates its row from this thread, during a run too.
+        if (answers) {
+            DeliverPatchAnswers(*answers, engine.Probes());
+        }
         if (!stopPressed && g_interrupts.load() > 0) {
             stopPressed = true;
             window.PressStop();

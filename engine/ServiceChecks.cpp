@@ -1,10 +1,10 @@
 // The service checks: rows 13 to 18, whether this computer reaches the Kelvora services.
 #include <algorithm>
-#include <cstdio>
 
 #include "engine/CheckEngine.h"
 #include "engine/FindingsText.h"
 #include "service/Endpoints.h"
+#include "service/ServiceHostProbe.h"
 
 namespace lumidex {
 namespace {
@@ -14,12 +14,6 @@ constexpr int kChannelServerSample = 8;
 constexpr int kTrackerSample = 6;
 
 enum ItemId { kHostsFile = 13, kWebsite, kInformation, kListService, kChannels, kTrackers };
-
-std::string PercentText(int answered, int sampleSize) {
-    char text[32];
-    std::snprintf(text, sizeof text, "正常连接:%d%%", answered * 100 / sampleSize);
-    return text;
-}
 
 }  // namespace
 
@@ -112,7 +106,7 @@ void CheckEngine::RunServicePhase(ServiceProbes& probes) {
             SetItemStatus(row, CheckStatus::Error);
             ++m_counters.errorCount;
         }
-        SetItemText(row, 1, PercentText(answered, item.sampleSize));
+        SetItemText(row, 1, service::NormalShareText(answered * 100 / item.sampleSize));
     }
 }
 

@@ -9,6 +9,12 @@
 
 namespace lumidex::service {
 
+std::string NormalShareText(int percent) {
+    char text[32];
+    std::snprintf(text, sizeof text, "正常连接:%d%%", percent);
+    return text;
+}
+
 bool TestTcpConnection(const std::string& host) {
     HttpGetClient client;
     const bool connected = client.Connect(host, 0);
@@ -50,9 +56,7 @@ void ProbeServiceHosts(CheckEngine& engine, ServiceHostLists& lists, const std::
     // Hosts left untested by a stop count as normal: the share is over the whole group.
     const unsigned failedShare = failures * 100 / static_cast<unsigned>(hosts.size());
     const int normalShare = 100 - static_cast<int>(failedShare);
-    char detail[32];
-    std::snprintf(detail, sizeof detail, "正常连接:%d%%", normalShare);
-    engine.SetItemText(row, 1, detail);
+    engine.SetItemText(row, 1, NormalShareText(normalShare));
     engine.SetItemStatus(row, normalShare > 0 ? CheckStatus::Ok : CheckStatus::Error);
     if (failures == hosts.size()) {
         engine.Counters().reportable = 1;

@@ -28,6 +28,9 @@ struct HostTests {
 };
 HostTests SystemHostTests();
 
+// "正常连接:N%", the detail of every service row that reports a share.
+std::string NormalShareText(int percent);
+
 // A connection test through a fresh HTTP client: connect, then close.
 bool TestTcpConnection(const std::string& host);
 
