@@ -7,7 +7,7 @@
 #include "probes/SystemInventory.h"
 #include "report/ReportBody.h"
 #include "report/ReportPoster.h"
-#include "service/Endpoints.h"
+#include "engine/Endpoints.h"
 
 namespace lumidex {
 namespace {

@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "app/MessageSink.h"
+#include "startup/MessageSink.h"
 
 namespace lumidex {
 

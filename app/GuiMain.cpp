@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/DisplayProbe.h"
-#include "app/LumidexApp.h"
+#include "startup/LumidexApp.h"
 #include "app/MainWindow.h"
 #include "app/StatusImages.h"
 #include "console/ConsoleMain.h"

@@ -11,10 +11,10 @@
 
 #include "app/AboutDlg.h"
 #include "app/CheckListCtrl.h"
-#include "app/LumidexApp.h"
+#include "startup/LumidexApp.h"
 #include "app/SubmitLogDlg.h"
 #include "platform/WinePaths.h"
-#include "service/Endpoints.h"
+#include "engine/Endpoints.h"
 
 namespace lumidex {
 

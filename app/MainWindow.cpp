@@ -1,7 +1,7 @@
 #include "app/MainWindow.h"
 
-#include "app/LumidexApp.h"
-#include "app/SystemProbes.h"
+#include "startup/LumidexApp.h"
+#include "startup/SystemProbes.h"
 
 namespace lumidex {
 

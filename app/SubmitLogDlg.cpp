@@ -8,7 +8,7 @@
 #include "app/StatusImages.h"
 #include "engine/FindingsText.h"
 #include "report/ReportPoster.h"
-#include "service/Endpoints.h"
+#include "engine/Endpoints.h"
 
 namespace lumidex {
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/TextCodec.h"
-#include "report/DiagLog.h"
+#include "engine/DiagLog.h"
 
 namespace {
 

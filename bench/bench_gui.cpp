@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "app/LumidexApp.h"
+#include "startup/LumidexApp.h"
 #include "app/LumidexDlg.h"
 #include "app/MainWindow.h"
 

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "service/HttpGetClient.h"
+#include "net/HttpGetClient.h"
 #include "support/LoopbackServer.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "service/InternetProbe.h"
+#include "probes/InternetProbe.h"
 #include "support/LoopbackServer.h"
 
 namespace {

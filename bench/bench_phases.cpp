@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/SystemProbes.h"
+#include "startup/SystemProbes.h"
 #include "engine/CheckEngine.h"
 #include "engine/QueuedDiagWindow.h"
 

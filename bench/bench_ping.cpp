@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "probes/IcmpEcho.h"
+#include "net/IcmpEcho.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <iostream>
 #include <optional>
 
-#include "app/LumidexApp.h"
-#include "app/SystemProbes.h"
+#include "startup/LumidexApp.h"
+#include "startup/SystemProbes.h"
 #include "console/ConsoleOptions.h"
 #include "console/ConsoleOutput.h"
 #include "engine/CheckEngine.h"
@@ -21,7 +21,7 @@
 #include "probes/SystemInventory.h"
 #include "report/ReportBody.h"
 #include "report/ReportPoster.h"
-#include "service/Endpoints.h"
+#include "engine/Endpoints.h"
 
 namespace lumidex {
 namespace {

@@ -1,6 +1,6 @@
 #include "console/ConsoleOutput.h"
 
-#include "service/Endpoints.h"
+#include "engine/Endpoints.h"
 
 namespace lumidex {
 namespace {

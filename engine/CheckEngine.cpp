@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "engine/FindingsText.h"
-#include "report/DiagLog.h"
+#include "engine/DiagLog.h"
 
 namespace lumidex {
 
@@ -116,16 +116,6 @@ void CheckEngine::ReportProblem(int row, const std::string& detail, CheckStatus 
     Log(detail);
     AddFinding(detail);
     m_counters.reportable = 1;
-}
-
-void AddFinding(std::string_view line) {
-    std::string text = "\r\n";
-    text += line;
-    TheFindingsText().Append(text);
-}
-
-void Log(std::string_view text) {
-    TheDiagLog().Write(text, 1);
 }
 
 int CheckEngine::FindItemRow(int id) {

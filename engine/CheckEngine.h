@@ -11,20 +11,10 @@
 #include "engine/CheckProbes.h"
 #include "engine/CheckStatus.h"
 #include "engine/DiagWindow.h"
-#include "engine/WorkerThread.h"
+#include "engine/ProbeReporter.h"
+#include "platform/WorkerThread.h"
 
 namespace lumidex {
-
-// The results a run accumulates. Written by the check thread, read by the window thread.
-struct RunCounters {
-    std::atomic<int> checkedCount{0};
-    std::atomic<int> errorCount{0};
-    std::atomic<int> warningCount{0};
-    // Set by failing checks whose findings are worth sending; never cleared in a process.
-    std::atomic<int> reportable{0};
-    // The progress-bar position during the service checks; the service probes advance it.
-    std::atomic<int> serviceProgress{0};
-};
 
 inline constexpr char kCheckThreadName[] = "检测线程开始运行";
 inline constexpr char kBasicChecksEnded[] = "基本网络检测结束";
@@ -39,7 +29,7 @@ inline constexpr int kStopPollMs = 10;
 // (QueuedDiagWindow::Close or its toolkit's equivalent), then Stop, then destroy the engine.
 // The destructor waits for any run still executing, even one an earlier Stop gave up on;
 // with the queue closed every sent call of that run returns at once, so the wait ends.
-class CheckEngine : public WorkerThread {
+class CheckEngine : public WorkerThread, public ProbeReporter {
 public:
     // Without probes the phases only reset the run's counters (scripted tests fill them).
     CheckEngine() = default;
@@ -52,7 +42,7 @@ public:
     // 1 while the check phases execute.
     int Running() const { return m_running.load(); }
 
-    RunCounters& Counters() { return m_counters; }
+    RunCounters& Counters() override { return m_counters; }
     // The engine's probes, for the window's handlers that answer them (the patch program).
     CheckProbes& Probes() { return m_probes; }
 
@@ -62,15 +52,15 @@ public:
     // What every check reports through. Posted ones return at once. Callable from the
     // window thread during a run too (the patch program's answer does): they never take the
     // engine lock.
-    int FindItemRow(int id);
-    int FindItemRowByName(const std::string& prefix);
-    void SetCurrentItem(int row);
-    void SetItemStatus(int row, CheckStatus status);
-    void SetItemText(int row, int column, std::string_view text);
-    void SetStatusText(std::string_view text);
+    int FindItemRow(int id) override;
+    int FindItemRowByName(const std::string& prefix) override;
+    void SetCurrentItem(int row) override;
+    void SetItemStatus(int row, CheckStatus status) override;
+    void SetItemText(int row, int column, std::string_view text) override;
+    void SetStatusText(std::string_view text) override;
     void SetProgressRange(int maximum);
-    void SetProgressPos(int position);
-    void EnsureItemVisible(int row);
+    void SetProgressPos(int position) override;
+    void EnsureItemVisible(int row) override;
     // Waits up to 10 ms on the stop event.
     bool StopRequested();
     // The start of every item: finds its row, selects it and brings it into view, shows
@@ -83,12 +73,11 @@ public:
     void ReportProblem(int row, const std::string& detail, CheckStatus status);
     // The phases' stop point: when a stop was requested, resets the event, clears the
     // running flag and says so, and the phase returns.
-    bool StopIfRequested();
+    bool StopIfRequested() override;
 
 protected:
     int Run() override;
-    // The two check phases; later subsystems fill them in. Virtual so that tests can put
-    // scripted phases in their place.
+    // The two check phases. Virtual so that tests can put scripted phases in their place.
     virtual void RunBasicChecks();
     virtual void RunServiceChecks();
     void SetRunning(int running) { m_running.store(running); }
@@ -109,9 +98,5 @@ private:
     RunCounters m_counters;
     CheckProbes m_probes;
 };
-
-// Appends "\r\n" + line to the findings text; Log writes one entry at level 1.
-void AddFinding(std::string_view line);
-void Log(std::string_view text);
 
 }  // namespace lumidex

@@ -9,7 +9,7 @@
 
 namespace lumidex {
 
-class CheckEngine;
+class ProbeReporter;
 
 // The probes of the basic network checks (rows 1 to 7).
 class NetworkProbes {
@@ -49,11 +49,12 @@ public:
     virtual std::string GetAssociatedProgram(const std::string& extension) = 0;
     // Whether the list has the XP SP2 row, i.e. the system is XP with service pack 2.
     virtual bool HasXpSp2Row() = 0;
-    // Sets row 12 itself, through the engine's reporting operations.
-    virtual void RunXpSp2PatchStep(CheckEngine& engine) = 0;
+    // Sets row 12 itself, through the reporter.
+    virtual void RunXpSp2PatchStep(ProbeReporter& reporter) = 0;
 };
 
 enum class HostGroup { Website, Information, List };
+enum class HostTestMode { Ping, TcpConnection };
 enum class ServerGroup { ChannelServers, Trackers };
 
 // The probes of the service checks (rows 13 to 18).
@@ -69,12 +70,11 @@ public:
     virtual bool CheckHostsFile(std::string& wrongMapping, std::string& productMapping) = 0;
     virtual int HostCount(HostGroup group) = 0;
     virtual int ServerCount(ServerGroup group) = 0;
-    // Reports the item's row itself and advances the service progress once per host;
-    // mode 1 connects over TCP, mode 0 pings.
-    virtual void ProbeServiceHosts(CheckEngine& engine, const std::string& itemName,
-                                   HostGroup group, int mode) = 0;
+    // Reports the item's row itself and advances the service progress once per host.
+    virtual void ProbeServiceHosts(ProbeReporter& reporter, const std::string& itemName,
+                                   HostGroup group, HostTestMode mode) = 0;
     // Answered servers of a sample; advances the service progress once per sampled server.
-    virtual int ProbeUdpServers(CheckEngine& engine, ServerGroup group, int sampleSize) = 0;
+    virtual int ProbeUdpServers(ProbeReporter& reporter, ServerGroup group, int sampleSize) = 0;
 };
 
 struct CheckProbes {

@@ -22,4 +22,10 @@ FindingsText& TheFindingsText() {
     return text;
 }
 
+void AddFinding(std::string_view line) {
+    std::string text = "\r\n";
+    text += line;
+    TheFindingsText().Append(text);
+}
+
 }  // namespace lumidex

@@ -22,4 +22,7 @@ private:
 // The one process-wide findings text.
 FindingsText& TheFindingsText();
 
+// Appends "\r\n" + line to the findings text.
+void AddFinding(std::string_view line);
+
 }  // namespace lumidex

@@ -1,10 +1,11 @@
 // The service checks: rows 13 to 18, whether this computer reaches the Kelvora services.
 #include <algorithm>
+#include <cstdio>
 
 #include "engine/CheckEngine.h"
+#include "engine/DiagLog.h"
+#include "engine/Endpoints.h"
 #include "engine/FindingsText.h"
-#include "service/Endpoints.h"
-#include "service/ServiceHostProbe.h"
 
 namespace lumidex {
 namespace {
@@ -15,70 +16,69 @@ constexpr int kTrackerSample = 6;
 
 enum ItemId { kHostsFile = 13, kWebsite, kInformation, kListService, kChannels, kTrackers };
 
-}  // namespace
-
-void CheckEngine::RunServicePhase(ServiceProbes& probes) {
-    if (StopIfRequested()) {
-        return;
-    }
-    const int hostsRow = FindItemRow(kHostsFile);
-    SetCurrentItem(hostsRow);
-    EnsureItemVisible(hostsRow);
-    SetStatusText("域名映射...");
-    SetProgressRange(kFetchProgressRange);
+void FetchChannelList(CheckEngine& engine, ServiceProbes& probes) {
+    engine.SetProgressRange(kFetchProgressRange);
     if (!probes.FetchChannelList(endpoints::kChannelListUrl)) {
         AddFinding("请求频道列表文件时发生错误");
     }
     probes.ParseChannelList();
-    if (StopIfRequested()) {
-        return;
-    }
-    probes.OpenUdpSocket(0);
-    AddFinding("开始KLV主要域名检测");
-    SetProgressRange(
-        std::min(probes.ServerCount(ServerGroup::ChannelServers), kChannelServerSample) +
-        std::min(probes.ServerCount(ServerGroup::Trackers), kTrackerSample) +
-        probes.HostCount(HostGroup::Website) + probes.HostCount(HostGroup::Information) +
-        probes.HostCount(HostGroup::List) + 1);
+}
 
-    ++m_counters.checkedCount;
+// One step per sampled server and per host, and one for the hosts file.
+int ServiceProgressRange(ServiceProbes& probes) {
+    return std::min(probes.ServerCount(ServerGroup::ChannelServers), kChannelServerSample) +
+           std::min(probes.ServerCount(ServerGroup::Trackers), kTrackerSample) +
+           probes.HostCount(HostGroup::Website) + probes.HostCount(HostGroup::Information) +
+           probes.HostCount(HostGroup::List) + 1;
+}
+
+void CheckHostsFile(CheckEngine& engine, ServiceProbes& probes, int row) {
+    RunCounters& counters = engine.Counters();
+    ++counters.checkedCount;
     std::string wrongMapping;
     std::string productMapping;
     if (probes.CheckHostsFile(wrongMapping, productMapping)) {
-        SetVerdict(hostsRow, "正常", CheckStatus::Ok);
+        engine.SetVerdict(row, "正常", CheckStatus::Ok);
     } else {
         if (!productMapping.empty()) {
-            SetVerdict(hostsRow, productMapping, CheckStatus::Warning);
+            engine.SetVerdict(row, productMapping, CheckStatus::Warning);
             TheFindingsText().Append(productMapping);
-            ++m_counters.warningCount;
+            ++counters.warningCount;
         }
         if (!wrongMapping.empty()) {
-            m_counters.reportable = 1;
-            SetVerdict(hostsRow, wrongMapping, CheckStatus::Error);
+            counters.reportable = 1;
+            engine.SetVerdict(row, wrongMapping, CheckStatus::Error);
             TheFindingsText().Append(wrongMapping);
-            ++m_counters.errorCount;
+            ++counters.errorCount;
         }
         if (productMapping.empty() && wrongMapping.empty()) {
-            SetVerdict(hostsRow, "找不到hosts文件或打开失败", CheckStatus::Error);
+            engine.SetVerdict(row, "找不到hosts文件或打开失败", CheckStatus::Error);
         }
     }
-    SetProgressPos(++m_counters.serviceProgress);
+    engine.AdvanceProgress();
+}
 
+// False when the run was stopped before every group was probed.
+bool ProbeHostGroups(CheckEngine& engine, ServiceProbes& probes) {
     struct HostItem {
         const char* name;
         HostGroup group;
-        int mode;
+        HostTestMode mode;
     };
-    for (const HostItem& item : {HostItem{"网站服务", HostGroup::Website, 1},
-                                 HostItem{"资讯服务", HostGroup::Information, 1},
-                                 HostItem{"列表服务", HostGroup::List, 0}}) {
-        if (Running() == 0) {
-            return;
+    for (const HostItem& item :
+         {HostItem{"网站服务", HostGroup::Website, HostTestMode::TcpConnection},
+          HostItem{"资讯服务", HostGroup::Information, HostTestMode::TcpConnection},
+          HostItem{"列表服务", HostGroup::List, HostTestMode::Ping}}) {
+        if (engine.Running() == 0) {
+            return false;
         }
-        ++m_counters.checkedCount;
-        probes.ProbeServiceHosts(*this, item.name, item.group, item.mode);
+        ++engine.Counters().checkedCount;
+        probes.ProbeServiceHosts(engine, item.name, item.group, item.mode);
     }
+    return true;
+}
 
+void ProbeServerGroups(CheckEngine& engine, ServiceProbes& probes) {
     struct ServerItem {
         int id;
         const char* statusText;
@@ -90,23 +90,52 @@ void CheckEngine::RunServicePhase(ServiceProbes& probes) {
                                               ServerGroup::ChannelServers, kChannelServerSample},
                                    ServerItem{kTrackers, "目录服务...", "tracker(目录)频道服务",
                                               ServerGroup::Trackers, kTrackerSample}}) {
-        if (Running() == 0) {
+        if (engine.Running() == 0) {
             return;
         }
-        const int row = FindItemRow(item.id);
-        SetCurrentItem(row);
-        EnsureItemVisible(row);
-        SetStatusText(item.statusText);
+        const int row = engine.FindItemRow(item.id);
+        engine.SetCurrentItem(row);
+        engine.EnsureItemVisible(row);
+        engine.SetStatusText(item.statusText);
         AddFinding(item.finding);
-        ++m_counters.checkedCount;
-        const int answered = probes.ProbeUdpServers(*this, item.group, item.sampleSize);
+        ++engine.Counters().checkedCount;
+        const int answered = probes.ProbeUdpServers(engine, item.group, item.sampleSize);
         if (answered > 0) {
-            SetItemStatus(row, CheckStatus::Ok);
+            engine.SetItemStatus(row, CheckStatus::Ok);
         } else {
-            SetItemStatus(row, CheckStatus::Error);
-            ++m_counters.errorCount;
+            engine.SetItemStatus(row, CheckStatus::Error);
+            ++engine.Counters().errorCount;
         }
-        SetItemText(row, 1, service::NormalShareText(answered * 100 / item.sampleSize));
+        engine.SetItemText(row, 1, NormalShareText(answered * 100 / item.sampleSize));
+    }
+}
+
+}  // namespace
+
+std::string NormalShareText(int percent) {
+    char text[32];
+    std::snprintf(text, sizeof text, "正常连接:%d%%", percent);
+    return text;
+}
+
+void CheckEngine::RunServicePhase(ServiceProbes& probes) {
+    if (StopIfRequested()) {
+        return;
+    }
+    const int hostsRow = FindItemRow(kHostsFile);
+    SetCurrentItem(hostsRow);
+    EnsureItemVisible(hostsRow);
+    SetStatusText("域名映射...");
+    FetchChannelList(*this, probes);
+    if (StopIfRequested()) {
+        return;
+    }
+    probes.OpenUdpSocket(0);
+    AddFinding("开始KLV主要域名检测");
+    SetProgressRange(ServiceProgressRange(probes));
+    CheckHostsFile(*this, probes, hostsRow);
+    if (ProbeHostGroups(*this, probes)) {
+        ProbeServerGroups(*this, probes);
     }
 }
 

@@ -2,6 +2,8 @@
 #include <cstdlib>
 
 #include "engine/CheckEngine.h"
+#include "engine/DiagLog.h"
+#include "engine/FindingsText.h"
 
 namespace lumidex {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "app/RegistryReader.h"
-#include "service/HttpGetClient.h"
+#include "platform/RegistryReader.h"
+#include "net/HttpGetClient.h"
 
 namespace lumidex {
 namespace {

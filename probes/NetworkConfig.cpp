@@ -2,17 +2,13 @@
 
 #include <utility>
 
-#include "report/DiagLog.h"
+#include "engine/DiagLog.h"
 
 namespace lumidex {
 namespace {
 
 // The system leaves spare entries with an empty or placeholder text; no address is this short.
 constexpr std::size_t kShortestAddressText = 5;
-
-void Log(const std::string& line) {
-    TheDiagLog().Write(line, 1);
-}
 
 const char* YesNo(std::uint32_t flag) {
     return flag != 0 ? "Yes" : "No";

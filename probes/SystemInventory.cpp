@@ -4,7 +4,7 @@
 #include <span>
 #include <vector>
 
-#include "app/RegistryReader.h"
+#include "platform/RegistryReader.h"
 #include "platform/AsciiCase.h"
 #include "platform/ByteReader.h"
 #include "platform/FileVersionInfo.h"

@@ -4,10 +4,10 @@
 
 #include "platform/HostLookup.h"
 #include "probes/ConnectionState.h"
-#include "probes/IcmpEcho.h"
+#include "net/IcmpEcho.h"
 #include "probes/IeSettings.h"
-#include "probes/NetAddress.h"
-#include "service/InternetProbe.h"
+#include "net/NetAddress.h"
+#include "probes/InternetProbe.h"
 
 namespace lumidex {
 namespace {

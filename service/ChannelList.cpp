@@ -3,9 +3,9 @@
 #include <string>
 #include <string_view>
 
-#include "report/DiagLog.h"
-#include "service/Endpoints.h"
-#include "service/HttpGetClient.h"
+#include "engine/DiagLog.h"
+#include "engine/Endpoints.h"
+#include "net/HttpGetClient.h"
 #include "service/ServiceHostLists.h"
 #include "service/ServiceLimits.h"
 #include "service/ServiceUrl.h"

@@ -9,9 +9,9 @@
 #include "platform/AsciiCase.h"
 #include "platform/SystemError.h"
 #include "platform/UniqueFd.h"
-#include "probes/NetAddress.h"
-#include "report/DiagLog.h"
-#include "service/Endpoints.h"
+#include "net/NetAddress.h"
+#include "engine/DiagLog.h"
+#include "engine/Endpoints.h"
 #include "service/ServiceLimits.h"
 
 namespace lumidex::service {

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "service/Endpoints.h"
+#include "engine/Endpoints.h"
 
 namespace lumidex::service {
 

@@ -12,12 +12,11 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/CheckProbes.h"
 #include "service/ServerList.h"
 #include "service/UdpProbeSocket.h"
 
 namespace lumidex::service {
-
-enum class HostGroup { Website, List, Information };
 
 // What one channel-list request came back with: the status (anything but 200 for a failed
 // connection) and the body, when there was one.

@@ -1,19 +1,13 @@
 #include "service/ServiceHostProbe.h"
 
-#include <cstdio>
-
-#include "engine/CheckEngine.h"
-#include "probes/IcmpEcho.h"
-#include "service/HttpGetClient.h"
+#include "engine/DiagLog.h"
+#include "engine/FindingsText.h"
+#include "engine/ProbeReporter.h"
+#include "net/HttpGetClient.h"
+#include "net/IcmpEcho.h"
 #include "service/ServiceHostLists.h"
 
 namespace lumidex::service {
-
-std::string NormalShareText(int percent) {
-    char text[32];
-    std::snprintf(text, sizeof text, "正常连接:%d%%", percent);
-    return text;
-}
 
 bool TestTcpConnection(const std::string& host) {
     HttpGetClient client;
@@ -23,21 +17,21 @@ bool TestTcpConnection(const std::string& host) {
 }
 
 HostTests SystemHostTests() {
-    return {[](const std::string& host) { return PingHost(host, kServicePingCount) > 0; },
+    return {[](const std::string& host) { return PingHost(host, kPingCount) > 0; },
             TestTcpConnection};
 }
 
-void ProbeServiceHosts(CheckEngine& engine, ServiceHostLists& lists, const std::string& itemName,
-                       const std::vector<std::string>& hosts, HostTestMode mode,
-                       const HostTests& tests) {
+void ProbeServiceHosts(ProbeReporter& reporter, ServiceHostLists& lists,
+                       const std::string& itemName, const std::vector<std::string>& hosts,
+                       HostTestMode mode, const HostTests& tests) {
     if (hosts.empty()) {
         return;
     }
     AddFinding(itemName + "检测");
     Log(itemName);
-    const int row = engine.FindItemRowByName(itemName);
-    engine.SetCurrentItem(row);
-    engine.SetStatusText(itemName);
+    const int row = reporter.FindItemRowByName(itemName);
+    reporter.SetCurrentItem(row);
+    reporter.SetStatusText(itemName);
 
     ServiceHostLists::HostsLock lock(lists);
     const auto& test = mode == HostTestMode::Ping ? tests.ping : tests.connect;
@@ -47,20 +41,19 @@ void ProbeServiceHosts(CheckEngine& engine, ServiceHostLists& lists, const std::
             AddFinding("连接失败:" + host);
             ++failures;
         }
-        engine.SetProgressPos(++engine.Counters().serviceProgress);
-        engine.EnsureItemVisible(row);
-        if (engine.StopIfRequested()) {
+        reporter.AdvanceProgress();
+        reporter.EnsureItemVisible(row);
+        if (reporter.StopIfRequested()) {
             break;
         }
     }
     // Hosts left untested by a stop count as normal: the share is over the whole group.
     const unsigned failedShare = failures * 100 / static_cast<unsigned>(hosts.size());
     const int normalShare = 100 - static_cast<int>(failedShare);
-    engine.SetItemText(row, 1, NormalShareText(normalShare));
-    engine.SetItemStatus(row, normalShare > 0 ? CheckStatus::Ok : CheckStatus::Error);
+    reporter.SetItemText(row, 1, NormalShareText(normalShare));
+    reporter.SetItemStatus(row, normalShare > 0 ? CheckStatus::Ok : CheckStatus::Error);
     if (failures == hosts.size()) {
-        engine.Counters().reportable = 1;
-        ++engine.Counters().errorCount;
+        reporter.CountReportableError();
     }
 }
 

@@ -7,36 +7,27 @@
 #include <string>
 #include <vector>
 
-namespace lumidex {
-class CheckEngine;
-}
+#include "engine/CheckProbes.h"
 
 namespace lumidex::service {
 
 class ServiceHostLists;
 
-inline constexpr int kServicePingCount = 3;
-
-enum class HostTestMode { Ping = 0, TcpConnection = 1 };
-
 // How one host is tested; tests replace either.
 struct HostTests {
-    // True when at least one of kServicePingCount echo requests was answered.
+    // True when at least one of kPingCount echo requests was answered.
     std::function<bool(const std::string& host)> ping;
     // True when a TCP connection to "host[:port]" (port 80 when none) was established.
     std::function<bool(const std::string& host)> connect;
 };
 HostTests SystemHostTests();
 
-// "正常连接:N%", the detail of every service row that reports a share.
-std::string NormalShareText(int percent);
-
 // A connection test through a fresh HTTP client: connect, then close.
 bool TestTcpConnection(const std::string& host);
 
 // Walks hosts under the lists' lock. An empty group leaves everything untouched.
-void ProbeServiceHosts(CheckEngine& engine, ServiceHostLists& lists, const std::string& itemName,
-                       const std::vector<std::string>& hosts, HostTestMode mode,
-                       const HostTests& tests);
+void ProbeServiceHosts(ProbeReporter& reporter, ServiceHostLists& lists,
+                       const std::string& itemName, const std::vector<std::string>& hosts,
+                       HostTestMode mode, const HostTests& tests);
 
 }  // namespace lumidex::service

@@ -1,7 +1,7 @@
 #include "service/ServiceUrl.h"
 
 #include "service/AddressLabel.h"
-#include "service/LenientNumber.h"
+#include "platform/LenientNumber.h"
 
 namespace lumidex::service {
 namespace {

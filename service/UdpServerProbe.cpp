@@ -6,8 +6,8 @@
 #include <ctime>
 #include <vector>
 
+#include "engine/DiagLog.h"
 #include "engine/FindingsText.h"
-#include "report/DiagLog.h"
 
 namespace lumidex::service {
 namespace {
@@ -66,7 +66,7 @@ int CRuntimeRandom::Next() {
 }
 
 int ProbeUdpServers(UdpProbeSocket& socket, const ServerList& servers, int sampleSize,
-                    ServiceProbeHost& host, SampleRandom& random) {
+                    ProbeReporter& reporter, SampleRandom& random) {
     if (servers.Empty()) {
         return 0;
     }
@@ -78,7 +78,7 @@ int ProbeUdpServers(UdpProbeSocket& socket, const ServerList& servers, int sampl
     bool stopped = false;
     for (std::size_t i = 0; i < entries.size() && !stopped; ++i) {
         if (!chosen[i]) {
-            stopped = host.StopIfRequested();
+            stopped = reporter.StopIfRequested();
             continue;
         }
         int attempts = 0;
@@ -89,24 +89,24 @@ int ProbeUdpServers(UdpProbeSocket& socket, const ServerList& servers, int sampl
             }
             const bool done = answer || attempts >= kProbeAttemptsPerServer;
             if (done) {
-                host.AdvanceProgress();
+                reporter.AdvanceProgress();
             }
-            stopped = host.StopIfRequested();
+            stopped = reporter.StopIfRequested();
             if (done) {
                 break;
             }
         }
     }
     if (answered == 0) {
-        host.Counters().reportable = 1;
+        reporter.Counters().reportable = 1;
     }
     return answered;
 }
 
 int ProbeUdpServers(UdpProbeSocket& socket, const ServerList& servers, int sampleSize,
-                    ServiceProbeHost& host) {
+                    ProbeReporter& reporter) {
     CRuntimeRandom random;
-    return ProbeUdpServers(socket, servers, sampleSize, host, random);
+    return ProbeUdpServers(socket, servers, sampleSize, reporter, random);
 }
 
 }  // namespace lumidex::service

@@ -2,8 +2,8 @@
 // counts the servers that answered.
 #pragma once
 
+#include "engine/ProbeReporter.h"
 #include "service/ServerList.h"
-#include "service/ServiceProbeHost.h"
 #include "service/UdpProbeSocket.h"
 
 namespace lumidex::service {
@@ -29,9 +29,9 @@ public:
 // attempt and every passed-over server. A non-empty list without answers sets the reportable
 // flag. An empty list returns 0 and touches nothing.
 int ProbeUdpServers(UdpProbeSocket& socket, const ServerList& servers, int sampleSize,
-                    ServiceProbeHost& host, SampleRandom& random);
+                    ProbeReporter& reporter, SampleRandom& random);
 // With the C run-time generator.
 int ProbeUdpServers(UdpProbeSocket& socket, const ServerList& servers, int sampleSize,
-                    ServiceProbeHost& host);
+                    ProbeReporter& reporter);
 
 }  // namespace lumidex::service

@@ -21,7 +21,7 @@
 #include "engine/FindingsText.h"
 #include "platform/UniqueFd.h"
 #include "report/ReportBody.h"
-#include "service/Endpoints.h"
+#include "engine/Endpoints.h"
 #include "support/FixturePrefix.h"
 
 namespace lumidex::testing {

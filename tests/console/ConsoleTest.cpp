@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/LumidexApp.h"
+#include "startup/LumidexApp.h"
 #include "console/ConsoleOptions.h"
 #include "engine/CheckEngine.h"
 #include "engine/CheckItem.h"

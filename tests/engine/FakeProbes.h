@@ -9,10 +9,10 @@
 
 #include "ScriptedEngine.h"
 #include "engine/CheckEngine.h"
+#include "engine/DiagLog.h"
 #include "engine/FindingsText.h"
 #include "engine/QueuedDiagWindow.h"
 #include "platform/TextCodec.h"
-#include "report/DiagLog.h"
 #include "support/Files.h"
 #include "support/TempDir.h"
 
@@ -77,9 +77,9 @@ struct FakeSoftware : SoftwareProbes {
         return programs[extension];
     }
     bool HasXpSp2Row() override { return xpSp2; }
-    void RunXpSp2PatchStep(CheckEngine& engine) override {
+    void RunXpSp2PatchStep(ProbeReporter& reporter) override {
         ++patchSteps;
-        engine.SetItemStatus(engine.FindItemRow(12), CheckStatus::Ok);
+        reporter.SetItemStatus(reporter.FindItemRow(12), CheckStatus::Ok);
     }
 };
 
@@ -140,7 +140,7 @@ struct FakeService : ServiceProbes {
                                           {ServerGroup::Trackers, 10}};
     std::map<ServerGroup, int> answered = {{ServerGroup::ChannelServers, 2},
                                            {ServerGroup::Trackers, 6}};
-    std::function<void(CheckEngine&)> onWebsite;
+    std::function<void(ProbeReporter&)> onWebsite;
     int progressRangeSeen = 0;
 
     bool FetchChannelList(const std::string&) override { return fetched; }
@@ -153,23 +153,24 @@ struct FakeService : ServiceProbes {
     }
     int HostCount(HostGroup group) override { return hosts[group]; }
     int ServerCount(ServerGroup group) override { return servers[group]; }
-    void ProbeServiceHosts(CheckEngine& engine, const std::string& itemName, HostGroup group,
-                           int) override {
+    void ProbeServiceHosts(ProbeReporter& reporter, const std::string& itemName, HostGroup group,
+                           HostTestMode) override {
         if (group == HostGroup::Website && onWebsite) {
-            onWebsite(engine);
-            if (engine.StopIfRequested()) {
+            onWebsite(reporter);
+            if (reporter.StopIfRequested()) {
                 return;
             }
         }
-        const int row = engine.FindItemRowByName(itemName);
-        engine.SetVerdict(row, "正常连接:100%", CheckStatus::Ok);
+        const int row = reporter.FindItemRowByName(itemName);
+        reporter.SetItemText(row, 1, NormalShareText(100));
+        reporter.SetItemStatus(row, CheckStatus::Ok);
         for (int i = 0; i < hosts[group]; ++i) {
-            engine.SetProgressPos(++engine.Counters().serviceProgress);
+            reporter.AdvanceProgress();
         }
     }
-    int ProbeUdpServers(CheckEngine& engine, ServerGroup group, int sampleSize) override {
+    int ProbeUdpServers(ProbeReporter& reporter, ServerGroup group, int sampleSize) override {
         for (int i = 0; i < std::min(servers[group], sampleSize); ++i) {
-            engine.SetProgressPos(++engine.Counters().serviceProgress);
+            reporter.AdvanceProgress();
         }
         return answered[group];
     }

@@ -111,7 +111,7 @@ TEST(ServiceChecks, StopsLeaveTheRemainingRowsUnchecked) {
     {
         PhaseRun run;
         auto service = std::make_unique<FakeService>();
-        service->onWebsite = [&run](CheckEngine&) { run.window.StopEvent().Set(); };
+        service->onWebsite = [&run](ProbeReporter&) { run.window.StopEvent().Set(); };
         ASSERT_TRUE(run.Run(WithService(std::move(service))));
         EXPECT_EQ(run.RowOf(13).status, CheckStatus::Ok);
         for (int id = 15; id <= 18; ++id) {

@@ -13,7 +13,7 @@
 #include "LabFixture.h"
 #include "app/AboutDlg.h"
 #include "app/CheckListCtrl.h"
-#include "app/LumidexApp.h"
+#include "startup/LumidexApp.h"
 #include "app/MainWindow.h"
 #include "app/StatusImages.h"
 #include "app/SubmitLogDlg.h"

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "app/RegistryReader.h"
+#include "platform/RegistryReader.h"
 #include "probes/DefaultValue.h"
 #include "probes/FileAssociation.h"
 #include "support/Files.h"

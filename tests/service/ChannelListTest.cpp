@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "ServiceTestSupport.h"
-#include "service/Endpoints.h"
+#include "engine/Endpoints.h"
 #include "service/ServiceHostLists.h"
 #include "support/LoopbackServer.h"
 

@@ -29,8 +29,8 @@ struct WebsiteGroup : FakeService {
                  {HostGroup::Information, 0},
                  {HostGroup::List, 0}};
     }
-    void ProbeServiceHosts(CheckEngine& engine, const std::string& itemName, HostGroup group,
-                           int mode) override {
+    void ProbeServiceHosts(ProbeReporter& reporter, const std::string& itemName, HostGroup group,
+                           HostTestMode mode) override {
         if (group != HostGroup::Website) {
             return;
         }
@@ -40,8 +40,7 @@ struct WebsiteGroup : FakeService {
             }
             return failing.count(host) == 0;
         };
-        service::ProbeServiceHosts(engine, lists, itemName, web,
-                                   static_cast<service::HostTestMode>(mode), {test, test});
+        service::ProbeServiceHosts(reporter, lists, itemName, web, mode, {test, test});
     }
 };
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "engine/FindingsText.h"
-#include "service/ServiceProbeHost.h"
 #include "support/LogCapture.h"
+#include "support/NullReporter.h"
 
 namespace lumidex::testing {
 
@@ -55,9 +55,8 @@ inline std::string Label(const std::vector<std::string>& servers) {
 }
 
 // Counters, progress positions and scripted stop answers of a probe run.
-class RecordingProbeHost : public service::ServiceProbeHost {
+class RecordingProbeHost : public NullReporter {
 public:
-    RunCounters& Counters() override { return counters; }
     void SetProgressPos(int position) override { positions.push_back(position); }
     bool StopIfRequested() override {
         ++stopPolls;
@@ -68,7 +67,6 @@ public:
         return false;
     }
 
-    RunCounters counters;
     std::vector<int> positions;
     int stopPolls = 0;
     int stopAtPoll = 0;  // answer "stop" at this poll (1-based); 0 never

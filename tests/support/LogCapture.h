@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/TextCodec.h"
-#include "report/DiagLog.h"
+#include "engine/DiagLog.h"
 #include "support/Files.h"
 #include "support/TempDir.h"
 

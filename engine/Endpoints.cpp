@@ -1,0 +1,39 @@
+#include "engine/Endpoints.h"
+
+#include <string_view>
+
+namespace lumidex::endpoints {
+namespace {
+
+void AppendGroup(std::vector<Endpoint>& out, std::string_view list, const char* role,
+                 std::uint16_t port, const char* protocol) {
+    while (!list.empty()) {
+        const auto comma = list.find(',');
+        const auto host = list.substr(0, comma);
+        if (!host.empty()) {
+            out.push_back({role, std::string(host), port, protocol});
+        }
+        if (comma == std::string_view::npos) {
+            break;
+        }
+        list.remove_prefix(comma + 1);
+    }
+}
+
+}  // namespace
+
+std::vector<Endpoint> AllEndpoints() {
+    std::vector<Endpoint> out;
+    out.push_back({"channel-list", kChannelListHost, 80, "http"});
+    AppendGroup(out, kWebsiteHosts, "website", 80, "tcp");
+    AppendGroup(out, kInformationHosts, "information", 80, "tcp");
+    AppendGroup(out, kListHosts, "list", 0, "icmp");
+    AppendGroup(out, kPublicSites, "public-site", 80, "tcp");
+    out.push_back({"report", kReportHost, kReportPort, "http"});
+    out.push_back({"download", kDownloadHost, 80, "http"});
+    out.push_back({"home-page", "www.kelvora.com", 80, "http"});
+    out.push_back({"help-page", "www.kelvora.com", 80, "http"});
+    return out;
+}
+
+}  // namespace lumidex::endpoints

@@ -1,0 +1,130 @@
+#include "net/HttpGetClient.h"
+
+#include <arpa/inet.h>
+
+#include <array>
+
+#include "platform/HostLookup.h"
+#include "platform/LenientNumber.h"
+#include "net/UrlSplitter.h"
+
+namespace lumidex {
+
+HttpGetClient::HttpGetClient(int receiveTimeoutMs, HostResolver resolver, int connectTimeoutMs)
+    : m_receiveTimeoutMs(receiveTimeoutMs),
+      m_connectTimeoutMs(connectTimeoutMs),
+      m_resolver(std::move(resolver)) {}
+
+HttpGetClient::~HttpGetClient() {
+    Close();
+}
+
+HostAndPort HttpGetClient::SplitHostPort(std::string_view host, std::uint16_t port) {
+    HostAndPort out{std::string(host), port};
+    if (port == 0) {
+        const auto colon = host.find(':');
+        if (colon != std::string_view::npos && colon > 0) {
+            out.name = std::string(host.substr(0, colon));
+            // The port field was 16 bits wide: larger numbers wrap, as they always did.
+            out.port = static_cast<std::uint16_t>(LenientAtoi(host.substr(colon + 1)));
+        }
+    }
+    if (out.port == 0) {
+        out.port = http::kDefaultPort;
+    }
+    return out;
+}
+
+std::uint32_t HttpGetClient::ResolveAddress(const std::string& name, const HostResolver& resolver) {
+    if (!name.empty() && name[0] >= '0' && name[0] <= '9') {
+        return ::inet_addr(name.c_str());
+    }
+    return resolver ? resolver(name) : platform::LookupHostIPv4(name);
+}
+
+bool HttpGetClient::Connect(std::string_view host, std::uint16_t port) {
+    if (m_socket.IsOpen()) {
+        return true;
+    }
+    if (!m_socket.Open()) {
+        m_lastConnect = platform::ConnectResult::NotOpen;
+        return false;
+    }
+    m_socket.SetReceiveTimeout(m_receiveTimeoutMs);
+    const HostAndPort target = SplitHostPort(host, port);
+    // A name that does not resolve gives 0.0.0.0, which the socket refuses to connect to.
+    const std::uint32_t address = ResolveAddress(target.name, m_resolver);
+    m_lastConnect = m_socket.Connect(address, target.port, m_connectTimeoutMs);
+    return m_lastConnect == platform::ConnectResult::Connected;
+}
+
+bool HttpGetClient::Close() {
+    return m_socket.Close();
+}
+
+std::string_view HttpGetClient::BodyText() const {
+    const char* body = Body();
+    if (body == nullptr) {
+        return {};
+    }
+    return {body, static_cast<std::size_t>(BodyLength())};
+}
+
+int HttpGetClient::Get(std::string_view url, std::optional<std::string_view> extraHeaders,
+                       std::optional<std::string_view> host) {
+    std::string target;
+    if (host) {
+        if (!Connect(*host, 0)) {
+            return 0;
+        }
+        target = url;
+    } else {
+        SplitUrl split;
+        if (!SplitUrlText(url, split) || split.service != UrlService::Http ||
+            !Connect(split.server, split.port)) {
+            return 0;
+        }
+        target = std::move(split.object);
+    }
+    // RFC 9112 3: request-line = method SP request-target SP HTTP-version CRLF, then the
+    // caller's fields and the blank line that ends the header section.
+    std::string request = "GET " + target + " HTTP/1.1\r\n";
+    if (extraHeaders) {
+        request += *extraHeaders;
+    }
+    request += "\r\n";
+    // The request buffer this client always had; a request that does not fit is not sent.
+    if (request.size() >= http::kRequestBufferBytes) {
+        return 0;
+    }
+    if (!m_socket.SendAll(request, http::kMaxSendPieceBytes)) {
+        return 0;
+    }
+    const int status = ReadResponse();
+    if (status == 100) {
+        return ReadResponse();
+    }
+    return status;
+}
+
+int HttpGetClient::ReadResponse() {
+    m_response = http::ResponseReader();
+    std::array<char, http::kBodyGrowthBytes> buffer;
+    for (;;) {
+        const std::size_t wanted = std::min(buffer.size(), m_response.MaxWanted());
+        if (wanted == 0) {
+            break;
+        }
+        // Never more than the response still needs: what follows belongs to the next one.
+        const ssize_t got = m_socket.Receive(buffer.data(), wanted);
+        if (got <= 0) {
+            m_response.Finish();
+            break;
+        }
+        std::size_t consumed = 0;
+        m_response.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(got)), consumed);
+    }
+    return m_response.Status();
+}
+
+}  // namespace lumidex

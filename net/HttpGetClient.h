@@ -1,0 +1,83 @@
+// The program's own small HTTP/1.1 GET client over a plain TCP socket. Its users either only
+// Connect (and Close) to learn whether a host takes TCP connections, or Get one file and take
+// its body as text. No redirects, proxies, authentication, compression or TLS.
+//
+// One thread uses an object; the only call from another thread is Close, which ends a Connect
+// pending on the first one at once.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/TcpSocket.h"
+#include "net/HttpLimits.h"
+#include "net/HttpResponseReader.h"
+
+namespace lumidex {
+
+// Name to IPv4 address in network byte order, 0 when it does not resolve.
+using HostResolver = std::function<std::uint32_t(const std::string& name)>;
+
+struct HostAndPort {
+    std::string name;
+    std::uint16_t port = 0;
+
+    bool operator==(const HostAndPort&) const = default;
+};
+
+class HttpGetClient {
+public:
+    // resolver empty: the system's look-up. Tests pass a short receive time-out and a resolver
+    // of their own, so that nothing they do asks a real name server.
+    explicit HttpGetClient(int receiveTimeoutMs = http::kDefaultReceiveTimeoutMs,
+                           HostResolver resolver = {},
+                           int connectTimeoutMs = platform::kDefaultConnectTimeoutMs);
+    virtual ~HttpGetClient();
+    HttpGetClient(const HttpGetClient&) = delete;
+    HttpGetClient& operator=(const HttpGetClient&) = delete;
+
+    // True when connected. port 0: host may carry ":port" behind the name, else 80. With a
+    // socket already held (even after a failed attempt), true at once without connecting.
+    bool Connect(std::string_view host, std::uint16_t port);
+    // True when a socket was held and is now closed. Safe from another thread.
+    bool Close();
+    // The status of the response (100 followed by another response: the other's), or 0 when no
+    // request went out or no status came back. url: an absolute http URL, or with host given
+    // the request target as it is sent. extraHeaders: header lines, each ending in "\r\n".
+    int Get(std::string_view url, std::optional<std::string_view> extraHeaders = std::nullopt,
+            std::optional<std::string_view> host = std::nullopt);
+
+    // The last response's body, NUL-terminated; nullptr when none was read.
+    const char* Body() const { return m_response.Body(); }
+    std::int32_t BodyLength() const { return m_response.BodyLength(); }
+    // The body as text: empty when absent.
+    std::string_view BodyText() const;
+    bool ReadUntilClose() const { return m_response.ReadUntilClose(); }
+    // Status line and header fields of the last response, as received.
+    const std::string& HeaderText() const { return m_response.HeaderText(); }
+    // Why the last response was ended early (None when it was not).
+    http::ReadError LastError() const { return m_response.Error(); }
+    platform::ConnectResult LastConnectResult() const { return m_lastConnect; }
+
+    // host text and port as Connect understands them: with port 0, "name:port" behind a
+    // colon after the first character (read as atoi does), else 80; a port of 0 becomes 80.
+    static HostAndPort SplitHostPort(std::string_view host, std::uint16_t port);
+    // A name that starts with a decimal digit is a dotted address (inet_addr: 0xFFFFFFFF
+    // when it is not one); other names go to resolver.
+    static std::uint32_t ResolveAddress(const std::string& name, const HostResolver& resolver);
+
+private:
+    int ReadResponse();
+
+    platform::TcpSocket m_socket;
+    int m_receiveTimeoutMs;
+    int m_connectTimeoutMs;
+    HostResolver m_resolver;
+    http::ResponseReader m_response;
+    platform::ConnectResult m_lastConnect = platform::ConnectResult::NotOpen;
+};
+
+}  // namespace lumidex

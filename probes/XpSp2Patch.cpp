@@ -1,0 +1,197 @@
+#include "probes/XpSp2Patch.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "engine/CheckItem.h"
+#include "engine/DiagLog.h"
+#include "engine/Endpoints.h"
+#include "engine/FindingsText.h"
+#include "platform/ShellExecute.h"
+#include "platform/UrlDownload.h"
+#include "platform/WinePaths.h"
+
+namespace lumidex {
+namespace {
+
+constexpr int kLogLevel = 1;
+constexpr char kFindingsBreak[] = "\r\n";
+constexpr int kTextColumn = 1;
+
+void LogAndFind(std::string_view text) {
+    TheDiagLog().Write(text, kLogLevel);
+    TheFindingsText().Append(std::string(kFindingsBreak) + std::string(text));
+}
+
+// DeleteFileA: a missing file is no concern of the callers.
+void DeleteFile(const std::string& windowsPath) {
+    std::error_code ec;
+    std::filesystem::remove(platform::MapWindowsPath(windowsPath), ec);
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+}  // namespace
+
+bool ParsePatchAnswer(std::string_view text, std::string& limitText, int& limit) {
+    const std::size_t bar = text.find('|');
+    if (bar == std::string_view::npos || bar == 0) {
+        return false;
+    }
+    std::string_view before = text.substr(0, bar);
+    while (!before.empty() && IsBlank(before.front())) {
+        before.remove_prefix(1);
+    }
+    limitText = std::string(before);
+    // atoi's reading: an optional sign, then digits; a number too large for int saturates
+    // instead of being undefined.
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < before.size() && (before[i] == '+' || before[i] == '-')) {
+        negative = before[i] == '-';
+        ++i;
+    }
+    long long value = 0;
+    for (; i < before.size() && before[i] >= '0' && before[i] <= '9'; ++i) {
+        value = std::min<long long>(value * 10 + (before[i] - '0'), LLONG_MAX / 20);
+    }
+    value = negative ? -value : value;
+    limit = static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
+    return true;
+}
+
+XpSp2PatchHelper::XpSp2PatchHelper(ProbeReporter& reporter)
+    : m_reporter(reporter), m_url(endpoints::kPatchUrl) {}
+
+void XpSp2PatchHelper::SetInstallDirectory(std::string directory) {
+    m_installDirectory = std::move(directory);
+}
+
+std::string XpSp2PatchHelper::PatchPath() const {
+    std::lock_guard lock(m_pathLock);
+    return m_patchPath;
+}
+
+void XpSp2PatchHelper::RunXpSp2PatchCheck() {
+    if (!DownloadPatch()) {
+        m_reporter.CountReportableError();
+        return;
+    }
+    const int row = m_reporter.FindItemRow(kXpSp2PatchItemId);
+    if (LaunchPatch(m_window, PatchPath(), platform::kSwHide)) {
+        m_reporter.SetItemStatus(row, CheckStatus::Ok);
+        return;
+    }
+    m_reporter.SetItemText(row, kTextColumn, kPatchLaunchFailed);
+    m_reporter.SetItemStatus(row, CheckStatus::Error);
+    LogAndFind(kPatchLaunchFailed);
+    m_reporter.CountReportableError();
+}
+
+int XpSp2PatchHelper::PreparePatchPath() {
+    if (m_installDirectory.empty()) {
+        LogAndFind(kProductDirectoryFailed);
+        return -1;
+    }
+    const std::string folder = m_installDirectory + kPatchFolder;
+    const std::string hostFolder = platform::MapWindowsPath(folder);
+    std::error_code ec;
+    if (!std::filesystem::is_directory(hostFolder, ec)) {
+        std::filesystem::create_directory(hostFolder, ec);  // one level; a failure shows later
+    }
+    char path[4096];
+    std::snprintf(path, sizeof path, "%s\\%s", folder.c_str(), kPatchProgram);
+    std::lock_guard lock(m_pathLock);
+    m_patchPath = path;
+    return 0;
+}
+
+bool XpSp2PatchHelper::DownloadPatch() {
+    const int row = m_reporter.FindItemRow(kXpSp2PatchItemId);
+    if (PreparePatchPath() == -1) {
+        m_reporter.SetItemText(row, kTextColumn, kPatchDirectoryFailed);
+        m_reporter.SetItemStatus(row, CheckStatus::Error);
+        return false;
+    }
+    const std::string patchPath = PatchPath();
+    const std::string tempPath = patchPath + kPatchTempSuffix;
+    DeleteFile(tempPath);
+    m_reporter.SetStatusText(kPatchDownloading);
+    bool downloaded = false;
+    for (int attempt = 0; attempt < kPatchDownloadAttempts && !downloaded; ++attempt) {
+        downloaded = DownloadUrlToFile(m_url, tempPath) == 0;
+    }
+    if (!downloaded) {
+        m_reporter.SetStatusText(kPatchDownloadFailedStatus);
+        m_reporter.SetItemText(row, kTextColumn, kPatchDownloadFailed);
+        m_reporter.SetItemStatus(row, CheckStatus::Error);
+        DeleteFile(tempPath);
+        return false;
+    }
+    DeleteFile(patchPath);
+    const std::string hostPatch = platform::MapWindowsPath(patchPath);
+    std::error_code ec;
+    std::filesystem::rename(platform::MapWindowsPath(tempPath), hostPatch, ec);
+    if (ec) {
+        m_reporter.SetStatusText(kPatchDownloadMoveFailed);
+        m_reporter.SetItemText(row, kTextColumn, kPatchDownloadFailed);
+        m_reporter.SetItemStatus(row, CheckStatus::Error);
+        DeleteFile(tempPath);
+        return false;
+    }
+    // A downloaded program runs as it is on Windows; here it needs its execute bits.
+    std::filesystem::permissions(hostPatch,
+                                 std::filesystem::perms::owner_exec |
+                                     std::filesystem::perms::group_exec |
+                                     std::filesystem::perms::others_exec,
+                                 std::filesystem::perm_options::add, ec);
+    m_reporter.SetStatusText(kPatchDownloaded);
+    m_reporter.SetItemText(row, kTextColumn, kPatchDownloaded);
+    return true;
+}
+
+bool XpSp2PatchHelper::LaunchPatch(platform::WindowHandle window, const std::string& path,
+                                   int showMode) {
+    char parameters[64] = "";
+    if (showMode == platform::kSwHide) {
+        std::snprintf(parameters, sizeof parameters, kPatchQueryFormat, window);
+    }
+    if (platform::ShellExecuteA(window, "open", path, parameters, nullptr, showMode) >
+        platform::kShellExecuteErrorMax) {
+        return true;
+    }
+    TheDiagLog().Write(kPatchCallFailed, kLogLevel);
+    return false;
+}
+
+int XpSp2PatchHelper::DownloadUrlToFile(const std::string& url, const std::string& filePath) {
+    return static_cast<int>(
+        platform::DownloadUrlToHostFile(url, platform::MapWindowsPath(filePath), m_connected));
+}
+
+bool XpSp2PatchHelper::OnCopyData(uint32_t dwData, std::string_view text) {
+    std::string limitText;
+    int limit = 0;
+    if (dwData != kPatchAnswerData || !ParsePatchAnswer(text, limitText, limit)) {
+        return false;
+    }
+    const int row = m_reporter.FindItemRow(kXpSp2PatchItemId);
+    if (limit > kPatchedLimit) {
+        const std::string detail = kConnectionCount + limitText;
+        m_reporter.SetItemText(row, kTextColumn, detail);
+        m_reporter.SetItemStatus(row, CheckStatus::Ok);
+        LogAndFind(detail);
+        return true;
+    }
+    LaunchPatch(m_window, PatchPath(), platform::kSwShow);
+    m_reporter.SetItemText(row, kTextColumn, kNotPatched);
+    m_reporter.SetItemStatus(row, CheckStatus::Warning);
+    return true;
+}
+
+}  // namespace lumidex

@@ -1,0 +1,163 @@
+#include "startup/SystemProbes.h"
+
+#include <memory>
+#include <mutex>
+
+#include "engine/ProbeReporter.h"
+#include "net/HttpGetClient.h"
+#include "platform/ConnectionStandIns.h"
+#include "platform/HostLookup.h"
+#include "platform/NetInterfaces.h"
+#include "probes/DefaultValue.h"
+#include "probes/FileAssociation.h"
+#include "probes/SystemInventory.h"
+#include "probes/TqGlobalMothed.h"
+#include "probes/XpSp2Patch.h"
+#include "service/HostsFileCheck.h"
+#include "service/ServiceHostLists.h"
+#include "service/ServiceHostProbe.h"
+#include "service/UdpServerProbe.h"
+
+namespace lumidex {
+namespace {
+
+class SystemNetworkProbes final : public NetworkProbes {
+public:
+    void SelectAdapter() override { m_methods.SelectAdapter(); }
+    std::string LocalIp() override { return m_methods.LocalIp(); }
+    std::string DefaultGateway() override { return m_methods.DefaultGateway(); }
+    std::string GetSelfIP() override {
+        std::vector<std::uint32_t> addresses;  // asked for, never used again
+        const std::uint32_t address = m_methods.GetSelfIP(addresses);
+        return address == 0 ? std::string() : platform::DottedAddress(address);
+    }
+    int PingHost(const std::string& host, int count) override {
+        return m_methods.PingHost(host, static_cast<unsigned>(count));
+    }
+    int PingDnsServers() override { return m_methods.PingDnsServers(); }
+    std::string DnsServerText() override { return m_methods.DnsServerText(); }
+    bool IsIEOffline() override { return m_methods.IsIEOffline(); }
+    void CheckIEProxy(int& proxySet, int& reachable) override {
+        m_methods.CheckIEProxy(proxySet, reachable);
+    }
+    int GetLocalConnectionState() override { return m_methods.GetLocalConnectionState(); }
+    int CheckInternetConnection() override {
+        return static_cast<int>(m_methods.CheckInternetConnection());
+    }
+
+private:
+    CTqGlobalMothed m_methods;
+};
+
+class SystemSoftwareProbes final : public SoftwareProbes {
+public:
+    explicit SystemSoftwareProbes(SystemProbeSettings settings)
+        : m_settings(std::move(settings)), m_xpSp2(lumidex::HasXpSp2Row()) {}
+
+    std::string GetOsName() override {
+        m_resolver = std::make_unique<OsNameResolver>();
+        return m_resolver->GetOsName();
+    }
+    std::string WmpVersion() override {
+        m_resolver->ReadSoftwareVersions();
+        return m_resolver->Wmp().versionText;
+    }
+    std::string WmpPath() override {
+        std::string path;
+        ReadDefaultValue(platform::RootKey::LocalMachine,
+                         std::string(kAppPathsKey) + "\\wmplayer.exe", path);
+        return path;
+    }
+    bool IsAssociatedWith(const std::string& extension, const std::string& program) override {
+        return m_associations.IsAssociatedWith(extension, program);
+    }
+    std::string GetAssociatedProgram(const std::string& extension) override {
+        return m_associations.GetAssociatedProgram(extension);
+    }
+    bool HasXpSp2Row() override { return m_xpSp2; }
+    void RunXpSp2PatchStep(ProbeReporter& reporter) override {
+        PatchHelper(reporter).RunXpSp2PatchCheck();
+    }
+
+    // Lives as long as the probes, so that the answer of a patch program started by one run
+    // still reaches its row.
+    XpSp2PatchHelper& PatchHelper(ProbeReporter& reporter) {
+        std::call_once(m_patchOnce, [&] {
+            m_patch = std::make_unique<XpSp2PatchHelper>(reporter);
+            m_patch->SetInstallDirectory(m_settings.installDirectory);
+            m_patch->SetWindow(m_settings.window);
+            m_patch->SetConnectedQuery(
+                [] { return platform::InternetConnectedState(platform::ListNetInterfaces()); });
+        });
+        return *m_patch;
+    }
+    XpSp2PatchHelper* ExistingPatchHelper() { return m_patch.get(); }
+
+private:
+    SystemProbeSettings m_settings;
+    const bool m_xpSp2;
+    std::unique_ptr<OsNameResolver> m_resolver;
+    FileAssociation m_associations;
+    std::once_flag m_patchOnce;
+    std::unique_ptr<XpSp2PatchHelper> m_patch;
+};
+
+class SystemServiceProbes final : public ServiceProbes {
+public:
+    bool FetchChannelList(const std::string& url) override {
+        return m_lists.FetchChannelList(url, service::HttpChannelListGet());
+    }
+    void ParseChannelList() override { m_lists.ParseChannelList(); }
+    void OpenUdpSocket(std::uint16_t port) override { m_lists.ProbeSocket().Open(port); }
+    bool CheckHostsFile(std::string& wrongMapping, std::string& productMapping) override {
+        return service::CheckHostsFile(service::kHostsFilePath, wrongMapping, productMapping) != 0;
+    }
+    int HostCount(HostGroup group) override {
+        return static_cast<int>(m_lists.Hosts(group).size());
+    }
+    int ServerCount(ServerGroup group) override { return static_cast<int>(Servers(group).Size()); }
+    void ProbeServiceHosts(ProbeReporter& reporter, const std::string& itemName, HostGroup group,
+                           HostTestMode mode) override {
+        service::ProbeServiceHosts(reporter, m_lists, itemName, m_lists.Hosts(group), mode,
+                                   m_tests);
+    }
+    int ProbeUdpServers(ProbeReporter& reporter, ServerGroup group, int sampleSize) override {
+        return service::ProbeUdpServers(m_lists.ProbeSocket(), Servers(group), sampleSize,
+                                        reporter);
+    }
+
+private:
+    service::ServerList& Servers(ServerGroup group) {
+        return group == ServerGroup::Trackers ? m_lists.Trackers() : m_lists.ChannelServers();
+    }
+
+    service::ServiceHostLists m_lists;
+    service::HostTests m_tests = service::SystemHostTests();
+};
+
+}  // namespace
+
+CheckProbes MakeSystemProbes(const SystemProbeSettings& settings) {
+    CheckProbes probes;
+    probes.network = std::make_unique<SystemNetworkProbes>();
+    probes.software = std::make_unique<SystemSoftwareProbes>(settings);
+    probes.service = std::make_unique<SystemServiceProbes>();
+    return probes;
+}
+
+bool DeliverPatchAnswers(platform::CopyDataReceiver& answers, CheckProbes& probes) {
+    bool changed = false;
+    answers.Process([&](std::uint32_t dwData, std::string_view text) {
+        if (XpSp2PatchHelper* patch = PatchHelperOf(probes)) {
+            changed = patch->OnCopyData(dwData, text) || changed;
+        }
+    });
+    return changed;
+}
+
+XpSp2PatchHelper* PatchHelperOf(CheckProbes& probes) {
+    auto* software = dynamic_cast<SystemSoftwareProbes*>(probes.software.get());
+    return software != nullptr ? software->ExistingPatchHelper() : nullptr;
+}
+
+}  // namespace lumidex
