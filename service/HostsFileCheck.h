@@ -20,9 +20,10 @@ namespace lumidex::service {
 inline constexpr char kHostsFilePath[] = "/etc/hosts";
 
 // Where Windows keeps the hosts file, by the OS flags of the system detection: 95, 98 and Me
-// "\hosts.asm" under the Windows directory, every NT-family system "\drivers\etc\hosts" under
-// the system directory. Nothing for a system the detection did not recognise (flags 0) or a
-// path longer than MAX_PATH.
+// "\hosts.asm" under the Windows directory; 2000, XP (any service pack) and 2003 (R2 too)
+// "\drivers\etc\hosts" under the system directory. Nothing for any other system (NT 3.51
+// and 4.0, Vista and later, 64-bit XP, one the detection did not recognise) or for a path
+// longer than MAX_PATH.
 std::optional<std::string> WindowsHostsFilePath(std::uint16_t osFlags, std::string_view windowsDir,
                                                 std::string_view systemDir);
 

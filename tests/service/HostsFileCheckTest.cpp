@@ -153,15 +153,15 @@ TEST(HostsFile, WindowsPathByOperatingSystem) {
     } cases[] = {
         {0x0001, windows + "\\hosts.asm"},  // 95/98
         {0x0080, windows + "\\hosts.asm"},  // Me
-        {0x0002, ntHosts},                  // NT 4.0
+        {0x0002, std::nullopt},             // NT 3.51, 4.0
         {0x0004, ntHosts},                  // 2000
         {0x0008, ntHosts},                  // XP
         {0x0010, ntHosts},                  // XP SP2
         {0x0020, ntHosts},                  // 2003
         {0x0040, ntHosts},                  // 2003 R2
-        {0x0100, ntHosts},                  // Vista
-        {0x0200, ntHosts},                  // Longhorn
-        {0x0400, ntHosts},                  // 64-bit XP
+        {0x0100, std::nullopt},             // Vista
+        {0x0200, std::nullopt},             // Longhorn
+        {0x0400, std::nullopt},             // 64-bit XP
         {0x0000, std::nullopt},             // not recognised
     };
     for (const auto& c : cases) {
