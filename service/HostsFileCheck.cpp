@@ -1,6 +1,7 @@
 #include "service/HostsFileCheck.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -124,23 +125,15 @@ HostsFileFindings ScanHostsText(std::string_view text) {
     return scanner.Finish();
 }
 
-namespace {
-
-// Feeds the file to the scanner line by line; a line longer than kMaxHostsLineBytes is judged
-// by its first bytes. False when the file cannot be opened or read.
-bool ScanFile(const std::string& path, HostsFileScanner& scanner) {
-    platform::UniqueFd fd(
-        platform::RetryAfterSignal([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }));
-    if (!fd) {
-        return false;
-    }
+HostsFileFindings ScanHostsFile(const HostsFileRead& read) {
+    HostsFileScanner scanner;
     std::array<char, 16 * 1024> buffer;
     std::string line;
     while (true) {
-        const ssize_t got = platform::RetryAfterSignal(
-            [&] { return ::read(fd.get(), buffer.data(), buffer.size()); });
+        const std::ptrdiff_t got = read(buffer.data(), buffer.size());
         if (got < 0) {
-            return false;
+            // The line the error cut is not known to be whole: only whole lines count.
+            return scanner.Finish();
         }
         if (got == 0) {
             break;
@@ -162,19 +155,22 @@ bool ScanFile(const std::string& path, HostsFileScanner& scanner) {
     if (!line.empty()) {
         scanner.Line(line);
     }
-    return true;
+    return scanner.Finish();
 }
-
-}  // namespace
 
 int CheckHostsFile(const std::string& path, std::string& wrongMappings,
                    std::string& productMappings) {
-    HostsFileScanner scanner;
-    if (!ScanFile(path, scanner)) {
+    platform::UniqueFd fd(
+        platform::RetryAfterSignal([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }));
+    // A directory opens on Linux but is no file to read lines from.
+    struct stat status {};
+    if (!fd || ::fstat(fd.get(), &status) != 0 || S_ISDIR(status.st_mode)) {
         TheDiagLog().Write(kOpenFailed, 1);
         return 0;
     }
-    HostsFileFindings findings = scanner.Finish();
+    HostsFileFindings findings = ScanHostsFile([&](char* buffer, std::size_t size) {
+        return platform::RetryAfterSignal([&] { return ::read(fd.get(), buffer, size); });
+    });
     for (const std::string& line : findings.logLines) {
         TheDiagLog().Write(line, 1);
     }

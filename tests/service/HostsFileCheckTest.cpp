@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ServiceTestSupport.h"
@@ -141,6 +143,19 @@ TEST(HostsFile, ReadsThroughThePathAndLogs) {
         EXPECT_TRUE(product.empty());
         EXPECT_EQ(fresh.Lines(), std::vector<std::string>{"打开hosts file失败"});
     }
+
+    // A read error after the file opened ends it there: the whole lines before it count, the
+    // line it cut does not.
+    std::string_view rest = "127.0.0.1 www.kelvora.com\n198.51.100.9 list.kelvora.net";
+    const HostsFileFindings cut = ScanHostsFile([&](char* buffer, std::size_t size) {
+        const std::size_t take = std::min(size, rest.size());
+        std::copy_n(rest.data(), take, buffer);
+        rest.remove_prefix(take);
+        return take == 0 ? std::ptrdiff_t{-1} : static_cast<std::ptrdiff_t>(take);
+    });
+    EXPECT_EQ(cut.result, 0);
+    EXPECT_EQ(cut.wrongMappings, "\r\n映射错误:127.0.0.1<->www.kelvora.com");
+    EXPECT_EQ(cut.productMappings, "");
 }
 
 TEST(HostsFile, WindowsPathByOperatingSystem) {
