@@ -22,7 +22,8 @@ inline constexpr std::size_t kMaxSendPieceBytes = 4096;
 // Status line and header fields of one response, with room for the terminating zero: the
 // header section may hold kHeaderBufferBytes - 1 bytes, the blank line included.
 inline constexpr std::size_t kHeaderBufferBytes = 8096;
-// One chunk-size line ("1a2b\r\n" and any extension) with room for its terminating zero.
+// Longest chunk-size line ("1a2b\r\n" and any extension), its LF included: the 20-byte line
+// buffer of the Windows client. A longer line ends the response.
 inline constexpr std::size_t kChunkLineBufferBytes = 20;
 // Largest body kept in any mode (announced, chunked, until close). The channel list is a few
 // kilobytes; 64 MiB is far above any real answer and still safe to hold in memory.

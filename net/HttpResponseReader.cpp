@@ -156,7 +156,8 @@ ResponseReader::Progress ResponseReader::Feed(std::string_view data, std::size_t
                     m_chunkLine.push_back(rest[0]);
                     if (rest[0] == '\n') {
                         EndChunkSizeLine();
-                    } else if (m_chunkLine.size() + 1 >= kChunkLineBufferBytes) {
+                    } else if (m_chunkLine.size() >= kChunkLineBufferBytes) {
+                        // Its LF would be byte kChunkLineBufferBytes + 1.
                         Fail(ReadError::ChunkLineTooLong);
                     }
                 } else {

@@ -1,6 +1,7 @@
 #include "service/HostsFileCheck.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,8 +30,9 @@ constexpr std::size_t kMinAddressBytes = 7;
 constexpr std::uint16_t kJudgedPort = 1000;
 
 constexpr std::uint16_t kWindows9xFlags = 0x0001 | 0x0080;  // 95/98, Me
-constexpr std::uint16_t kWindowsNtFlags = 0x0002 | 0x0004 | 0x0008 | 0x0010 | 0x0020 | 0x0040 |
-                                          0x0100 | 0x0200 | 0x0400;  // NT 4.0 ... Vista, xp64
+// 2000, XP, XP SP2, 2003, 2003 R2. NT 3.51/4.0, Vista and later and 64-bit XP get no path, so
+// there the check reports the file as not opened, as the Windows tool always did on them.
+constexpr std::uint16_t kWindowsNtFlags = 0x0004 | 0x0008 | 0x0010 | 0x0020 | 0x0040;
 
 constexpr std::string_view kBlank = " \t\n\v\f\r";
 
@@ -123,23 +125,15 @@ HostsFileFindings ScanHostsText(std::string_view text) {
     return scanner.Finish();
 }
 
-namespace {
-
-// Feeds the file to the scanner line by line; a line longer than kMaxHostsLineBytes is judged
-// by its first bytes. False when the file cannot be opened or read.
-bool ScanFile(const std::string& path, HostsFileScanner& scanner) {
-    platform::UniqueFd fd(
-        platform::RetryAfterSignal([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }));
-    if (!fd) {
-        return false;
-    }
+HostsFileFindings ScanHostsFile(const HostsFileRead& read) {
+    HostsFileScanner scanner;
     std::array<char, 16 * 1024> buffer;
     std::string line;
     while (true) {
-        const ssize_t got = platform::RetryAfterSignal(
-            [&] { return ::read(fd.get(), buffer.data(), buffer.size()); });
+        const std::ptrdiff_t got = read(buffer.data(), buffer.size());
         if (got < 0) {
-            return false;
+            // The line the error cut is not known to be whole: only whole lines count.
+            return scanner.Finish();
         }
         if (got == 0) {
             break;
@@ -161,19 +155,22 @@ bool ScanFile(const std::string& path, HostsFileScanner& scanner) {
     if (!line.empty()) {
         scanner.Line(line);
     }
-    return true;
+    return scanner.Finish();
 }
-
-}  // namespace
 
 int CheckHostsFile(const std::string& path, std::string& wrongMappings,
                    std::string& productMappings) {
-    HostsFileScanner scanner;
-    if (!ScanFile(path, scanner)) {
+    platform::UniqueFd fd(
+        platform::RetryAfterSignal([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }));
+    // A directory opens on Linux but is no file to read lines from.
+    struct stat status {};
+    if (!fd || ::fstat(fd.get(), &status) != 0 || S_ISDIR(status.st_mode)) {
         TheDiagLog().Write(kOpenFailed, 1);
         return 0;
     }
-    HostsFileFindings findings = scanner.Finish();
+    HostsFileFindings findings = ScanHostsFile([&](char* buffer, std::size_t size) {
+        return platform::RetryAfterSignal([&] { return ::read(fd.get(), buffer, size); });
+    });
     for (const std::string& line : findings.logLines) {
         TheDiagLog().Write(line, 1);
     }

@@ -8,7 +8,9 @@
 // looked at, lower-cased, and only when it contains the primary or the secondary domain.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,9 +22,10 @@ namespace lumidex::service {
 inline constexpr char kHostsFilePath[] = "/etc/hosts";
 
 // Where Windows keeps the hosts file, by the OS flags of the system detection: 95, 98 and Me
-// "\hosts.asm" under the Windows directory, every NT-family system "\drivers\etc\hosts" under
-// the system directory. Nothing for a system the detection did not recognise (flags 0) or a
-// path longer than MAX_PATH.
+// "\hosts.asm" under the Windows directory; 2000, XP (any service pack) and 2003 (R2 too)
+// "\drivers\etc\hosts" under the system directory. Nothing for any other system (NT 3.51
+// and 4.0, Vista and later, 64-bit XP, one the detection did not recognise) or for a path
+// longer than MAX_PATH.
 std::optional<std::string> WindowsHostsFilePath(std::uint16_t osFlags, std::string_view windowsDir,
                                                 std::string_view systemDir);
 
@@ -51,9 +54,17 @@ private:
 // The whole text, cut at line feeds.
 HostsFileFindings ScanHostsText(std::string_view text);
 
+// Gives the next bytes of an opened file into buffer: their count, 0 at the end of the file,
+// negative on a read error.
+using HostsFileRead = std::function<std::ptrdiff_t(char* buffer, std::size_t size)>;
+
+// The file's bytes, cut at line feeds; a line longer than kMaxHostsLineBytes is judged by its
+// first bytes. A read error ends the file where it stands: the whole lines before it count.
+HostsFileFindings ScanHostsFile(const HostsFileRead& read);
+
 // Reads the hosts file at path, logs, and fills the two texts (passed in empty). Returns 1
-// when the file was read and maps no product domain; 0 otherwise, with both texts empty when
-// the file could not be read.
+// when the file maps no product domain in the lines read; 0 otherwise, with both texts empty
+// when the file could not be opened.
 int CheckHostsFile(const std::string& path, std::string& wrongMappings,
                    std::string& productMappings);
 

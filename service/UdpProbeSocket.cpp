@@ -5,9 +5,10 @@
 namespace lumidex::service {
 
 bool UdpProbeSocket::Open(std::uint16_t port) {
-    // Port 0 asks for any port, which an open socket already has: it stays open between runs,
-    // and only a request for another named port replaces it.
-    if (m_socket.IsOpen() && port != 0 && port != m_localPort) {
+    // The bound port is never 0, so every run's Open(0) starts on a fresh socket: datagrams
+    // that reached the old one after its run (a slow server's late answer) go with it and
+    // cannot pass for an answer to this run's probes.
+    if (m_socket.IsOpen() && port != m_localPort) {
         m_socket.Close();
     }
     if (m_socket.IsOpen()) {

@@ -1,6 +1,5 @@
-// The one UDP socket of the service probes: opened once per run on any free port (or a given
-// one), kept open between runs, sends probe requests and reads probe replies with a bounded
-// wait.
+// The one UDP socket of the service probes: opened afresh for every run on any free port (or a
+// given one), sends probe requests and reads probe replies with a bounded wait.
 #pragma once
 
 #include <chrono>
@@ -32,8 +31,9 @@ public:
     explicit UdpProbeSocket(std::chrono::milliseconds receiveTimeout = kProbeReceiveTimeout)
         : m_receiveTimeout(receiveTimeout) {}
 
-    // True when a bound socket is ready. A socket already open on another local port than a
-    // non-zero port asked for is closed and opened again; 0 means any free port.
+    // True when a bound socket is ready; 0 means any free port. A socket already open on
+    // another local port than the one asked for (always so for 0) is closed and a new one
+    // opened, so nothing queued for an earlier run is read by this one.
     bool Open(std::uint16_t port);
     void Close() { m_socket.Close(); }
     bool IsOpen() const { return m_socket.IsOpen(); }

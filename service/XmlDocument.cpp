@@ -339,12 +339,9 @@ private:
             Fail(XmlError::BadDeclaration, m_pos);
             return false;
         }
+        // Content of white space only is a declaration without a name, not an error.
         const std::string_view content = m_text.substr(m_pos + 2, close - m_pos - 2);
         const std::size_t nameStart = SkipSpace(content, 0);
-        if (nameStart == content.size()) {
-            Fail(XmlError::BadDeclaration, m_pos);
-            return false;
-        }
         std::size_t nameEnd = content.find_first_of(kSpace, nameStart);
         if (nameEnd == std::string_view::npos) {
             nameEnd = content.size();

@@ -4,7 +4,7 @@
 // whole parse.
 //
 //   document    = *( S | declaration | comment | markupdecl ) [ element ] *( S | comment )
-//   declaration = "<?" name *attribute S* "?>"          (only before the root)
+//   declaration = "<?" S* [ name *attribute S* ] "?>"   (not empty; only before the root)
 //   markupdecl  = "<!" ... ">" with "<" and ">" balanced (only before the root)
 //   comment     = "<!--" content-without-"<!--" "-->"
 //   element     = "<" S* name *attribute ["/"] ">" [ *(text | element | comment) "</" name S* ">" ]

@@ -139,9 +139,20 @@ TEST_F(DiagLogTest, WindowsPathIsMappedIntoTheWinePrefix) {
               Header("2006-05-03") + "\r\n2006-5-3 09:05:07 1 mapped");
 }
 
-TEST(TheDiagLog, IsOneInstanceAndStartsDisabled) {
-    EXPECT_EQ(&TheDiagLog(), &TheDiagLog());
-    EXPECT_EQ(TheDiagLog().SetLevel(0), 0);
+TEST(TheDiagLog, IsOneLogThatDropsEntriesUntilEnabled) {
+    // Set up through one call, written through the next: they must reach the same log.
+    test::ScratchDir dir;
+    const std::string file = dir / "Lumidex_log.txt";
+    TheDiagLog().SetClock([] { return LocalTime(2006, 5, 3, 9, 5, 7); });
+    TheDiagLog().SetPath(file);
+    TheDiagLog().Write("before", 1);
+    EXPECT_FALSE(std::filesystem::exists(file)) << "threshold 0 until start-up enables it";
+    EXPECT_EQ(TheDiagLog().SetLevel(1), 0);
+    TheDiagLog().Write("after", 1);
+    EXPECT_EQ(ReadAll(file), Header("2006-05-03") + "\r\n2006-5-3 09:05:07 1 after");
+    TheDiagLog().SetPath("");
+    TheDiagLog().SetLevel(0);
+    TheDiagLog().SetClock({});
 }
 
 }  // namespace

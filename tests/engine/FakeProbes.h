@@ -2,6 +2,7 @@
 // QueuedDiagWindow and collects what a run leaves: rows, counters, findings and log lines.
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <string>
@@ -30,14 +31,19 @@ struct FakeNetwork : NetworkProbes {
     int proxyReachable = 0;
     int connectionState = 2;
     int internetPercent = 100;
-    std::function<void()> onInternet;  // runs inside the last item
+    std::function<void(int id)> during;  // runs inside the probes of rows 3 and 7
 
     void SelectAdapter() override {}
     std::string LocalIp() override { return localIp; }
     std::string DefaultGateway() override { return gateway; }
     std::string GetSelfIP() override { return selfIp; }
     int PingHost(const std::string&, int) override { return gatewayReplies; }
-    int PingDnsServers() override { return dnsReplies; }
+    int PingDnsServers() override {
+        if (during) {
+            during(3);
+        }
+        return dnsReplies;
+    }
     std::string DnsServerText() override { return dnsText; }
     bool IsIEOffline() override { return offline; }
     void CheckIEProxy(int& set, int& reachable) override {
@@ -46,8 +52,8 @@ struct FakeNetwork : NetworkProbes {
     }
     int GetLocalConnectionState() override { return connectionState; }
     int CheckInternetConnection() override {
-        if (onInternet) {
-            onInternet();
+        if (during) {
+            during(7);
         }
         return internetPercent;
     }
@@ -62,14 +68,19 @@ struct FakeSoftware : SoftwareProbes {
                                                    {".asx", wmpPath + " /play"}};
     bool xpSp2 = false;
     int patchSteps = 0;
-    std::function<void()> onAsx;
+    std::function<void(int id)> during;  // runs inside the probes of rows 9 and 11
 
     std::string GetOsName() override { return osName; }
-    std::string WmpVersion() override { return wmpVersion; }
+    std::string WmpVersion() override {
+        if (during) {
+            during(9);
+        }
+        return wmpVersion;
+    }
     std::string WmpPath() override { return wmpPath; }
     bool IsAssociatedWith(const std::string& extension, const std::string& program) override {
-        if (extension == ".asx" && onAsx) {
-            onAsx();
+        if (extension == ".asx" && during) {
+            during(11);
         }
         return programs[extension].find(program) != std::string::npos;
     }
@@ -141,6 +152,7 @@ struct FakeService : ServiceProbes {
     std::map<ServerGroup, int> answered = {{ServerGroup::ChannelServers, 2},
                                            {ServerGroup::Trackers, 6}};
     std::function<void(ProbeReporter&)> onWebsite;
+    std::function<void()> onChannelServer;  // after each sampled channel server
     int progressRangeSeen = 0;
 
     bool FetchChannelList(const std::string&) override { return fetched; }
@@ -168,9 +180,16 @@ struct FakeService : ServiceProbes {
             reporter.AdvanceProgress();
         }
     }
+    // A stop seen during the walk returns the answers counted so far, as the real walk does.
     int ProbeUdpServers(ProbeReporter& reporter, ServerGroup group, int sampleSize) override {
         for (int i = 0; i < std::min(servers[group], sampleSize); ++i) {
             reporter.AdvanceProgress();
+            if (group == ServerGroup::ChannelServers && onChannelServer) {
+                onChannelServer();
+                if (reporter.StopIfRequested()) {
+                    return std::min(i + 1, answered[group]);
+                }
+            }
         }
         return answered[group];
     }

@@ -114,20 +114,28 @@ TEST(NetworkChecks, EachOutcomeOfTheSevenRows) {
 // A stop pressed during the network rows takes effect after the last of them: the
 // software rows stay unchecked and the run goes no further.
 TEST(NetworkChecks, StopDuringTheRowsTakesEffectAfterRowSeven) {
-    PhaseRun run;
-    auto network = std::make_unique<testing::FakeNetwork>();
-    network->onInternet = [&run] { run.window.StopEvent().Set(); };
-    auto software = std::make_unique<testing::FakeSoftware>();
-    CheckProbes probes;
-    probes.network = std::move(network);
-    probes.software = std::move(software);
-    ASSERT_TRUE(run.Run(std::move(probes)));
+    for (const int stopIn : {3, 7}) {
+        SCOPED_TRACE(stopIn);
+        PhaseRun run;
+        auto network = std::make_unique<testing::FakeNetwork>();
+        network->during = [&run, stopIn](int id) {
+            if (id == stopIn) {
+                run.window.StopEvent().Set();
+            }
+        };
+        CheckProbes probes;
+        probes.network = std::move(network);
+        probes.software = std::make_unique<testing::FakeSoftware>();
+        ASSERT_TRUE(run.Run(std::move(probes)));
 
-    EXPECT_EQ(run.RowOf(7).status, CheckStatus::Ok);
-    EXPECT_EQ(run.RowOf(8).status, CheckStatus::NotChecked);
-    EXPECT_EQ(run.Counters().checkedCount, 7);
-    EXPECT_FALSE(run.window.StopEvent().Wait(0)) << "the phase that saw the stop resets it";
-    EXPECT_EQ(run.window.StatusLine(), "当前进度：基本网络检测结束");
+        for (int id = 1; id <= 7; ++id) {
+            EXPECT_EQ(run.RowOf(id).status, CheckStatus::Ok) << id;
+        }
+        EXPECT_EQ(run.RowOf(8).status, CheckStatus::NotChecked);
+        EXPECT_EQ(run.Counters().checkedCount, 7);
+        EXPECT_FALSE(run.window.StopEvent().Wait(0)) << "the phase that saw the stop resets it";
+        EXPECT_EQ(run.window.StatusLine(), "当前进度：基本网络检测结束");
+    }
 }
 
 }  // namespace

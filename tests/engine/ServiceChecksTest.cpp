@@ -95,29 +95,48 @@ TEST(ServiceChecks, ProgressRangeCoversEveryStepThatFollows) {
     EXPECT_EQ(run.window.ProgressPosition(), 22);
 }
 
-// A stop already pending touches no row; one seen by the website probe leaves the later rows
-// unchecked.
+// A stop already pending touches no row; one seen by a probe leaves the later rows unchecked,
+// while the channel row still shows the servers that answered before it.
 TEST(ServiceChecks, StopsLeaveTheRemainingRowsUnchecked) {
-    {
-        PhaseRun run;
-        run.window.StopEvent().Set();
-        // The basic phase has no probes here, so the stop reaches the service phase.
-        ASSERT_TRUE(run.Run(WithService(std::make_unique<FakeService>())));
-        EXPECT_FALSE(run.window.StopEvent().Wait(0));
-        for (int id = 13; id <= 18; ++id) {
-            EXPECT_EQ(run.RowOf(id).status, CheckStatus::NotChecked) << id;
-        }
-    }
-    {
+    struct Case {
+        const char* name;
+        std::function<void(FakeService&, PhaseRun&)> stop;
+        int checked;
+        int lastRow;  // the last row with a verdict; 12 for none
+        std::string lastDetail;
+    };
+    const Case cases[] = {
+        {"pending at the start", [](FakeService&, PhaseRun& run) { run.window.StopEvent().Set(); },
+         0, 12, ""},
+        {"during the website hosts",
+         [](FakeService& s, PhaseRun& run) {
+             s.onWebsite = [&run](ProbeReporter&) { run.window.StopEvent().Set(); };
+         },
+         2, 13, "正常"},
+        {"during the channel-server walk",
+         [](FakeService& s, PhaseRun& run) {
+             s.answered[ServerGroup::ChannelServers] = 1;
+             s.onChannelServer = [&run] { run.window.StopEvent().Set(); };
+         },
+         5, 17, "正常连接:12%"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         PhaseRun run;
         auto service = std::make_unique<FakeService>();
-        service->onWebsite = [&run](ProbeReporter&) { run.window.StopEvent().Set(); };
+        c.stop(*service, run);
+        // The basic phase has no probes here, so a pending stop reaches the service phase.
         ASSERT_TRUE(run.Run(WithService(std::move(service))));
-        EXPECT_EQ(run.RowOf(13).status, CheckStatus::Ok);
-        for (int id = 15; id <= 18; ++id) {
-            EXPECT_EQ(run.RowOf(id).status, CheckStatus::NotChecked) << id;
+        EXPECT_EQ(run.Counters().checkedCount, c.checked);
+        for (int id = 13; id <= 18; ++id) {
+            EXPECT_EQ(run.RowOf(id).status == CheckStatus::NotChecked, id > c.lastRow) << id;
+        }
+        if (c.lastRow > 12) {
+            EXPECT_EQ(run.RowOf(c.lastRow).detail, c.lastDetail);
         }
         EXPECT_EQ(run.engine->Running(), 0);
+        EXPECT_FALSE(run.window.StopEvent().Wait(0));
+        EXPECT_EQ(run.window.StatusLine(), "当前进度：KLV服务检测结束");
     }
 }
 

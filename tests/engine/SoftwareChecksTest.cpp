@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 
 #include "FakeProbes.h"
 
@@ -24,6 +25,18 @@ bool Contains(const std::vector<std::string>& lines, const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
+// The findings text's lines, each without the "\r\n" that starts it.
+std::vector<std::string> FindingsLines() {
+    const std::string text = TheFindingsText().Text();
+    std::vector<std::string> lines;
+    for (std::size_t at = text.find("\r\n"); at != std::string::npos;) {
+        const std::size_t next = text.find("\r\n", at + 2);
+        lines.push_back(text.substr(at + 2, next - at - 2));
+        at = next;
+    }
+    return lines;
+}
+
 struct Outcome {
     const char* name;
     std::function<void(FakeSoftware&)> setUp;
@@ -32,8 +45,8 @@ struct Outcome {
     CheckStatus status;
     int errors;
     int warnings;
-    std::string logLine;  // "" for none
-    std::string finding;  // without its leading "\r\n"; "" for none
+    std::optional<std::string> logLine;  // none for no line of the row's own
+    std::optional<std::string> finding;  // without its leading "\r\n"
     bool reportable;
 };
 
@@ -44,6 +57,15 @@ TEST(SoftwareChecks, EachOutcomeOfTheRows) {
          0, 0, "Debian GNU/Linux 12 (bookworm)", "Debian GNU/Linux 12 (bookworm)", false},
         {"player 10", [](FakeSoftware&) {}, 9, "10.0.0.3802", CheckStatus::Ok, 0, 0,
          "WMP版本号:10.0.0.3802", "WMP版本号:10.0.0.3802", false},
+        {"unknown system", [](FakeSoftware& s) { s.osName.clear(); }, 8, "", CheckStatus::Ok, 0, 0,
+         "", "", false},
+        {"player 9", [](FakeSoftware& s) { s.wmpVersion = "9.0.0.2980"; }, 9, "9.0.0.2980",
+         CheckStatus::Ok, 0, 0, "WMP版本号:9.0.0.2980", "WMP版本号:9.0.0.2980", false},
+        {"player 9 without a dot", [](FakeSoftware& s) { s.wmpVersion = "9"; }, 9, "9",
+         CheckStatus::Ok, 0, 0, "WMP版本号:9", "WMP版本号:9", false},
+        {"player 8.x", [](FakeSoftware& s) { s.wmpVersion = "8.x"; }, 9, "8.x",
+         CheckStatus::Warning, 1, 1, "版本号低于9，请下载WMP9以上版本。您安装的WMP版本号:8.x",
+         "版本号低于9，请下载WMP9以上版本。您安装的WMP版本号:8.x", false},
         {"player 8", [](FakeSoftware& s) { s.wmpVersion = "8.0.0.4477"; }, 9, "8.0.0.4477",
          CheckStatus::Warning, 1, 1,
          "版本号低于9，请下载WMP9以上版本。您安装的WMP版本号:8.0.0.4477",
@@ -56,8 +78,8 @@ TEST(SoftwareChecks, EachOutcomeOfTheRows) {
          },
          9, "", CheckStatus::Warning, 3, 1, "版本号低于9，请下载WMP9以上版本。您安装的WMP版本号:",
          "版本号低于9，请下载WMP9以上版本。您安装的WMP版本号:", true},
-        {"asf with the player", [](FakeSoftware&) {}, 10, "已与WMP关联", CheckStatus::Ok, 0, 0, "",
-         "", false},
+        {"asf with the player", [](FakeSoftware&) {}, 10, "已与WMP关联", CheckStatus::Ok, 0, 0,
+         std::nullopt, std::nullopt, false},
         {"asx with another player", [&](FakeSoftware& s) { s.programs[".asx"] = player; }, 11,
          "关联程序:" + player, CheckStatus::Warning, 0, 1, "关联程序:" + player,
          "asx文件关联程序:关联程序:" + player, false},
@@ -78,35 +100,37 @@ TEST(SoftwareChecks, EachOutcomeOfTheRows) {
         EXPECT_EQ(run.Counters().errorCount, o.errors);
         EXPECT_EQ(run.Counters().warningCount, o.warnings);
         EXPECT_EQ(run.Counters().reportable, o.reportable ? 1 : 0);
-        if (!o.logLine.empty()) {
-            EXPECT_TRUE(Contains(run.LogLines(), o.logLine));
+        if (o.logLine) {
+            EXPECT_TRUE(Contains(run.LogLines(), *o.logLine));
         }
-        if (!o.finding.empty()) {
-            EXPECT_NE(TheFindingsText().Text().find("\r\n" + o.finding), std::string::npos);
+        if (o.finding) {
+            EXPECT_TRUE(Contains(FindingsLines(), *o.finding));
         }
     }
 }
 
-// The XP SP2 row is checked only where the list has it, and a stop seen after the asx row
-// ends the phase before it.
+// The XP SP2 row is checked only where the list has it; a stop seen during rows 9 to 11
+// ends the phase after row 11, before it.
 TEST(SoftwareChecks, XpSp2RowOnlyWhereListedAndNotAfterAStop) {
     struct Case {
         const char* name;
         bool xpSp2;
-        bool stopDuringAsx;
+        int stopIn;  // row whose probe sees the stop pressed; 0 none
         int checked;
         int patchSteps;
     };
-    for (const Case& c :
-         {Case{"not XP SP2", false, false, 11, 0}, Case{"XP SP2", true, false, 12, 1},
-          Case{"stop during asx", true, true, 11, 0}}) {
+    for (const Case& c : {Case{"not XP SP2", false, 0, 11, 0}, Case{"XP SP2", true, 0, 12, 1},
+                          Case{"stop during the player version", true, 9, 11, 0},
+                          Case{"stop during asx", true, 11, 11, 0}}) {
         SCOPED_TRACE(c.name);
         PhaseRun run;
         auto software = std::make_unique<FakeSoftware>();
         software->xpSp2 = c.xpSp2;
-        if (c.stopDuringAsx) {
-            software->onAsx = [&run] { run.window.StopEvent().Set(); };
-        }
+        software->during = [&run, &c](int id) {
+            if (id == c.stopIn) {
+                run.window.StopEvent().Set();
+            }
+        };
         FakeSoftware& fake = *software;
         ASSERT_TRUE(run.Run(WithSoftware(std::move(software)), c.xpSp2));
         EXPECT_EQ(run.Counters().checkedCount, c.checked);
@@ -117,8 +141,63 @@ TEST(SoftwareChecks, XpSp2RowOnlyWhereListedAndNotAfterAStop) {
         } else {
             EXPECT_EQ(run.window.Model().FindById(12), -1);
         }
-        EXPECT_EQ(run.RowOf(11).status, CheckStatus::Ok);
+        for (int id = 8; id <= 11; ++id) {
+            EXPECT_EQ(run.RowOf(id).status, CheckStatus::Ok) << id;
+        }
+        EXPECT_EQ(run.engine->Running(), 0);
+        EXPECT_FALSE(run.window.StopEvent().Wait(0));
     }
+}
+
+// What the status line and the progress bar show through rows 1 to 12.
+TEST(SoftwareChecks, StatusLineAndProgressOfTheBasicRows) {
+    PhaseRun run;
+    std::vector<std::string> shown;
+    run.window.SetObserver([&shown](const WindowChange& c) {
+        if (c.kind == WindowChange::Kind::StatusText) {
+            shown.push_back(c.text);
+        } else if (c.kind == WindowChange::Kind::ProgressRange) {
+            shown.push_back("range " + std::to_string(c.value));
+        } else if (c.kind == WindowChange::Kind::ProgressPos) {
+            shown.push_back(std::to_string(c.value));
+        }
+    });
+    auto software = std::make_unique<FakeSoftware>();
+    software->xpSp2 = true;
+    ASSERT_TRUE(run.Run(WithSoftware(std::move(software)), true));
+
+    const std::vector<std::string> expected = {
+        "range 8",
+        "当前进度：本地IP...",
+        "1",
+        "当前进度：默认网关...",
+        "2",
+        "当前进度：DNS能否ping通...",
+        "3",
+        "当前进度：IE脱机设置...",
+        "4",
+        "当前进度：IE代理服务器...",
+        "5",
+        "当前进度：本地连接...",
+        "6",
+        "当前进度：Internet连接...",
+        "7",
+        "range 6",
+        "当前进度：基本软件检测...",
+        "当前进度：操作系统...",
+        "1",
+        "当前进度：WMP版本号...",
+        "2",
+        "当前进度：asf文件关联...",
+        "3",
+        "当前进度：asx文件关联...",
+        "4",
+        "当前进度：xpsp2补丁...",
+        "5",
+        "当前进度：基本网络检测结束",
+        "当前进度：KLV服务检测结束",
+    };
+    EXPECT_EQ(shown, expected);
 }
 
 }  // namespace

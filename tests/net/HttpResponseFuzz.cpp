@@ -3,61 +3,56 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
-#include <string_view>
 
 #include "net/HttpLimits.h"
-#include "net/HttpResponseReader.h"
 
-namespace {
+namespace lumidex::testing {
 
-using lumidex::http::ResponseReader;
+using http::ResponseReader;
 
-[[noreturn]] void Broken(const char* what) {
-    std::fprintf(stderr, "FuzzHttpResponse: %s\n", what);
-    std::abort();
+void PrintTo(const ResponseRead& read, std::ostream* os) {
+    *os << "{progress " << static_cast<int>(read.progress) << ", consumed " << read.consumed
+        << ", status " << read.status
+        << (read.hasBody ? ", body \"" + read.body + "\"" : ", no body") << ", mode "
+        << static_cast<int>(read.mode) << ", " << http::DescribeReadError(read.error)
+        << (read.broken.empty() ? "" : ", broke: " + read.broken) << "}";
 }
 
-struct Outcome {
-    ResponseReader::Progress progress = ResponseReader::Progress::NeedMore;
-    std::size_t consumed = 0;
-    int status = 0;
-    std::string header;
-    bool hasBody = false;
-    std::string body;
-    lumidex::http::ReadError error = lumidex::http::ReadError::None;
-
-    bool operator==(const Outcome&) const = default;
-};
-
-Outcome Read(std::string_view input, std::size_t firstCut, std::size_t pieceSize) {
+ResponseRead ReadResponseInPieces(std::string_view input, std::size_t firstCut,
+                                  std::size_t pieceSize) {
     ResponseReader reader;
-    Outcome out;
+    ResponseRead out;
+    const auto broke = [&out](const char* what) {
+        if (out.broken.empty()) {
+            out.broken = what;
+        }
+    };
     std::size_t pos = 0;
     while (pos < input.size() && out.progress == ResponseReader::Progress::NeedMore) {
         const std::size_t limit = pos == 0 && firstCut > 0 ? firstCut : pieceSize;
         const std::size_t wanted = reader.MaxWanted();
         if (wanted == 0) {
-            Broken("nothing wanted while the response goes on");
+            broke("nothing wanted while the response goes on");
+            break;
         }
         const std::size_t take = std::min({limit, input.size() - pos, wanted});
         std::size_t consumed = 0;
         out.progress = reader.Feed(input.substr(pos, take), consumed);
         if (consumed > take) {
-            Broken("consumed more than it was given");
+            broke("consumed more than it was given");
         }
-        pos += consumed;
+        pos += std::min(consumed, take);
     }
     if (out.progress != ResponseReader::Progress::NeedMore && reader.MaxWanted() != 0) {
-        Broken("an ended response still wants bytes");
+        broke("an ended response still wants bytes");
     }
     reader.Finish();
-    if (reader.HeaderText().size() >= lumidex::http::kHeaderBufferBytes) {
-        Broken("header section past its buffer");
+    if (reader.HeaderText().size() >= http::kHeaderBufferBytes) {
+        broke("header section past its buffer");
     }
     if (reader.BodyLength() < 0 ||
-        static_cast<std::size_t>(reader.BodyLength()) > lumidex::http::kMaxBodyBytes) {
-        Broken("body length outside 0 to the body limit");
+        static_cast<std::size_t>(reader.BodyLength()) > http::kMaxBodyBytes) {
+        broke("body length outside 0 to the body limit");
     }
     out.consumed = pos;
     out.status = reader.Status();
@@ -65,24 +60,43 @@ Outcome Read(std::string_view input, std::size_t firstCut, std::size_t pieceSize
     out.hasBody = reader.Body() != nullptr;
     if (out.hasBody) {
         if (reader.Body()[reader.BodyLength()] != '\0') {
-            Broken("body not NUL-terminated");
+            broke("body not NUL-terminated");
         }
         out.body.assign(reader.Body(), static_cast<std::size_t>(reader.BodyLength()));
     } else if (reader.BodyLength() != 0) {
-        Broken("a length without a body");
+        broke("a length without a body");
     }
+    out.mode = reader.Mode();
     out.error = reader.Error();
     return out;
+}
+
+}  // namespace lumidex::testing
+
+namespace {
+
+[[noreturn]] void Broken(const std::string& what) {
+    std::fprintf(stderr, "FuzzHttpResponse: %s\n", what.c_str());
+    std::abort();
 }
 
 }  // namespace
 
 int FuzzHttpResponse(const uint8_t* data, size_t size) {
+    using lumidex::testing::ReadResponseInPieces;
     const std::string_view input(reinterpret_cast<const char*>(data), size);
-    const Outcome whole = Read(input, 0, size == 0 ? 1 : size);
+    const lumidex::testing::ResponseRead whole =
+        ReadResponseInPieces(input, 0, size == 0 ? 1 : size);
+    if (!whole.broken.empty()) {
+        Broken(whole.broken);
+    }
     const std::size_t cut = size == 0 ? 0 : data[0] % size;
     for (std::size_t piece : {std::size_t{1}, std::size_t{3}, std::size_t{64}}) {
-        if (!(Read(input, cut, piece) == whole)) {
+        const lumidex::testing::ResponseRead pieces = ReadResponseInPieces(input, cut, piece);
+        if (!pieces.broken.empty()) {
+            Broken(pieces.broken);
+        }
+        if (!(pieces == whole)) {
             Broken("feeding in pieces changed the result");
         }
     }

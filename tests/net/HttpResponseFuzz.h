@@ -1,8 +1,43 @@
-// Fuzz entry point of the HTTP response reader: returns 0, aborts when the reader breaks a
-// promise (a limit passed, bytes taken past the end, a result that depends on the pieces).
+// The one harness that feeds the HTTP response reader in pieces, shared by its table test and
+// its fuzz entry point: it feeds as a client does and records every promise the reader broke
+// (a limit passed, bytes taken past the end, an ended response still wanting bytes).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <ostream>
+#include <string>
+#include <string_view>
 
+#include "net/HttpResponseReader.h"
+
+namespace lumidex::testing {
+
+struct ResponseRead {
+    http::ResponseReader::Progress progress =
+        http::ResponseReader::Progress::NeedMore;  // before Finish
+    std::size_t consumed = 0;
+    int status = 0;
+    std::string header;
+    bool hasBody = false;
+    std::string body;  // BodyLength bytes
+    http::BodyMode mode = http::BodyMode::None;
+    http::ReadError error = http::ReadError::None;
+    std::string broken;  // the first broken promise, empty when none
+
+    bool operator==(const ResponseRead&) const = default;
+};
+
+void PrintTo(const ResponseRead& read, std::ostream* os);
+
+// Feeds input in pieces of pieceSize (after a first piece of firstCut bytes, when not 0),
+// never more than MaxWanted at once, until the response ends or the input does; then Finish,
+// as when the connection ends.
+ResponseRead ReadResponseInPieces(std::string_view input, std::size_t firstCut,
+                                  std::size_t pieceSize);
+
+}  // namespace lumidex::testing
+
+// Fuzz entry point of the HTTP response reader: returns 0, aborts when the reader breaks a
+// promise or when feeding in other pieces changes the result.
 int FuzzHttpResponse(const uint8_t* data, size_t size);

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ServiceTestSupport.h"
@@ -141,6 +143,19 @@ TEST(HostsFile, ReadsThroughThePathAndLogs) {
         EXPECT_TRUE(product.empty());
         EXPECT_EQ(fresh.Lines(), std::vector<std::string>{"打开hosts file失败"});
     }
+
+    // A read error after the file opened ends it there: the whole lines before it count, the
+    // line it cut does not.
+    std::string_view rest = "127.0.0.1 www.kelvora.com\n198.51.100.9 list.kelvora.net";
+    const HostsFileFindings cut = ScanHostsFile([&](char* buffer, std::size_t size) {
+        const std::size_t take = std::min(size, rest.size());
+        std::copy_n(rest.data(), take, buffer);
+        rest.remove_prefix(take);
+        return take == 0 ? std::ptrdiff_t{-1} : static_cast<std::ptrdiff_t>(take);
+    });
+    EXPECT_EQ(cut.result, 0);
+    EXPECT_EQ(cut.wrongMappings, "\r\n映射错误:127.0.0.1<->www.kelvora.com");
+    EXPECT_EQ(cut.productMappings, "");
 }
 
 TEST(HostsFile, WindowsPathByOperatingSystem) {
@@ -153,15 +168,15 @@ TEST(HostsFile, WindowsPathByOperatingSystem) {
     } cases[] = {
         {0x0001, windows + "\\hosts.asm"},  // 95/98
         {0x0080, windows + "\\hosts.asm"},  // Me
-        {0x0002, ntHosts},                  // NT 4.0
+        {0x0002, std::nullopt},             // NT 3.51, 4.0
         {0x0004, ntHosts},                  // 2000
         {0x0008, ntHosts},                  // XP
         {0x0010, ntHosts},                  // XP SP2
         {0x0020, ntHosts},                  // 2003
         {0x0040, ntHosts},                  // 2003 R2
-        {0x0100, ntHosts},                  // Vista
-        {0x0200, ntHosts},                  // Longhorn
-        {0x0400, ntHosts},                  // 64-bit XP
+        {0x0100, std::nullopt},             // Vista
+        {0x0200, std::nullopt},             // Longhorn
+        {0x0400, std::nullopt},             // 64-bit XP
         {0x0000, std::nullopt},             // not recognised
     };
     for (const auto& c : cases) {

@@ -103,6 +103,8 @@ TEST(ServiceHostProbe, EmptyGroupIsUntouchedAndAStopLeavesTheRestNormal) {
         ASSERT_TRUE(run.Run(std::move(all)));
         EXPECT_EQ(run.RowOf(14).status, CheckStatus::NotChecked);
         EXPECT_EQ(TheFindingsText().Text().find("网站服务检测"), std::string::npos);
+        EXPECT_EQ(run.Counters().checkedCount, 6) << "counted although untouched";
+        EXPECT_EQ(run.window.ProgressMaximum(), 2 + 6 + 1) << "no steps for empty groups";
     }
     {
         PhaseRun run;

@@ -125,6 +125,7 @@ TEST(XmlDocument, AcceptsItsGrammarAndRejectsTheRest) {
          "<?"
          "?>",
          false, XmlError::BadDeclaration, "", kXmlBadDeclaration},
+        {"declaration of white space only", "<? \t?><a/>", false, XmlError::None, "? a/"},
         {"malformed declaration attribute", "<?xml version=1.0?>", false,
          XmlError::BadDeclarationAttribute, "", kXmlBadDeclarationAttribute},
         {"unterminated comment", "<!-- x", false, XmlError::BadComment, "", kXmlBadComment},
