@@ -70,12 +70,12 @@ std::vector<ServerRecord> Records(const std::vector<UdpServer>& servers) {
     return records;
 }
 
-// The first line of a request, for log lines about it.
 // How long a held connection stays: what its answer asked for, else the lab's bound.
 std::chrono::steady_clock::duration HoldTime(std::chrono::steady_clock::duration holdFor) {
     return holdFor > holdFor.zero() ? holdFor : std::chrono::steady_clock::duration(kHoldTimeout);
 }
 
+// The first line of a request, for log lines about it.
 std::string FirstLine(const std::string& bytes) {
     return EscapeWire(bytes.substr(0, std::min(bytes.find("\r\n"), std::size_t{200})));
 }
