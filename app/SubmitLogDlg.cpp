@@ -38,10 +38,8 @@ QString CSubmitLogDlg::FieldText(int id) const {
         return line->text();
     }
     if (const auto* note = qobject_cast<const QPlainTextEdit*>(found->second)) {
-        // A line break typed in the note travels as CR LF, as the edit control holds it.
-        QString text = note->toPlainText();
-        text.replace("\n", "\r\n");
-        return text;
+        // A typed line break comes as LF here; the contact block makes it CR LF.
+        return note->toPlainText();
     }
     return {};
 }

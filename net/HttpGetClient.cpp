@@ -42,7 +42,16 @@ std::uint32_t HttpGetClient::ResolveAddress(const std::string& name, const HostR
     return resolver ? resolver(name) : platform::LookupHostIPv4(name);
 }
 
+void HttpGetClient::SetExchangeDeadline(int totalMs, platform::SteadyClock clock) {
+    m_exchangeMs = totalMs;
+    m_clock = std::move(clock);
+}
+
 bool HttpGetClient::Connect(std::string_view host, std::uint16_t port) {
+    return ConnectWithin(host, port, m_connectTimeoutMs);
+}
+
+bool HttpGetClient::ConnectWithin(std::string_view host, std::uint16_t port, int connectTimeoutMs) {
     if (m_socket.IsOpen()) {
         return true;
     }
@@ -54,7 +63,7 @@ bool HttpGetClient::Connect(std::string_view host, std::uint16_t port) {
     const HostAndPort target = SplitHostPort(host, port);
     // A name that does not resolve gives 0.0.0.0, which the socket refuses to connect to.
     const std::uint32_t address = ResolveAddress(target.name, m_resolver);
-    m_lastConnect = m_socket.Connect(address, target.port, m_connectTimeoutMs);
+    m_lastConnect = m_socket.Connect(address, target.port, connectTimeoutMs);
     return m_lastConnect == platform::ConnectResult::Connected;
 }
 
@@ -72,16 +81,18 @@ std::string_view HttpGetClient::BodyText() const {
 
 int HttpGetClient::Get(std::string_view url, std::optional<std::string_view> extraHeaders,
                        std::optional<std::string_view> host) {
+    const platform::Deadline deadline(m_exchangeMs, m_clock);
+    const int connectMs = deadline.WaitMs(m_connectTimeoutMs);
     std::string target;
     if (host) {
-        if (!Connect(*host, 0)) {
+        if (!ConnectWithin(*host, 0, connectMs)) {
             return 0;
         }
         target = url;
     } else {
         SplitUrl split;
         if (!SplitUrlText(url, split) || split.service != UrlService::Http ||
-            !Connect(split.server, split.port)) {
+            !ConnectWithin(split.server, split.port, connectMs)) {
             return 0;
         }
         target = std::move(split.object);
@@ -97,17 +108,21 @@ int HttpGetClient::Get(std::string_view url, std::optional<std::string_view> ext
     if (request.size() >= http::kRequestBufferBytes) {
         return 0;
     }
+    if (deadline.Passed()) {
+        return 0;
+    }
+    m_socket.SetSendTimeout(deadline.WaitMs(platform::kSendStallTimeoutMs));
     if (!m_socket.SendAll(request, http::kMaxSendPieceBytes)) {
         return 0;
     }
-    const int status = ReadResponse();
+    const int status = ReadResponse(deadline);
     if (status == 100) {
-        return ReadResponse();
+        return ReadResponse(deadline);
     }
     return status;
 }
 
-int HttpGetClient::ReadResponse() {
+int HttpGetClient::ReadResponse(const platform::Deadline& deadline) {
     m_response = http::ResponseReader();
     std::array<char, http::kBodyGrowthBytes> buffer;
     for (;;) {
@@ -115,6 +130,12 @@ int HttpGetClient::ReadResponse() {
         if (wanted == 0) {
             break;
         }
+        // The exchange ran out of time: what arrived is judged as after a failed receive.
+        if (deadline.Passed()) {
+            m_response.Finish();
+            break;
+        }
+        m_socket.SetReceiveTimeout(deadline.WaitMs(m_receiveTimeoutMs));
         // Never more than the response still needs: what follows belongs to the next one.
         const ssize_t got = m_socket.Receive(buffer.data(), wanted);
         if (got <= 0) {

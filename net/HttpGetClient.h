@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Deadline.h"
 #include "platform/TcpSocket.h"
 #include "net/HttpLimits.h"
 #include "net/HttpResponseReader.h"
@@ -38,6 +39,10 @@ public:
     virtual ~HttpGetClient();
     HttpGetClient(const HttpGetClient&) = delete;
     HttpGetClient& operator=(const HttpGetClient&) = delete;
+
+    // The bound on a whole Get (connect, request, response) and the clock it is measured by;
+    // tests shorten it or hand in a clock of their own.
+    void SetExchangeDeadline(int totalMs, platform::SteadyClock clock = {});
 
     // True when connected. port 0: host may carry ":port" behind the name, else 80. With a
     // socket already held (even after a failed attempt), true at once without connecting.
@@ -70,11 +75,14 @@ public:
     static std::uint32_t ResolveAddress(const std::string& name, const HostResolver& resolver);
 
 private:
-    int ReadResponse();
+    bool ConnectWithin(std::string_view host, std::uint16_t port, int connectTimeoutMs);
+    int ReadResponse(const platform::Deadline& deadline);
 
     platform::TcpSocket m_socket;
     int m_receiveTimeoutMs;
     int m_connectTimeoutMs;
+    int m_exchangeMs = http::kExchangeDeadlineMs;
+    platform::SteadyClock m_clock;
     HostResolver m_resolver;
     http::ResponseReader m_response;
     platform::ConnectResult m_lastConnect = platform::ConnectResult::NotOpen;

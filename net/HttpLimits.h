@@ -12,6 +12,11 @@ namespace lumidex::http {
 inline constexpr std::uint16_t kDefaultPort = 80;
 // Each wait for response bytes; a server silent for longer ends the read with what it sent.
 inline constexpr int kDefaultReceiveTimeoutMs = 10000;
+// The whole of one Get, from the connect to the last byte of the response. The wait above never
+// runs out on a server that sends a byte every few seconds, and the channel list announces
+// kilobytes: such a server would hold the run for hours. A real list arrives in well under a
+// second; what arrived by then is judged as after a failed receive.
+inline constexpr int kExchangeDeadlineMs = 30000;
 
 // The request line with the caller's header lines must stay below this; a longer request is
 // not sent at all (the requests of this program are a line and a Host field).

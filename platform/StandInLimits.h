@@ -27,5 +27,11 @@ inline constexpr std::size_t kDownloadBlockBytes = 16384;
 inline constexpr long kDownloadConnectTimeoutSeconds = 30;
 // A download that receives nothing for this long is a failed read.
 inline constexpr long kDownloadStallSeconds = 60;
+// The whole of one download attempt, from the connect to the last byte. The stall bound never
+// fires on a server that sends a byte now and then, so without this a dripping download host
+// would hold the run for days. The patch program is some tens of kilobytes: even a dial-up
+// line (56 kbit/s, some 5 KB/s) carries ten times that in this time, and the three attempts
+// against a dripping host end within six minutes. What arrived by then is a failed read.
+inline constexpr int kDownloadTotalMs = 120000;
 
 }  // namespace lumidex::platform

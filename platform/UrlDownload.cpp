@@ -19,6 +19,7 @@ bool StartCurl() {
 
 struct Transfer {
     const std::string* path = nullptr;
+    const Deadline* deadline = nullptr;
     std::FILE* file = nullptr;
     bool answered = false;  // a response header arrived: the URL is "open"
     bool createFailed = false;
@@ -54,6 +55,14 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
     return std::fwrite(data, 1, bytes, transfer->file) == bytes ? bytes : 0;
 }
 
+// libcurl calls this often while data flows and about once a second while nothing does, so
+// the overall bound is seen within a second of passing; non-zero aborts the transfer.
+int OnProgress(void* user, curl_off_t /*dlTotal*/, curl_off_t /*dlNow*/, curl_off_t /*ulTotal*/,
+               curl_off_t /*ulNow*/) {
+    const auto* transfer = static_cast<const Transfer*>(user);
+    return transfer->deadline->Passed() ? 1 : 0;
+}
+
 struct CurlDeleter {
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
@@ -64,7 +73,8 @@ struct ListDeleter {
 }  // namespace
 
 DownloadResult DownloadUrlToHostFile(std::string_view url, const std::string& hostPath,
-                                     const std::function<bool()>& connected) {
+                                     const std::function<bool()>& connected,
+                                     const DownloadBounds& bounds) {
     if (connected && !connected()) {
         return DownloadResult::NotConnected;
     }
@@ -82,8 +92,10 @@ DownloadResult DownloadUrlToHostFile(std::string_view url, const std::string& ho
     // What INTERNET_FLAG_RELOAD and INTERNET_FLAG_PRAGMA_NOCACHE ask of caches on the way.
     curl_slist_append(headers.get(), "Pragma: no-cache");
     curl_slist_append(headers.get(), "Cache-Control: no-cache");
+    const Deadline deadline(bounds.totalMs, bounds.clock);
     Transfer transfer;
     transfer.path = &hostPath;
+    transfer.deadline = &deadline;
 
     curl_easy_setopt(curl, CURLOPT_URL, target.c_str());
     curl_easy_setopt(curl, CURLOPT_USERAGENT, agent.c_str());
@@ -96,6 +108,9 @@ DownloadResult DownloadUrlToHostFile(std::string_view url, const std::string& ho
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kDownloadConnectTimeoutSeconds);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kDownloadStallSeconds);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);

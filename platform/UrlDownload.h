@@ -7,6 +7,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Deadline.h"
+#include "platform/StandInLimits.h"
+
 namespace lumidex::platform {
 
 enum class DownloadResult : int {
@@ -17,12 +20,20 @@ enum class DownloadResult : int {
     NotConnected = 4,  // no Internet connection, or no session
 };
 
+// The bound on one whole download and the clock it is measured by; tests shorten it.
+struct DownloadBounds {
+    int totalMs = kDownloadTotalMs;
+    SteadyClock clock;
+};
+
 // Fetches url into hostPath (created or emptied, "wb"), appending the body in blocks of
 // kDownloadBlockBytes. Whatever body the server sends is saved: the HTTP status is not
 // looked at. connected answers InternetGetConnectedState; false gives NotConnected at once.
 // The request carries the agent "Agent<tick count>", "Accept: */*" and asks every cache on
-// the way to fetch anew.
+// the way to fetch anew. A transfer still going when bounds.totalMs have passed ends as a
+// failed read (or as a URL that could not be opened, when no answer had begun).
 DownloadResult DownloadUrlToHostFile(std::string_view url, const std::string& hostPath,
-                                     const std::function<bool()>& connected);
+                                     const std::function<bool()>& connected,
+                                     const DownloadBounds& bounds = {});
 
 }  // namespace lumidex::platform

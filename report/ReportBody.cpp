@@ -15,10 +15,29 @@ std::string Escaped(const std::string& utf8) {
 
 }  // namespace
 
+std::string WithCrLfLineBreaks(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c != '\r' && c != '\n') {
+            out += c;
+            continue;
+        }
+        out += "\r\n";
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            ++i;
+        }
+    }
+    return out;
+}
+
 std::string FormatContactBlock(const ContactDetails& contact) {
-    return "Title:KLV诊断日志\r\nclubId=" + contact.clubId + "\r\nQQ=" + contact.qq +
-           "\r\nMSN=" + contact.msn + "\r\nemail=" + contact.email +
-           "\r\n描述信息=" + contact.note + "\r\n";
+    return "Title:KLV诊断日志\r\nclubId=" + WithCrLfLineBreaks(contact.clubId) +
+           "\r\nQQ=" + WithCrLfLineBreaks(contact.qq) +
+           "\r\nMSN=" + WithCrLfLineBreaks(contact.msn) +
+           "\r\nemail=" + WithCrLfLineBreaks(contact.email) +
+           "\r\n描述信息=" + WithCrLfLineBreaks(contact.note) + "\r\n";
 }
 
 std::string BuildReportBody(const std::string& hostName, const std::string& findings,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace lumidex::report {
 
@@ -21,6 +22,12 @@ struct ContactDetails {
     std::string note;  // the "additional information"; may hold line breaks
 };
 
+// Every line break as the report form's multi-line edit hands it over: CR LF, a lone CR and a
+// lone LF each become CR LF. Both front ends go through it, so a note typed in the form and
+// one given on a command line put the same bytes on the wire.
+std::string WithCrLfLineBreaks(std::string_view text);
+
+// Every field with its line breaks as CR LF (WithCrLfLineBreaks), in
 // "Title:KLV诊断日志\r\nclubId=...\r\nQQ=...\r\nMSN=...\r\nemail=...\r\n描述信息=...\r\n"
 std::string FormatContactBlock(const ContactDetails& contact);
 

@@ -103,15 +103,14 @@ int PostConnection::SendPost(const std::string& host, const std::string& object,
     }
     std::string buffer(kResponseBufferBytes, '\0');
     std::size_t total = 0;
-    while (total < kResponseMaxBytes) {
+    // The bound covers the whole answer, so a server that drips it cannot hold the window. A
+    // time-out is a receive error like any other: the reading ends and what arrived is judged.
+    const platform::Deadline answer(m_timeouts.receiveMs, m_timeouts.clock);
+    while (total < kResponseMaxBytes && !answer.Passed()) {
+        m_socket.SetReceiveTimeout(answer.WaitMs(m_timeouts.receiveMs));
         std::size_t received = 0;
-        const auto result =
-            m_socket.Receive(buffer.data() + total, kResponseMaxBytes - total, received);
-        if (result == platform::ReceiveResult::TimedOut) {
-            // The answer never completed: the exchange failed, whatever arrived so far.
-            return kStatusNone;
-        }
-        if (result != platform::ReceiveResult::Data) {
+        if (m_socket.Receive(buffer.data() + total, kResponseMaxBytes - total, received) !=
+            platform::ReceiveResult::Data) {
             break;
         }
         total += received;

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Deadline.h"
 #include "platform/TcpSocket.h"
 #include "report/ReportLimits.h"
 
@@ -16,11 +17,13 @@ inline constexpr int kStatusNone = 0;
 inline constexpr int kStatusOk = 200;
 inline constexpr int kStatusFound = 302;
 
-// How long the exchange may wait for the peer; tests shorten them.
+// How long the exchange may wait for the peer, and the clock the answer's bound is measured
+// by; tests shorten them or hand in a clock of their own.
 struct ExchangeTimeouts {
     int connectMs = kConnectTimeoutMs;
     int sendMs = kSendTimeoutMs;
-    int receiveMs = kReceiveTimeoutMs;
+    int receiveMs = kReceiveTimeoutMs;  // each wait for the answer, and the whole answer
+    platform::SteadyClock clock;
 };
 
 // http://host[:port][/object]; the scheme in any letter case, port 80 by default.
@@ -46,8 +49,9 @@ public:
     // False only when no socket can be created; a refused or unreachable peer shows later
     // as a failed send.
     bool Connect(const std::string& host, std::uint16_t port);
-    // Sends the request and reads the answer until the peer closes, a receive fails or
-    // waits too long, or kResponseMaxBytes arrived. Returns the recognised status.
+    // Sends the request and reads the answer until the peer closes, a receive fails, the
+    // answer's time bound passes, or kResponseMaxBytes arrived. Returns the status recognised
+    // in what arrived.
     int SendPost(const std::string& host, const std::string& object, std::string_view body);
     void Close();
     // The response as a C string would hold it: up to the first NUL byte.

@@ -10,7 +10,6 @@
 
 #include "startup/LumidexApp.h"
 #include "console/ConsoleOptions.h"
-#include "engine/CheckEngine.h"
 #include "engine/CheckItem.h"
 #include "platform/InstanceGuard.h"
 #include "support/Files.h"
@@ -79,8 +78,12 @@ TEST_F(ConsoleTest, JsonHasEveryRowInTableOrderAndTheSummary) {
     }
     EXPECT_EQ(result.at("total"), 17);
     EXPECT_EQ(result.at("checked"), 17);
-    EXPECT_EQ(result.at("summary"),
-              CheckEngine::FormatSummary(17, 17, result.at("warnings"), result.at("errors")));
+    EXPECT_EQ(
+        result.at("summary"),
+        "\r\n\r\n----------------------------\r\n[检测结束]\r\n\r\n共有17顶\r\n已经检测17项\r\n"
+        "警告" +
+            std::to_string(result.at("warnings").get<int>()) + "项\r\n错误" +
+            std::to_string(result.at("errors").get<int>()) + "项");
     EXPECT_GT(result.at("errors"), 0);
     EXPECT_EQ(result.at("submit_enabled"), true) << "errors worth reporting were found";
     EXPECT_EQ(result.at("findings").get<std::string>().rfind("\r\n开始基本网络检测", 0), 0u);

@@ -230,14 +230,22 @@ TEST_F(LabTest, ChannelListIsServedAsConfigured) {
     const Json& service = lab().Notes()["channelList"];
     const std::string mode = service["mode"];
     const std::string host = lab().Hosts("channel-list").at(0)["host"];
-    const auto wait = mode == "never-answer" ? std::chrono::milliseconds(kSilence)
-                                             : std::chrono::milliseconds(kGuard);
+    const auto wait = mode == "never-answer" || mode == "drip" ? std::chrono::milliseconds(kSilence)
+                                                               : std::chrono::milliseconds(kGuard);
     const auto answer =
         Exchange(service["address"], service["port"], HttpGet("/channels.htm.xml", host), wait);
     ASSERT_TRUE(answer.has_value()) << "no connection to " << service.dump();
     const std::string& bytes = answer->bytes;
     if (mode == "never-answer") {
         EXPECT_TRUE(bytes.empty());
+        EXPECT_FALSE(answer->closed);
+        return;
+    }
+    if (mode == "drip") {
+        // The head at once, announcing the whole list; the body a byte every few seconds.
+        EXPECT_EQ(bytes.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << bytes;
+        EXPECT_NE(bytes.find("\r\nContent-Length: "), std::string::npos) << bytes;
+        EXPECT_LT(Body(bytes).size(), 2u) << bytes;
         EXPECT_FALSE(answer->closed);
         return;
     }
@@ -370,11 +378,12 @@ TEST_F(LabTest, ReportServerStoresAPostByteForByte) {
         "POST /bbs?nm=%B4%ED HTTP/1.1\r\nHost: " + host["host"].get<std::string>() +
         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
         body + "\r\n";
-    const auto answer = Exchange(host["address"], host["port"], request,
-                                 mode == "never-close" ? std::chrono::milliseconds(1500)
-                                                       : std::chrono::milliseconds(kGuard));
+    const bool holds = mode == "never-close" || mode == "hold-then-close";
+    const auto answer =
+        Exchange(host["address"], host["port"], request,
+                 holds ? std::chrono::milliseconds(1500) : std::chrono::milliseconds(kGuard));
     ASSERT_TRUE(answer.has_value());
-    if (mode == "ok" || mode == "never-close") {
+    if (mode == "ok" || holds) {
         EXPECT_NE(answer->bytes.find("200 OK"), std::string::npos) << answer->bytes;
     } else if (mode == "302") {
         EXPECT_NE(answer->bytes.find("302 "), std::string::npos) << answer->bytes;
@@ -382,7 +391,7 @@ TEST_F(LabTest, ReportServerStoresAPostByteForByte) {
         EXPECT_EQ(answer->bytes.find("200 OK"), std::string::npos) << answer->bytes;
         EXPECT_EQ(answer->bytes.find("302 "), std::string::npos) << answer->bytes;
     }
-    EXPECT_EQ(answer->closed, mode != "never-close");
+    EXPECT_EQ(answer->closed, !holds);
 
     // Stored byte for byte, the closing CR LF included.
     const std::filesystem::path dir = lab().Notes()["reportDir"].get<std::string>();

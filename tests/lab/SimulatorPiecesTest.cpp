@@ -401,6 +401,13 @@ TEST(HttpResponses, ChannelListModesFrameTheSameDocument) {
     EXPECT_TRUE(silent.bytes.empty());
     EXPECT_EQ(split(AnswerChannelList(keepAlive, ChannelListMode::Malformed, xml).bytes).second,
               BuildMalformedChannelList());
+    // A head announcing the whole list and no body byte yet: the list follows a byte at a time.
+    const auto drip = AnswerChannelList(keepAlive, ChannelListMode::Drip, xml);
+    std::tie(head, body) = split(drip.bytes);
+    EXPECT_NE(head.find("Content-Length: " + std::to_string(xml.size()) + "\r\n"),
+              std::string::npos);
+    EXPECT_EQ(body, "");
+    EXPECT_EQ(drip.drip, xml);
 
     // Another path is 404 whatever the mode; the client's "Connection: close" is honoured.
     const auto other =
@@ -436,6 +443,9 @@ TEST(HttpResponses, DownloadAndReportAnswers) {
     const auto neverClose = AnswerReport(ReportMode::NeverClose);
     EXPECT_TRUE(neverClose.hold);
     EXPECT_NE(neverClose.bytes.find("200 OK"), std::string::npos);
+    const auto holdThenClose = AnswerReport(ReportMode::HoldThenClose);
+    EXPECT_EQ(holdThenClose.bytes, neverClose.bytes);
+    EXPECT_GT(holdThenClose.holdFor, neverClose.holdFor) << "closed after a while, not never";
 }
 
 }  // namespace

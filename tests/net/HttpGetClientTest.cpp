@@ -83,6 +83,37 @@ TEST(HttpGetClientTest, ZeroLengthOnAnOpenConnectionEndsAfterTheReceiveTimeOut) 
     EXPECT_STREQ(client.Body(), "");
 }
 
+// A server that drips keeps every receive wait short of its bound; the bound on the whole
+// exchange ends the read, and what arrived is judged as after a failed receive.
+TEST(HttpGetClientTest, TheWholeExchangeIsBoundedAndWhatArrivedIsJudged) {
+    const std::string tail(40, 'a');
+    const struct {
+        const char* name;
+        std::string reply;
+        std::string drip;
+        int status;
+        std::int32_t bodyLength;  // -1: fewer than the dripped bytes
+    } rows[] = {
+        {"announced length: kept, the missing bytes zero",
+         "HTTP/1.1 200 OK\r\nContent-Length: 40\r\n\r\n", tail, 200, 40},
+        {"until close: what arrived", "HTTP/1.1 200 OK\r\n\r\n", tail, 200, -1},
+        {"status line unfinished", "", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", 0, 0},
+    };
+    for (const auto& row : rows) {
+        ScriptedServer server(row.reply, ScriptedServer::Ending::Hold, 0, row.drip, 30);
+        HttpGetClient client(2000, NoLookup);
+        client.SetExchangeDeadline(300);
+        EXPECT_EQ(client.Get(server.Url("/")), row.status) << row.name;
+        const std::string_view arrived = client.Body() == nullptr ? "" : client.Body();
+        EXPECT_LT(arrived.size(), row.drip.size()) << row.name;
+        if (row.bodyLength >= 0) {
+            EXPECT_EQ(client.BodyLength(), row.bodyLength) << row.name;
+        } else {
+            EXPECT_EQ(client.BodyLength(), static_cast<std::int32_t>(arrived.size())) << row.name;
+        }
+    }
+}
+
 TEST(HttpGetClientTest, RefusedRequestsSendNothing) {
     ScriptedServer server("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
     const std::string port = std::to_string(server.Port());

@@ -99,22 +99,28 @@ TEST_F(XpSp2PatchTest, DownloadResultCodes) {
     ScriptedServer ok(HttpAnswer("200 OK", std::string(40000, 'p')));
     ScriptedServer cut("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly ten b");
     ScriptedServer silent("");
+    // Each byte well inside the stall bound; the whole answer well past a short total bound.
+    ScriptedServer dripping("HTTP/1.1 200 OK\r\nContent-Length: 40\r\n\r\n",
+                            ScriptedServer::Ending::Hold, 0, std::string(40, 'p'), 30);
     const std::string file = Host("file.bin");
     const struct {
         std::string url;
         std::string path;
         bool connected;
         platform::DownloadResult result;
+        int totalMs = platform::kDownloadTotalMs;
     } rows[] = {
         {ok.Url("/p"), file, true, platform::DownloadResult::Done},
         {ok.Url("/p"), file, false, platform::DownloadResult::NotConnected},
         {testing::DeadLoopbackUrl("/p"), file, true, platform::DownloadResult::UrlFailed},
         {silent.Url("/p"), file, true, platform::DownloadResult::UrlFailed},
         {ok.Url("/p"), Host("no/such/dir/file.bin"), true, platform::DownloadResult::FileFailed},
+        {dripping.Url("/p"), file, true, platform::DownloadResult::ReadFailed, 300},
         {cut.Url("/p"), file, true, platform::DownloadResult::ReadFailed},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(platform::DownloadUrlToHostFile(row.url, row.path, [&] { return row.connected; }),
+        EXPECT_EQ(platform::DownloadUrlToHostFile(row.url, row.path, [&] { return row.connected; },
+                                                  {row.totalMs, {}}),
                   row.result)
             << row.url << " " << row.path;
     }

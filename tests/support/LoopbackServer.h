@@ -83,15 +83,20 @@ private:
 };
 
 // Serves each connection in turn until stopped: reads the request head (up to the blank
-// line), sends reply, then closes (Ending::Close) or waits for the client to close
+// line), sends reply (then fillerBytes of 'x', then drip one byte every dripEveryMs, for as
+// long as the client takes them), then closes (Ending::Close) or waits for the client to close
 // (Ending::Hold).
 class ScriptedServer {
 public:
     enum class Ending { Close, Hold };
 
     explicit ScriptedServer(std::string reply, Ending ending = Ending::Close,
-                            std::size_t fillerBytes = 0)
-        : m_reply(std::move(reply)), m_ending(ending), m_filler(fillerBytes) {
+                            std::size_t fillerBytes = 0, std::string drip = {}, int dripEveryMs = 0)
+        : m_reply(std::move(reply)),
+          m_ending(ending),
+          m_filler(fillerBytes),
+          m_drip(std::move(drip)),
+          m_dripEveryMs(dripEveryMs) {
         m_listener = LoopbackListener(4, m_port);
         m_thread = std::thread([this] { Serve(); });
     }
@@ -171,6 +176,12 @@ private:
             }
             left -= piece;
         }
+        for (const char byte : m_drip) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(m_dripEveryMs));
+            if (m_stop || !SendAll(client, std::string_view(&byte, 1))) {
+                break;
+            }
+        }
         if (m_ending == Ending::Hold) {
             // Hold until the client closes (recv sees the end) or 10 s pass.
             if (WaitReadable(client, 10000, false)) {
@@ -194,6 +205,8 @@ private:
     std::string m_reply;
     Ending m_ending;
     std::size_t m_filler;
+    std::string m_drip;
+    int m_dripEveryMs;
     std::uint16_t m_port = 0;
     platform::UniqueFd m_listener;
     std::thread m_thread;

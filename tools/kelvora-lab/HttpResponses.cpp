@@ -89,6 +89,15 @@ HttpAnswer AnswerChannelList(const HttpRequest& request, ChannelListMode mode,
             answer.closeAfter = true;
             return answer;
         }
+        case ChannelListMode::Drip: {
+            // A valid head announcing the whole list, then the body a byte at a time.
+            HttpAnswer answer = WithLength(Head("200 OK", "text/xml", &request, false), "", false);
+            answer.bytes.replace(answer.bytes.find("Content-Length: 0"), 17,
+                                 "Content-Length: " + std::to_string(channelListXml.size()));
+            answer.drip = channelListXml;
+            answer.closeAfter = close;
+            return answer;
+        }
         case ChannelListMode::NeverAnswer: {
             HttpAnswer answer;
             answer.hold = true;
@@ -121,7 +130,8 @@ HttpAnswer AnswerReport(ReportMode mode) {
         case ReportMode::NotFound:
             return WithLength(Head("404 Not Found", "text/html", nullptr, true),
                               "<html><body><h1>404 Not Found</h1></body></html>\r\n", true);
-        case ReportMode::NeverClose: {
+        case ReportMode::NeverClose:
+        case ReportMode::HoldThenClose: {
             // A complete answer, but the connection stays open: a client that reads until the
             // server closes waits for ever unless it bounds its wait.
             HttpAnswer answer;
@@ -129,6 +139,9 @@ HttpAnswer AnswerReport(ReportMode mode) {
                 "HTTP/1.1 200 OK\r\nServer: kelvora-lab\r\nContent-Type: text/html\r\n"
                 "Content-Length: 4\r\n\r\nOK\r\n";
             answer.hold = true;
+            if (mode == ReportMode::HoldThenClose) {
+                answer.holdFor = kReportHoldThenClose;
+            }
             return answer;
         }
     }

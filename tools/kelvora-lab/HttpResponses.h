@@ -2,6 +2,7 @@
 // mode, so the answers can be checked without sockets.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "tools/kelvora-lab/HttpRequestParser.h"
@@ -11,17 +12,25 @@ namespace lumidex::lab {
 
 inline constexpr char kChannelListPath[] = "/channels.htm.xml";
 inline constexpr char kPatchPath[] = "/download/XP_SP2_tcpPatch.exe";
+// "drip": one body byte this often, well inside a client's 10 s wait for each receive.
+inline constexpr std::chrono::milliseconds kDripEvery{5000};
+// "hold-then-close": how long the report server keeps the connection after its answer; past
+// the client's 10 s bound on the answer.
+inline constexpr std::chrono::milliseconds kReportHoldThenClose{12000};
 
 struct HttpAnswer {
     std::string bytes;        // what to send; empty with hold set: send nothing
+    std::string drip;         // sent after bytes, one byte every kDripEvery
     bool closeAfter = false;  // close (after sending) instead of waiting for the next request
     bool hold = false;        // keep the connection open without answering or closing
+    std::chrono::milliseconds holdFor{0};  // with hold: close after this long (0: kHoldTimeout)
 };
 
 HttpAnswer AnswerChannelList(const HttpRequest& request, ChannelListMode mode,
                              const std::string& channelListXml);
 HttpAnswer AnswerDownload(const HttpRequest& request, DownloadMode mode);
-// The report server answers once the whole request is in; hold means: answer, never close.
+// The report server answers once the whole request is in; hold means: answer, then keep the
+// connection open (for kReportHoldThenClose, or as long as the lab holds anything).
 HttpAnswer AnswerReport(ReportMode mode);
 // The answer to a request the parser rejected.
 HttpAnswer AnswerBadRequest();

@@ -24,13 +24,15 @@ constexpr NamedMode<ChannelListMode> kChannelListModes[] = {
     {"404", ChannelListMode::NotFound},
     {"garbage", ChannelListMode::Garbage},
     {"never-answer", ChannelListMode::NeverAnswer},
-    {"malformed", ChannelListMode::Malformed}};
+    {"malformed", ChannelListMode::Malformed},
+    {"drip", ChannelListMode::Drip}};
 constexpr NamedMode<DownloadMode> kDownloadModes[] = {{"ok", DownloadMode::Ok},
                                                       {"404", DownloadMode::NotFound}};
 constexpr NamedMode<ReportMode> kReportModes[] = {{"ok", ReportMode::Ok},
                                                   {"302", ReportMode::Found},
                                                   {"404", ReportMode::NotFound},
-                                                  {"never-close", ReportMode::NeverClose}};
+                                                  {"never-close", ReportMode::NeverClose},
+                                                  {"hold-then-close", ReportMode::HoldThenClose}};
 constexpr NamedMode<TcpMode> kTcpModes[] = {
     {"accept", TcpMode::Accept}, {"refuse", TcpMode::Refuse}, {"drop", TcpMode::Drop}};
 constexpr NamedMode<UdpMode> kUdpModes[] = {{"ok", UdpMode::Ok},

@@ -5,9 +5,10 @@
 // {"log": PATH, "ready": PATH, "otherAddress": A, "lateMs": N,
 //  "channelList": {"address": A, "port": P, "mode": M},   M: content-length | chunked |
 //                                                          until-close | 404 | garbage |
-//                                                          never-answer | malformed
+//                                                          never-answer | malformed | drip
 //  "download": {"address": A, "port": P, "mode": "ok" | "404"},
-//  "report": {"address": A, "port": P, "dir": PATH, "mode": "ok" | "302" | "404" | "never-close"},
+//  "report": {"address": A, "port": P, "dir": PATH, "mode": "ok" | "302" | "404" | "never-close" |
+//             "hold-then-close"},
 //  "tcp": [{"address": A, "port": P, "mode": "accept" | "refuse" | "drop"}, ...],
 //  "channelServers": [{"address": A, "port": RECORD_PORT, "listenPort": P, "mode": U}, ...],
 //  "trackers": [same], }                U: ok | silent | malformed | wrong-type |
@@ -31,10 +32,12 @@ enum class ChannelListMode {
     NotFound,
     Garbage,
     NeverAnswer,
-    Malformed
+    Malformed,
+    Drip,  // a valid head, then one body byte every few seconds
 };
 enum class DownloadMode { Ok, NotFound };
-enum class ReportMode { Ok, Found, NotFound, NeverClose };
+// HoldThenClose: the answer at once, the connection closed only some seconds later.
+enum class ReportMode { Ok, Found, NotFound, NeverClose, HoldThenClose };
 // Refuse and drop open no listener: refusal is the kernel's reset on a closed port, and a
 // silent drop is the lab's route into a black hole.
 enum class TcpMode { Accept, Refuse, Drop };

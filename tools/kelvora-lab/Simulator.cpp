@@ -70,6 +70,11 @@ std::vector<ServerRecord> Records(const std::vector<UdpServer>& servers) {
     return records;
 }
 
+// How long a held connection stays: what its answer asked for, else the lab's bound.
+std::chrono::steady_clock::duration HoldTime(std::chrono::steady_clock::duration holdFor) {
+    return holdFor > holdFor.zero() ? holdFor : std::chrono::steady_clock::duration(kHoldTimeout);
+}
+
 // The first line of a request, for log lines about it.
 std::string FirstLine(const std::string& bytes) {
     return EscapeWire(bytes.substr(0, std::min(bytes.find("\r\n"), std::size_t{200})));
@@ -486,6 +491,7 @@ void Simulator::ReadConnection(Connection& connection) {
             connection.pending.append(bytes);
             return;
         case Phase::Grace:
+        case Phase::Dripping:
         case Phase::Holding:
         case Phase::Lingering:
             return;  // report bytes are kept above; anything else is not looked at
@@ -509,8 +515,7 @@ void Simulator::ParsePending(Connection& connection) {
             if (service.kind == ServiceKind::Report) {
                 StoreReport(connection);
             }
-            const HttpAnswer answer = AnswerBadRequest();
-            StartAnswer(connection, answer.bytes, true, false);
+            StartAnswer(connection, AnswerBadRequest());
             return;
         }
         OnRequest(connection);
@@ -530,27 +535,34 @@ void Simulator::OnRequest(Connection& connection) {
     }
     m_log.Line(service.name,
                "request from " + connection.peer + ": " + EscapeWire(connection.rawRequest));
-    const HttpAnswer answer =
-        service.kind == ServiceKind::ChannelList
-            ? AnswerChannelList(request, m_config.channelList->mode, m_channelListXml)
-            : AnswerDownload(request, m_config.download->mode);
-    StartAnswer(connection, answer.bytes, answer.closeAfter, answer.hold);
+    StartAnswer(connection,
+                service.kind == ServiceKind::ChannelList
+                    ? AnswerChannelList(request, m_config.channelList->mode, m_channelListXml)
+                    : AnswerDownload(request, m_config.download->mode));
 }
 
-void Simulator::StartAnswer(Connection& connection, std::string bytes, bool closeAfter, bool hold) {
+void Simulator::StartAnswer(Connection& connection, HttpAnswer answer) {
     const Service& service = m_services[connection.service];
-    if (bytes.empty() && hold) {
+    connection.holdFor = answer.holdFor;
+    if (answer.bytes.empty() && answer.hold) {
         m_log.Line(service.name, "holding " + connection.peer + " without an answer");
         connection.phase = Phase::Holding;
-        connection.deadline = Clock::now() + kHoldTimeout;
+        connection.deadline = Clock::now() + HoldTime(connection.holdFor);
         return;
     }
-    m_log.Line(service.name, "answer to " + connection.peer + ": " + FirstLine(bytes) + " (" +
-                                 std::to_string(bytes.size()) + " bytes)");
-    connection.out = std::move(bytes);
+    m_log.Line(
+        service.name,
+        "answer to " + connection.peer + ": " + FirstLine(answer.bytes) + " (" +
+            std::to_string(answer.bytes.size()) + " bytes" +
+            (answer.drip.empty() ? std::string()
+                                 : ", then " + std::to_string(answer.drip.size()) + " dripped") +
+            ")");
+    connection.out = std::move(answer.bytes);
     connection.outPos = 0;
-    connection.closeAfterWrite = closeAfter;
-    connection.holdAfterWrite = hold;
+    connection.drip = std::move(answer.drip);
+    connection.dripPos = 0;
+    connection.closeAfterWrite = answer.closeAfter;
+    connection.holdAfterWrite = answer.hold;
     connection.phase = Phase::Writing;
     connection.deadline = Clock::now() + kIdleTimeout;
     WriteConnection(connection);
@@ -577,10 +589,15 @@ void Simulator::AfterWrite(Connection& connection) {
     const Service& service = m_services[connection.service];
     connection.out.clear();
     connection.outPos = 0;
+    if (connection.dripPos < connection.drip.size()) {
+        connection.phase = Phase::Dripping;
+        connection.deadline = Clock::now() + kDripEvery;
+        return;
+    }
     if (connection.holdAfterWrite) {
         m_log.Line(service.name, "answer sent; holding " + connection.peer + " open");
         connection.phase = Phase::Holding;
-        connection.deadline = Clock::now() + kHoldTimeout;
+        connection.deadline = Clock::now() + HoldTime(connection.holdFor);
         return;
     }
     if (connection.closeAfterWrite) {
@@ -601,12 +618,16 @@ void Simulator::AfterWrite(Connection& connection) {
 void Simulator::OnDeadline(Connection& connection) {
     const Service& service = m_services[connection.service];
     switch (connection.phase) {
-        case Phase::Grace: {
+        case Phase::Grace:
             StoreReport(connection);
-            const HttpAnswer answer = AnswerReport(m_config.report->mode);
-            StartAnswer(connection, answer.bytes, answer.closeAfter, answer.hold);
+            StartAnswer(connection, AnswerReport(m_config.report->mode));
             return;
-        }
+        case Phase::Dripping:
+            connection.out = connection.drip.substr(connection.dripPos++, 1);
+            connection.phase = Phase::Writing;
+            connection.deadline = Clock::now() + kIdleTimeout;
+            WriteConnection(connection);
+            return;
         case Phase::Reading:
             if (service.kind == ServiceKind::Report && !connection.received.empty()) {
                 StoreReport(connection);

@@ -17,6 +17,7 @@
 #include "platform/UniqueFd.h"
 #include "tools/kelvora-lab/EventLog.h"
 #include "tools/kelvora-lab/HttpRequestParser.h"
+#include "tools/kelvora-lab/HttpResponses.h"
 #include "tools/kelvora-lab/LabConfig.h"
 
 namespace lumidex::lab {
@@ -58,6 +59,7 @@ private:
         Reading,    // waiting for (the rest of) a request
         Grace,      // report complete; collecting trailing bytes before answering
         Writing,    // sending an answer
+        Dripping,   // answer head sent; waiting to send the next dripped byte
         Holding,    // keeping the connection open without answering or closing
         Lingering,  // answer sent and write side shut; waiting for the peer to close
     };
@@ -80,6 +82,9 @@ private:
         std::size_t outPos = 0;
         bool closeAfterWrite = false;
         bool holdAfterWrite = false;
+        Clock::duration holdFor{};  // zero: kHoldTimeout
+        std::string drip;           // still to send, a byte at a time
+        std::size_t dripPos = 0;
         bool done = false;
         Clock::time_point deadline;
         // Report connections only: everything received, and where it was stored.
@@ -104,7 +109,7 @@ private:
     void ParsePending(Connection& connection);
     void OnRequest(Connection& connection);
     void OnReportComplete(Connection& connection);
-    void StartAnswer(Connection& connection, std::string bytes, bool closeAfter, bool hold);
+    void StartAnswer(Connection& connection, HttpAnswer answer);
     void AfterWrite(Connection& connection);
     void OnDeadline(Connection& connection);
     void Close(Connection& connection, const std::string& why);
