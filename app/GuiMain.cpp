@@ -45,10 +45,10 @@ int main(int argc, char** argv) {
     std::string why;
     if (!lumidex::CanOpenDisplay(why)) {
         std::fprintf(stderr, "lumidex: %s; running the console front end instead\n", why.c_str());
-        return lumidex::RunConsole(argc, argv);
+        return lumidex::RunConsole(argc, argv, "lumidex");
     }
     if (argc > 1) {
-        return lumidex::RunConsole(argc, argv);
+        return lumidex::RunConsole(argc, argv, "lumidex");
     }
     return lumidex::RunWindow(argc, argv);
 }

@@ -183,19 +183,19 @@ int RunCheck(CLumidexApp& app, const ConsoleOptions& options) {
 
 }  // namespace
 
-int RunConsole(int argc, char** argv) {
+int RunConsole(int argc, char** argv, const std::string& program) {
     const ParsedOptions parsed = ParseConsoleOptions({argv + 1, argv + argc});
     if (!parsed.error.empty()) {
-        std::cerr << "lumidex-console: " << parsed.error << "\n\n" << ConsoleUsage();
+        std::cerr << program << ": " << parsed.error << "\n\n" << ConsoleUsage(program);
         return kExitUsage;
     }
     const ConsoleOptions& options = parsed.options;
     switch (options.action) {
         case ConsoleOptions::Action::Help:
-            std::cout << ConsoleUsage();
+            std::cout << ConsoleUsage(program);
             return kExitClean;
         case ConsoleOptions::Action::Version:
-            std::cout << "lumidex-console " << LUMIDEX_VERSION << "\n";
+            std::cout << program << " " << LUMIDEX_VERSION << "\n";
             return kExitClean;
         case ConsoleOptions::Action::Endpoints:
             if (options.json) {

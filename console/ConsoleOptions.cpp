@@ -61,22 +61,26 @@ ParsedOptions ParseConsoleOptions(const std::vector<std::string>& args) {
     return parsed;
 }
 
-std::string ConsoleUsage() {
-    return "Usage: lumidex-console [--json] [--submit [--qq N] [--msn A] [--club-id ID]\n"
-           "                       [--email A] [--note TEXT]] [--endpoints] [--help] [--version]\n"
+std::string ConsoleUsage(const std::string& program) {
+    return "Usage: " + program + " [OPTION]...\n" +
            "\n"
            "Checks this computer, its network set-up and the Kelvora services, as the\n"
            "check button of the Lumidex window does, and prints every row and the summary.\n"
            "\n"
-           "  --json       print one JSON object instead of text\n"
-           "  --submit     after a run that found reportable errors, send the report with\n"
-           "               the contact details given (all optional), as the window's\n"
-           "               submit button does, and print the outcome\n"
-           "  --endpoints  print the built-in hosts and ports Lumidex talks to, then exit\n"
-           "  --help       this text\n"
-           "  --version    the version\n"
+           "  --json         print one JSON object instead of text\n"
+           "  --submit       after a run that found reportable errors, send the report as\n"
+           "                 the window's submit button does, and print the outcome\n"
+           "  --qq N         with --submit: the QQ number to be contacted at\n"
+           "  --msn ADDR     with --submit: the MSN address\n"
+           "  --club-id ID   with --submit: the Kelvora club ID\n"
+           "  --email ADDR   with --submit: the e-mail address\n"
+           "  --note TEXT    with --submit: a note for the report\n"
+           "  --endpoints    print the hosts and ports Lumidex talks to, then exit\n"
+           "  --help         this text\n"
+           "  --version      the version\n"
            "\n"
-           "Ctrl+C stops the run (the summary is still written); a second Ctrl+C aborts.\n"
+           "Contact details are optional; --qq=N and the like work too. Ctrl+C stops the\n"
+           "run (the summary is still written); a second Ctrl+C aborts.\n"
            "Exit status: 0 no error found, 1 errors found, 2 usage error,\n"
            "3 the report could not be sent.\n";
 }

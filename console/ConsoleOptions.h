@@ -23,6 +23,7 @@ struct ParsedOptions {
 };
 
 ParsedOptions ParseConsoleOptions(const std::vector<std::string>& args);
-std::string ConsoleUsage();
+// The usage text, naming the program as `program`.
+std::string ConsoleUsage(const std::string& program);
 
 }  // namespace lumidex
