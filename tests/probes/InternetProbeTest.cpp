@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "platform/TcpSocket.h"
-#include "platform/TextSplitter.h"
 #include "support/LoopbackServer.h"
 
 namespace lumidex {
@@ -20,30 +19,6 @@ using Clock = std::chrono::steady_clock;
 
 long long MsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-TEST(TextSplitterTest, KeepsInnerEmptyPiecesOnly) {
-    const struct {
-        const char* delimiter;
-        const char* text;
-        std::vector<std::string> pieces;
-    } rows[] = {
-        {",", "a,b", {"a", "b"}},
-        {",", "a,,b", {"a", "", "b"}},
-        {",", "a,b,", {"a", "b"}},
-        {",", ",a", {"", "a"}},
-        {",", "", {}},
-        {",", "ab", {"ab"}},
-        {"\r\n", "x\r\ny\r\n\r\nz", {"x", "y", "", "z"}},
-        {"", "a,b", {"a,b"}},
-    };
-    TextSplitter splitter;
-    EXPECT_EQ(splitter.Delimiter(), "\r\n");
-    for (const auto& row : rows) {
-        splitter.SetDelimiter(row.delimiter);
-        splitter.Split(row.text);
-        EXPECT_EQ(splitter.Pieces(), row.pieces) << row.text;
-    }
 }
 
 TEST(InternetProbeTest, TheBuiltInListNamesTenDistinctHosts) {

@@ -11,6 +11,7 @@
 namespace lumidex::service {
 namespace {
 
+using testing::Contents;
 using testing::Label;
 using testing::ServiceLogCapture;
 
@@ -18,14 +19,6 @@ const std::string kStart = "---开始向服务器请求频道列表文件----";
 const std::string kDone = "获得频道列表文件数据";
 const std::string kError = "请求频道列表文件时发生错误";
 const std::string kParse = "---开始解析频道列表文件---";
-
-std::string Contents(ServerList& list) {
-    std::string out;
-    for (const auto& r : list.Entries()) {
-        out += (out.empty() ? "" : " ") + r.address.Dotted() + ":" + std::to_string(r.port);
-    }
-    return out;
-}
 
 struct FakeGet {
     ChannelListResponse response;
@@ -243,19 +236,6 @@ TEST(ServiceHostLists, BuiltInGroupsAndAppending) {
     EXPECT_EQ(lists.LockDepth(), 0);
     EXPECT_TRUE(lists.ChannelListText().empty());
     EXPECT_FALSE(lists.ProbeSocket().IsOpen());
-}
-
-TEST(ServerList, OneEntryPerAddressInLittleEndianOrder) {
-    ServerList list;
-    EXPECT_TRUE(list.InsertIfAbsent({{1, 2, 3, 9}}, 7201));
-    EXPECT_FALSE(list.InsertIfAbsent({{1, 2, 3, 9}}, 9999));
-    EXPECT_TRUE(list.InsertIfAbsent({{9, 9, 9, 1}}, 8000));
-    EXPECT_TRUE(list.InsertIfAbsent({{255, 0, 0, 255}}, 1));
-    EXPECT_EQ(Contents(list), "9.9.9.1:8000 1.2.3.9:7201 255.0.0.255:1");
-    EXPECT_EQ(list.Find({{1, 2, 3, 9}}), 7201);
-    EXPECT_EQ(list.Find({{9, 3, 2, 1}}), std::nullopt);
-    list.Clear();
-    EXPECT_TRUE(list.Empty());
 }
 
 // The request as it goes over the wire through the real client, byte for byte.

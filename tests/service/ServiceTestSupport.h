@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/FindingsText.h"
+#include "service/ServerList.h"
 #include "support/LogCapture.h"
 #include "support/NullReporter.h"
 
@@ -55,6 +56,15 @@ inline std::string Label(const std::vector<std::string>& servers) {
 }
 
 // Counters, progress positions and scripted stop answers of a probe run.
+// "a.b.c.d:port ..." in the list's order.
+inline std::string Contents(const service::ServerList& list) {
+    std::string out;
+    for (const auto& r : list.Entries()) {
+        out += (out.empty() ? "" : " ") + r.address.Dotted() + ":" + std::to_string(r.port);
+    }
+    return out;
+}
+
 class RecordingProbeHost : public NullReporter {
 public:
     void SetProgressPos(int position) override { positions.push_back(position); }
