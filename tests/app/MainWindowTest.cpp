@@ -23,6 +23,7 @@
 #include "report/ReportBody.h"
 #include "service/Endpoints.h"
 #include "support/FixturePrefix.h"
+#include "support/Screenshots.h"
 
 namespace lumidex::testing {
 namespace {
@@ -228,6 +229,36 @@ private slots:
         QTRY_VERIFY(QToolTip::isVisible());
         QCOMPARE(QToolTip::text(), QString("项目: DNS服务器\n详细: x"));
         QToolTip::hideText();
+    }
+
+    // Row 13's mappings start with CR LF. The row keeps the posted text byte for byte, but the
+    // cell draws it on one line as the mapping itself: the same pixels as that text alone.
+    void cellsDrawLineBreaksOnOneLine() {
+        const struct {
+            const char* posted;
+            const char* drawn;
+        } cases[] = {
+            {"\r\n映射错误:127.0.0.1<->channel.kelvora.com",
+             "映射错误:127.0.0.1<->channel.kelvora.com"},
+            {"\r\nKLV映射:203.0.113.9<->www.kelvora.com,\r\nKLV映射:203.0.113.7<->kelvora.com",
+             "KLV映射:203.0.113.9<->www.kelvora.com,KLV映射:203.0.113.7<->kelvora.com"},
+            {"a\rb\nc", "abc"},
+            {"正常", "正常"},
+        };
+        for (const auto& c : cases) {
+            WindowUnderTest w;
+            w.engine->service = [&c](ScriptedEngine& e) {
+                e.SetItemText(e.FindItemRow(13), 1, c.posted);
+            };
+            QVERIFY(w.RunOnce());
+            CCheckListCtrl* list = w.dialog->CheckList();
+            const int row = w.dialog->Window().FindItemRow(13);
+            QCOMPARE(w.Cell(row, 1), QString(c.posted));
+            QCOMPARE(list->CellShown(row, 1), QString(c.drawn));
+            const QImage drawn = CellPixels(*list, row, 1);
+            list->topLevelItem(row)->setText(1, c.drawn);
+            QVERIFY2(CellPixels(*list, row, 1) == drawn, c.drawn);
+        }
     }
 
     void copiedDataAnswerReachesRow12() {
