@@ -2,6 +2,7 @@
 // scripted engine and recording services.
 #include <sys/socket.h>
 
+#include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -121,6 +122,35 @@ private slots:
         w.dialog->reject();
         QVERIFY(!w.dialog->isVisible());
         QCOMPARE(w.recorder.messages.size(), shown);
+    }
+
+    // The window menu's About item is offered in the context menu, with its text and its
+    // mnemonic; Alt+A is tested above.
+    void contextMenuOffersTheAboutItem() {
+        WindowUnderTest w;
+        QString itemText;
+        QString aboutTitle;
+        QTimer::singleShot(0, [&] {
+            QWidget* menu = QApplication::activePopupWidget();
+            if (menu == nullptr) {
+                return;
+            }
+            for (const QAction* action : menu->actions()) {
+                itemText += action->text();
+            }
+            OnNextModal([&](QWidget* modal) {
+                aboutTitle = modal != nullptr ? modal->windowTitle() : QString();
+            });
+            QTest::keyClick(menu, Qt::Key_A);
+            if (menu->isVisible()) {
+                menu->close();  // the mnemonic chose nothing
+            }
+        });
+        const QPoint pos(5, 5);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, pos, w.dialog->mapToGlobal(pos));
+        QApplication::sendEvent(w.dialog.get(), &event);
+        QCOMPARE(itemText, QString("关于 Lumidex(&A)..."));
+        QCOMPARE(aboutTitle, QString("关于 Lumidex"));
     }
 
     void rowsAreRebuiltAndNotesRestoredOnEveryRun() {
