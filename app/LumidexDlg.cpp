@@ -154,6 +154,14 @@ void CLumidexDlg::Render(const WindowChange& change) {
         case Kind::SubmitEnabled:
             Control(kIdSubmit)->setEnabled(change.value != 0);
             break;
+        case Kind::WaitCursor:
+            // The busy cursor, not the hourglass: the window still answers, and "停止" works.
+            if (change.value == 0) {
+                m_waitCursor.reset();
+            } else if (!m_waitCursor) {
+                m_waitCursor.emplace(Qt::BusyCursor);
+            }
+            break;
     }
 }
 
@@ -176,9 +184,8 @@ void CLumidexDlg::OnCheck() {
         m_checkButton->setText(kStopText);
         m_window.EnableSubmit(false);
         m_window.StopEvent().Reset();
-        QApplication::setOverrideCursor(Qt::WaitCursor);
+        const OverrideCursor waitCursor(Qt::WaitCursor);
         m_engine->Start(&m_window);
-        QApplication::restoreOverrideCursor();
         return;
     }
     if (text == kStopText) {
@@ -239,6 +246,8 @@ void CLumidexDlg::ShutDownRun() {
     m_window.StopEvent().Set();
     m_queueNotifier.reset();
     m_copiedDataNotifier.reset();
+    // A hide the closed queue dropped must not leave the cursor busy.
+    m_waitCursor.reset();
     m_engine->Stop(kCloseStopTimeoutMs);
 }
 

@@ -9,9 +9,11 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/DialogServices.h"
+#include "app/OverrideCursor.h"
 #include "app/StatusImages.h"
 #include "app/TemplateWidgets.h"
 #include "engine/CheckEngine.h"
@@ -107,6 +109,8 @@ private:
     std::unique_ptr<QSocketNotifier> m_queueNotifier;
     std::unique_ptr<QSocketNotifier> m_copiedDataNotifier;
     std::function<bool()> m_copiedDataHandler;
+    // Shown while the run's patch download waits on the network.
+    std::optional<OverrideCursor> m_waitCursor;
     bool m_shutDown = false;
 };
 

@@ -155,6 +155,10 @@ void CheckEngine::SetStatusText(std::string_view text) {
     Window()->PostStatusText(std::string(text));
 }
 
+void CheckEngine::ShowWaitCursor(bool shown) {
+    Window()->PostWaitCursor(shown);
+}
+
 void CheckEngine::SetProgressRange(int maximum) {
     Window()->SetProgressRange(maximum);
 }

@@ -68,6 +68,7 @@ public:
     void SetItemStatus(int row, CheckStatus status);
     void SetItemText(int row, int column, std::string_view text);
     void SetStatusText(std::string_view text);
+    void ShowWaitCursor(bool shown);
     void SetProgressRange(int maximum);
     void SetProgressPos(int position);
     void EnsureItemVisible(int row);

@@ -76,6 +76,10 @@ void QueuedDiagWindow::Apply(WindowChange change) {
         case Kind::SubmitEnabled:
             m_submitEnabled = change.value != 0;
             break;
+        case Kind::WaitCursor:
+            m_waitCursors = std::max(0, m_waitCursors + (change.value != 0 ? 1 : -1));
+            change.value = WaitCursorShown() ? 1 : 0;
+            break;
     }
     Notify(std::move(change));
 }
@@ -100,6 +104,10 @@ void QueuedDiagWindow::PostStatusText(std::string text) {
     m_queue.Post([this, text = std::move(text)]() mutable {
         Apply({WindowChange::Kind::StatusText, -1, 0, std::move(text)});
     });
+}
+
+void QueuedDiagWindow::PostWaitCursor(bool shown) {
+    m_queue.Post([this, shown] { Apply({WindowChange::Kind::WaitCursor, -1, shown ? 1 : 0, {}}); });
 }
 
 int QueuedDiagWindow::FindItemRow(int id) {

@@ -291,6 +291,36 @@ private slots:
         }
     }
 
+    // The check thread asks for the busy cursor around the patch download; the window shows it
+    // until the download ends, or until the window closes when that comes first.
+    void busyCursorFollowsTheDownload() {
+        for (const bool closeDuringDownload : {false, true}) {
+            WindowUnderTest w;
+            platform::Event shown(true);
+            platform::Event release(true);
+            w.engine->basic = [&](ScriptedEngine& e) {
+                e.ShowWaitCursor(true);
+                e.FindItemRow(1);  // sent: the show has been applied when it returns
+                shown.Set();
+                release.Wait(kGateMs);
+                e.ShowWaitCursor(false);
+            };
+            QTest::mouseClick(w.Button(kIdCheck), Qt::LeftButton);
+            QTRY_VERIFY(shown.Wait(0));
+            QVERIFY(QApplication::overrideCursor() != nullptr);
+            QCOMPARE(QApplication::overrideCursor()->shape(), Qt::BusyCursor);
+            if (closeDuringDownload) {
+                w.dialog->Window().Close();  // the hide can no longer arrive
+                release.Set();
+                w.dialog.reset();
+            } else {
+                release.Set();
+                QVERIFY(w.WaitIdle());
+            }
+            QVERIFY(QApplication::overrideCursor() == nullptr);
+        }
+    }
+
     void copiedDataAnswerReachesRow12() {
         WindowUnderTest w(true);
         QCOMPARE(w.dialog->CheckList()->topLevelItemCount(), 20);

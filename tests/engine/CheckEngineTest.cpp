@@ -55,6 +55,9 @@ struct Recorded {
                 case Kind::EnsureVisible:
                     out.push_back("visible:" + std::to_string(c.row));
                     break;
+                case Kind::WaitCursor:
+                    out.push_back(c.value ? "wait-cursor:on" : "wait-cursor:off");
+                    break;
             }
         }
         return out;
