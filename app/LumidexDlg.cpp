@@ -47,10 +47,14 @@ void CLumidexDlg::InitDialog() {
     m_progress = qobject_cast<QProgressBar*>(Control(kIdProgress));
     m_statusLine = qobject_cast<QLabel*>(Control(kIdStatusLine));
     m_notes = qobject_cast<QLabel*>(Control(kIdNotes));
+    m_exitButton = qobject_cast<QPushButton*>(Control(kIdCancel));
+    m_submitButton = qobject_cast<QPushButton*>(Control(kIdSubmit));
     if (m_list == nullptr || m_checkButton == nullptr || m_progress == nullptr ||
-        m_statusLine == nullptr || m_notes == nullptr) {
+        m_statusLine == nullptr || m_notes == nullptr || m_exitButton == nullptr ||
+        m_submitButton == nullptr) {
         return;  // a broken resource: an empty window rather than a crash
     }
+    m_built = true;
     const std::pair<int, void (CLumidexDlg::*)()> commands[] = {
         {kIdCheck, &CLumidexDlg::OnCheck}, {kIdOpenLog, &CLumidexDlg::OnOpenLog},
         {kIdHelp, &CLumidexDlg::OnHelp},   {kIdSubmit, &CLumidexDlg::OnSubmit},
@@ -69,7 +73,7 @@ void CLumidexDlg::InitDialog() {
     m_list->InsertColumn(kItemHeading, kItemColumnWidth);
     m_list->InsertColumn(kDetailHeading, kDetailColumnWidth);
     m_list->EnableRowTips();
-    Control(kIdSubmit)->setEnabled(false);
+    m_submitButton->setEnabled(false);
     SetNotes(LoadResourceString(kUsageNotesString));
     m_withXpSp2Row = m_services.isXpSp2 && m_services.isXpSp2();
     FillList();
@@ -149,10 +153,10 @@ void CLumidexDlg::Render(const WindowChange& change) {
             m_notes->setText(DisplayText(QString::fromStdString(change.text)));
             break;
         case Kind::ExitEnabled:
-            Control(kIdCancel)->setEnabled(change.value != 0);
+            m_exitButton->setEnabled(change.value != 0);
             break;
         case Kind::SubmitEnabled:
-            Control(kIdSubmit)->setEnabled(change.value != 0);
+            m_submitButton->setEnabled(change.value != 0);
             break;
         case Kind::WaitCursor:
             // The busy cursor, not the hourglass: the window still answers, and "停止" works.
@@ -177,24 +181,54 @@ void CLumidexDlg::Message(const QString& text, MessageIcon icon) {
 }
 
 void CLumidexDlg::OnCheck() {
-    const QString text = m_checkButton->text();
-    if (text == kCheckText) {
-        FillList();
-        SetNotes(LoadResourceString(kUsageNotesString));
-        m_checkButton->setText(kStopText);
-        m_window.EnableSubmit(false);
-        m_window.StopEvent().Reset();
-        const OverrideCursor waitCursor(Qt::WaitCursor);
-        m_engine->Start(&m_window);
+    if (!m_built) {
         return;
     }
-    if (text == kStopText) {
-        m_window.PressStop();
+    switch (m_state) {
+        case RunState::Ready:
+        case RunState::Finished:
+            StartRun();
+            return;
+        case RunState::Running:
+        case RunState::Stopping:
+            // Pressed again while stopping, it says so again; the run stops once either way.
+            SetState(RunState::Stopping);
+            m_window.PressStop();
+            return;
     }
 }
 
+void CLumidexDlg::StartRun() {
+    // The last run's thread may still be writing its summary: a new run could not start, and
+    // rebuilding the rows now would put that summary under fresh usage notes.
+    if (m_engine->IsRunning()) {
+        return;
+    }
+    const RunState before = m_state;
+    FillList();
+    SetNotes(LoadResourceString(kUsageNotesString));
+    SetState(RunState::Running);
+    m_window.EnableSubmit(false);
+    m_window.StopEvent().Reset();
+    const OverrideCursor waitCursor(Qt::WaitCursor);
+    if (!m_engine->Start(&m_window)) {
+        SetState(before);  // no thread, no run: "检测" again, rows left as rebuilt
+    }
+}
+
+void CLumidexDlg::SetState(RunState state) {
+    m_state = state;
+    m_checkButton->setText(RunActive() ? kStopText : kCheckText);
+}
+
+bool CLumidexDlg::RunActive() const {
+    return m_state == RunState::Running || m_state == RunState::Stopping;
+}
+
 void CLumidexDlg::OnTimer() {
-    m_checkButton->setText(m_engine->Running() == 1 ? kStopText : kCheckText);
+    if (m_built && RunActive() && m_engine->Running() == 0) {
+        SetState(RunState::Finished);
+    }
 }
 
 void CLumidexDlg::OnOpenLog() {
@@ -211,7 +245,7 @@ void CLumidexDlg::OnHelp() {
 }
 
 void CLumidexDlg::OnSubmit() {
-    if (m_engine->Running() == 1 || m_engine->Counters().reportable == 0) {
+    if (RunActive() || m_engine->Counters().reportable == 0) {
         return;
     }
     CSubmitLogDlg dialog(m_services, this);
@@ -224,7 +258,7 @@ void CLumidexDlg::ShowAbout() {
 }
 
 void CLumidexDlg::reject() {
-    if (m_engine->Running() == 1) {
+    if (RunActive()) {
         Message(kBusyText, MessageIcon::Information);
         return;
     }
@@ -274,7 +308,7 @@ void CLumidexDlg::WatchCopiedData(int fd, std::function<bool()> handler) {
     m_copiedDataHandler = std::move(handler);
     m_copiedDataNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
     connect(m_copiedDataNotifier.get(), &QSocketNotifier::activated, this, [this] {
-        if (m_copiedDataHandler && m_copiedDataHandler()) {
+        if (m_copiedDataHandler && m_copiedDataHandler() && m_built) {
             m_checkButton->setEnabled(true);
         }
     });

@@ -47,6 +47,15 @@ inline constexpr int kItemColumnWidth = 120;
 inline constexpr int kDetailColumnWidth = 180;
 inline constexpr int kButtonTimerMs = 1000;
 
+// Where the window is in the life of a run. The check button reads "检测" in Ready and
+// Finished, where it starts a run, and "停止" in Running and Stopping, where it stops one.
+enum class RunState {
+    Ready,     // no run yet
+    Running,   // a run was started and its check phases have not ended
+    Stopping,  // "停止" was pressed; the run ends at its next stop point
+    Finished,  // the last run's check phases have ended
+};
+
 class CLumidexDlg : public QDialog {
     Q_OBJECT
 public:
@@ -65,6 +74,7 @@ public:
     CheckEngine& Engine() { return *m_engine; }
     QWidget* Control(int id) const;
     CCheckListCtrl* CheckList() const { return m_list; }
+    RunState State() const { return m_state; }
 
     // The commands of the buttons and of the window's menu.
     void OnCheck();
@@ -85,6 +95,10 @@ protected:
 
 private:
     void InitDialog();
+    void StartRun();
+    void SetState(RunState state);
+    // Running or Stopping: closing and submitting wait for the run's end.
+    bool RunActive() const;
     void FillList();
     void PumpQueue();
     void Render(const WindowChange& change);
@@ -102,9 +116,15 @@ private:
     ControlMap m_controls;
     CCheckListCtrl* m_list = nullptr;
     QPushButton* m_checkButton = nullptr;
+    QPushButton* m_exitButton = nullptr;
+    QPushButton* m_submitButton = nullptr;
     QProgressBar* m_progress = nullptr;
     QLabel* m_statusLine = nullptr;
     QLabel* m_notes = nullptr;
+    // False when the template lacks a control the window needs: it then stays empty and its
+    // commands do nothing.
+    bool m_built = false;
+    RunState m_state = RunState::Ready;
     QTimer m_timer;
     std::unique_ptr<QSocketNotifier> m_queueNotifier;
     std::unique_ptr<QSocketNotifier> m_copiedDataNotifier;

@@ -13,19 +13,19 @@ CheckEngine::~CheckEngine() {
     WaitForEveryRun();
 }
 
-void CheckEngine::Start(DiagWindow* window) {
+bool CheckEngine::Start(DiagWindow* window) {
     // A live run holds the engine lock for its whole length: asking for it here would block
     // the window thread until the run ends, only to find that no second run may start.
     if (window == nullptr || IsRunning()) {
-        return;
+        return false;
     }
     // A run that an earlier Stop gave up on may still hold the lock: no second run then.
     std::unique_lock lock(m_engineLock, std::try_to_lock);
     if (!lock.owns_lock()) {
-        return;
+        return false;
     }
     m_window = window;
-    WorkerThread::Start(kCheckThreadName);
+    return WorkerThread::Start(kCheckThreadName);
 }
 
 bool CheckEngine::Stop(int timeoutMs) {

@@ -46,8 +46,8 @@ public:
     explicit CheckEngine(CheckProbes probes) : m_probes(std::move(probes)) {}
     ~CheckEngine() override;
 
-    // Window thread. Nothing happens without a window.
-    void Start(DiagWindow* window);
+    // Window thread. Nothing happens without a window. True when a run's thread started.
+    bool Start(DiagWindow* window);
     bool Stop(int timeoutMs);
     // 1 while the check phases execute.
     int Running() const { return m_running.load(); }
