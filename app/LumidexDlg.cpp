@@ -88,8 +88,6 @@ void CLumidexDlg::InitDialog() {
             std::make_unique<QSocketNotifier>(m_window.WakeFd(), QSocketNotifier::Read);
         connect(m_queueNotifier.get(), &QSocketNotifier::activated, this, &CLumidexDlg::PumpQueue);
     }
-    connect(&m_timer, &QTimer::timeout, this, &CLumidexDlg::OnTimer);
-    m_timer.start(kButtonTimerMs);
     m_checkButton->setFocus();
 }
 
@@ -158,6 +156,16 @@ void CLumidexDlg::Render(const WindowChange& change) {
         case Kind::SubmitEnabled:
             m_submitButton->setEnabled(change.value != 0);
             break;
+        case Kind::Running:
+            // The check button follows the engine's running flag, whose drop ends the run
+            // here; a busy cursor cannot outlive the run that asked for it.
+            if (change.value == 0) {
+                m_waitCursor.reset();
+                if (RunActive()) {
+                    SetState(RunState::Finished);
+                }
+            }
+            break;
         case Kind::WaitCursor:
             // The busy cursor, not the hourglass: the window still answers, and "停止" works.
             if (change.value == 0) {
@@ -225,12 +233,6 @@ bool CLumidexDlg::RunActive() const {
     return m_state == RunState::Running || m_state == RunState::Stopping;
 }
 
-void CLumidexDlg::OnTimer() {
-    if (m_built && RunActive() && m_engine->Running() == 0) {
-        SetState(RunState::Finished);
-    }
-}
-
 void CLumidexDlg::OnOpenLog() {
     const std::string path = platform::MapWindowsPath(m_installDirectory + lumidex::kLogFileTail);
     if (!m_services.openExternal(QString::fromStdString(path))) {
@@ -271,7 +273,6 @@ void CLumidexDlg::ShutDownRun() {
         return;
     }
     m_shutDown = true;
-    m_timer.stop();
     // Queue first: a run still waiting for the window in a sent call is released at once,
     // so stopping it below cannot wait on a window that no longer answers.
     m_window.Close();

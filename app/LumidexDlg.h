@@ -6,7 +6,6 @@
 
 #include <QDialog>
 #include <QSocketNotifier>
-#include <QTimer>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -45,7 +44,6 @@ inline constexpr char kItemHeading[] = "项目";
 inline constexpr char kDetailHeading[] = "详细";
 inline constexpr int kItemColumnWidth = 120;
 inline constexpr int kDetailColumnWidth = 180;
-inline constexpr int kButtonTimerMs = 1000;
 
 // Where the window is in the life of a run. The check button reads "检测" in Ready and
 // Finished, where it starts a run, and "停止" in Running and Stopping, where it stops one.
@@ -82,8 +80,6 @@ public:
     void OnHelp();
     void OnSubmit();
     void ShowAbout();
-    // Sets the check button's text from the running flag (the one-second timer).
-    void OnTimer();
 
 public slots:
     // Exit button, Escape and the close box: refused during a run.
@@ -125,7 +121,6 @@ private:
     // commands do nothing.
     bool m_built = false;
     RunState m_state = RunState::Ready;
-    QTimer m_timer;
     std::unique_ptr<QSocketNotifier> m_queueNotifier;
     std::unique_ptr<QSocketNotifier> m_copiedDataNotifier;
     std::function<bool()> m_copiedDataHandler;

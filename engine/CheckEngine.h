@@ -49,7 +49,7 @@ public:
     // Window thread. Nothing happens without a window. True when a run's thread started.
     bool Start(DiagWindow* window);
     bool Stop(int timeoutMs);
-    // 1 while the check phases execute.
+    // 1 while the check phases execute; the window learns each change through its queue.
     int Running() const { return m_running.load(); }
 
     RunCounters& Counters() { return m_counters; }
@@ -92,7 +92,8 @@ protected:
     // scripted phases in their place.
     virtual void RunBasicChecks();
     virtual void RunServiceChecks();
-    void SetRunning(int running) { m_running.store(running); }
+    // Tells the window when the flag changes.
+    void SetRunning(int running);
 
 private:
     DiagWindow* Window();

@@ -80,6 +80,9 @@ void QueuedDiagWindow::Apply(WindowChange change) {
             m_waitCursors = std::max(0, m_waitCursors + (change.value != 0 ? 1 : -1));
             change.value = WaitCursorShown() ? 1 : 0;
             break;
+        case Kind::Running:
+            m_running = change.value != 0;
+            break;
     }
     Notify(std::move(change));
 }
@@ -108,6 +111,12 @@ void QueuedDiagWindow::PostStatusText(std::string text) {
 
 void QueuedDiagWindow::PostWaitCursor(bool shown) {
     m_queue.Post([this, shown] { Apply({WindowChange::Kind::WaitCursor, -1, shown ? 1 : 0, {}}); });
+}
+
+void QueuedDiagWindow::PostRunning(bool running) {
+    m_queue.Post([this, running] {
+        Apply({WindowChange::Kind::Running, -1, running ? 1 : 0, {}});
+    });
 }
 
 int QueuedDiagWindow::FindItemRow(int id) {

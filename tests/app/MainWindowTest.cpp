@@ -85,7 +85,6 @@ private slots:
         QCOMPARE(w.Button(kIdCheck)->text(), QString(kStopText));
         QTRY_COMPARE(w.engine->Running(), 1);
         QTRY_VERIFY(!w.Button(kIdCancel)->isEnabled());
-        w.dialog->OnTimer();
         QCOMPARE(w.Button(kIdCheck)->text(), QString(kStopText));
 
         // Exit, Escape and the close box are refused while the run goes on.
@@ -116,7 +115,6 @@ private slots:
 
         QVERIFY(w.WaitIdle());
         QVERIFY(w.Button(kIdCancel)->isEnabled());
-        w.dialog->OnTimer();
         QCOMPARE(w.Button(kIdCheck)->text(), QString(kCheckText));
         const size_t shown = w.recorder.messages.size();
         w.dialog->reject();
@@ -200,6 +198,44 @@ private slots:
                           QPoint(header->sectionPosition(0) + 10, header->height() / 2));
         QCOMPARE(w.Cell(0, 0), QString("本地IP"));
         QCOMPARE(w.Cell(18, 0), QString("目录服务"));
+    }
+
+    // The check button acts on the run's state, not on its own label, and follows the engine's
+    // running flag as the queue reports it: a stop while running, "检测" when the flag drops,
+    // and no new run while the last one's thread still writes its summary.
+    void checkButtonFollowsTheRunState() {
+        WindowUnderTest w;
+        platform::Event flagDropped(true);
+        platform::Event release(true);
+        w.engine->basic = [&](ScriptedEngine& e) {
+            e.SetItemText(e.FindItemRow(1), 1, "first run");
+            while (!e.StopIfRequested()) {
+            }
+            flagDropped.Set();
+            release.Wait(kGateMs);
+        };
+        QCOMPARE(w.dialog->State(), RunState::Ready);
+        w.Button(kIdCheck)->setText("x");
+        QTest::mouseClick(w.Button(kIdCheck), Qt::LeftButton);
+        QCOMPARE(w.dialog->State(), RunState::Running);
+        QCOMPARE(w.Button(kIdCheck)->text(), QString(kStopText));
+        QTRY_COMPARE(w.Cell(0, 1), QString("first run"));
+
+        w.Button(kIdCheck)->setText(kCheckText);
+        QTest::mouseClick(w.Button(kIdCheck), Qt::LeftButton);
+        QCOMPARE(w.dialog->State(), RunState::Stopping);
+        QCOMPARE(qobject_cast<QLabel*>(w.dialog->Control(kIdStatusLine))->text(),
+                 QString(kStoppingText));
+        QTRY_COMPARE(w.dialog->State(), RunState::Finished);
+        QCOMPARE(w.Button(kIdCheck)->text(), QString(kCheckText));
+        QVERIFY(flagDropped.Wait(0));
+
+        QTest::mouseClick(w.Button(kIdCheck), Qt::LeftButton);
+        QCOMPARE(w.dialog->State(), RunState::Finished);
+        QCOMPARE(w.Cell(0, 1), QString("first run"));
+        release.Set();
+        QVERIFY(w.WaitIdle());
+        QCOMPARE(w.engine->runs.load(), 1);
     }
 
     void submitNeedsTheReportableFlagAndCountedErrors() {

@@ -68,7 +68,6 @@ private slots:
         WindowUnderTest w;
         w.engine->basic = ScriptedRun;
         QVERIFY(w.RunOnce());
-        w.dialog->OnTimer();
         QVERIFY(Save(w.dialog->grab(), "main-window.png"));
 
         CAboutDlg about(w.dialog.get());
