@@ -1,6 +1,5 @@
 #include "app/LumidexDlg.h"
 
-#include <QApplication>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QLabel>
