@@ -17,6 +17,8 @@ public:
     virtual void SetItemText(int row, int column, std::string_view text) = 0;
     virtual void SetItemStatus(int row, CheckStatus status) = 0;
     virtual void SetStatusText(std::string_view text) = 0;
+    // The window's busy cursor during the download.
+    virtual void ShowWaitCursor(bool shown) = 0;
     // One more error, and the run's findings become worth sending.
     virtual void CountReportableError() = 0;
 };
@@ -33,6 +35,7 @@ public:
         m_engine.SetItemStatus(row, status);
     }
     void SetStatusText(std::string_view text) override { m_engine.SetStatusText(text); }
+    void ShowWaitCursor(bool shown) override { m_engine.ShowWaitCursor(shown); }
     void CountReportableError() override {
         ++m_engine.Counters().errorCount;
         m_engine.Counters().reportable = 1;
