@@ -4,11 +4,31 @@
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QMouseEvent>
+#include <QStyledItemDelegate>
 #include <QToolTip>
 
 #include "app/RowTip.h"
 
 namespace lumidex {
+namespace {
+
+// Draws every cell as OneLineText of its text. Only the drawing changes: the item keeps the
+// text as the check posted it, so the tip, the tests and every other reader still get it
+// byte for byte.
+class OneLineCellDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QString displayText(const QVariant& value, const QLocale& locale) const override {
+        // The base would turn each LF into a line separator: start from the text itself.
+        if (value.typeId() == QMetaType::QString) {
+            return CCheckListCtrl::OneLineText(value.toString());
+        }
+        return QStyledItemDelegate::displayText(value, locale);
+    }
+};
+
+}  // namespace
 
 CCheckListCtrl::CCheckListCtrl(QWidget* parent) : QTreeWidget(parent) {
     setColumnCount(0);
@@ -22,6 +42,8 @@ CCheckListCtrl::CCheckListCtrl(QWidget* parent) : QTreeWidget(parent) {
     setIconSize(QSize(16, 16));
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setTextElideMode(Qt::ElideNone);
+    m_cells = new OneLineCellDelegate(this);
+    setItemDelegate(m_cells);
     header()->setSectionsClickable(false);
     header()->setSectionsMovable(false);
     header()->setStretchLastSection(false);
@@ -64,6 +86,28 @@ QString CCheckListCtrl::ShownTip(const QString& tipText) {
     QString shown = tipText;
     shown.replace("\r\n", "\n");
     return shown;
+}
+
+// A cell is one line high, and a one-line list cell does not break at CR or LF: the line is
+// drawn as one run and the two control characters leave no mark in it. Qt would instead lay
+// the text out in lines and, with only one line of room, show nothing but an ellipsis; row
+// 13's mappings, which start with CR LF ("\r\n映射错误:...", several joined by ",\r\n"),
+// would be invisible. So the line breaks are left out of what is drawn: the cell shows the
+// mappings themselves, kept apart by their commas. No mark or space is drawn in their place:
+// every character shown is one of the text's own.
+QString CCheckListCtrl::OneLineText(const QString& cellText) {
+    QString shown = cellText;
+    shown.remove(QChar('\r'));
+    shown.remove(QChar('\n'));
+    return shown;
+}
+
+QString CCheckListCtrl::CellShown(int row, int column) const {
+    const QTreeWidgetItem* item = topLevelItem(row);
+    if (item == nullptr) {
+        return {};
+    }
+    return m_cells->displayText(item->data(column, Qt::DisplayRole), locale());
 }
 
 bool CCheckListCtrl::viewportEvent(QEvent* event) {

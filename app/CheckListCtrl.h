@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+class QStyledItemDelegate;
+
 namespace lumidex {
 
 // The tip appears this long after the mouse came to rest on a row.
@@ -27,6 +29,11 @@ public:
     // The text as shown: CR LF become line breaks.
     static QString ShownTip(const QString& tipText);
 
+    // What a cell draws for its text: one line, without its CR and LF characters.
+    static QString OneLineText(const QString& cellText);
+    // The text the cell at row, column draws; the row itself keeps its text as given.
+    QString CellShown(int row, int column) const;
+
 protected:
     bool viewportEvent(QEvent* event) override;
 
@@ -35,6 +42,7 @@ private:
 
     QTimer m_tipTimer;
     bool m_tipsEnabled = false;
+    QStyledItemDelegate* m_cells = nullptr;
 };
 
 }  // namespace lumidex

@@ -1,6 +1,5 @@
 #include "app/LumidexDlg.h"
 
-#include <QApplication>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -47,10 +46,14 @@ void CLumidexDlg::InitDialog() {
     m_progress = qobject_cast<QProgressBar*>(Control(kIdProgress));
     m_statusLine = qobject_cast<QLabel*>(Control(kIdStatusLine));
     m_notes = qobject_cast<QLabel*>(Control(kIdNotes));
+    m_exitButton = qobject_cast<QPushButton*>(Control(kIdCancel));
+    m_submitButton = qobject_cast<QPushButton*>(Control(kIdSubmit));
     if (m_list == nullptr || m_checkButton == nullptr || m_progress == nullptr ||
-        m_statusLine == nullptr || m_notes == nullptr) {
+        m_statusLine == nullptr || m_notes == nullptr || m_exitButton == nullptr ||
+        m_submitButton == nullptr) {
         return;  // a broken resource: an empty window rather than a crash
     }
+    m_built = true;
     const std::pair<int, void (CLumidexDlg::*)()> commands[] = {
         {kIdCheck, &CLumidexDlg::OnCheck}, {kIdOpenLog, &CLumidexDlg::OnOpenLog},
         {kIdHelp, &CLumidexDlg::OnHelp},   {kIdSubmit, &CLumidexDlg::OnSubmit},
@@ -69,7 +72,7 @@ void CLumidexDlg::InitDialog() {
     m_list->InsertColumn(kItemHeading, kItemColumnWidth);
     m_list->InsertColumn(kDetailHeading, kDetailColumnWidth);
     m_list->EnableRowTips();
-    Control(kIdSubmit)->setEnabled(false);
+    m_submitButton->setEnabled(false);
     SetNotes(LoadResourceString(kUsageNotesString));
     m_withXpSp2Row = m_services.isXpSp2 && m_services.isXpSp2();
     FillList();
@@ -84,8 +87,6 @@ void CLumidexDlg::InitDialog() {
             std::make_unique<QSocketNotifier>(m_window.WakeFd(), QSocketNotifier::Read);
         connect(m_queueNotifier.get(), &QSocketNotifier::activated, this, &CLumidexDlg::PumpQueue);
     }
-    connect(&m_timer, &QTimer::timeout, this, &CLumidexDlg::OnTimer);
-    m_timer.start(kButtonTimerMs);
     m_checkButton->setFocus();
 }
 
@@ -149,10 +150,28 @@ void CLumidexDlg::Render(const WindowChange& change) {
             m_notes->setText(DisplayText(QString::fromStdString(change.text)));
             break;
         case Kind::ExitEnabled:
-            Control(kIdCancel)->setEnabled(change.value != 0);
+            m_exitButton->setEnabled(change.value != 0);
             break;
         case Kind::SubmitEnabled:
-            Control(kIdSubmit)->setEnabled(change.value != 0);
+            m_submitButton->setEnabled(change.value != 0);
+            break;
+        case Kind::Running:
+            // The check button follows the engine's running flag, whose drop ends the run
+            // here; a busy cursor cannot outlive the run that asked for it.
+            if (change.value == 0) {
+                m_waitCursor.reset();
+                if (RunActive()) {
+                    SetState(RunState::Finished);
+                }
+            }
+            break;
+        case Kind::WaitCursor:
+            // The busy cursor, not the hourglass: the window still answers, and "停止" works.
+            if (change.value == 0) {
+                m_waitCursor.reset();
+            } else if (!m_waitCursor) {
+                m_waitCursor.emplace(Qt::BusyCursor);
+            }
             break;
     }
 }
@@ -169,25 +188,48 @@ void CLumidexDlg::Message(const QString& text, MessageIcon icon) {
 }
 
 void CLumidexDlg::OnCheck() {
-    const QString text = m_checkButton->text();
-    if (text == kCheckText) {
-        FillList();
-        SetNotes(LoadResourceString(kUsageNotesString));
-        m_checkButton->setText(kStopText);
-        m_window.EnableSubmit(false);
-        m_window.StopEvent().Reset();
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        m_engine->Start(&m_window);
-        QApplication::restoreOverrideCursor();
+    if (!m_built) {
         return;
     }
-    if (text == kStopText) {
-        m_window.PressStop();
+    switch (m_state) {
+        case RunState::Ready:
+        case RunState::Finished:
+            StartRun();
+            return;
+        case RunState::Running:
+        case RunState::Stopping:
+            // Pressed again while stopping, it says so again; the run stops once either way.
+            SetState(RunState::Stopping);
+            m_window.PressStop();
+            return;
     }
 }
 
-void CLumidexDlg::OnTimer() {
-    m_checkButton->setText(m_engine->Running() == 1 ? kStopText : kCheckText);
+void CLumidexDlg::StartRun() {
+    // The last run's thread may still be writing its summary: a new run could not start, and
+    // rebuilding the rows now would put that summary under fresh usage notes.
+    if (m_engine->IsRunning()) {
+        return;
+    }
+    const RunState before = m_state;
+    FillList();
+    SetNotes(LoadResourceString(kUsageNotesString));
+    SetState(RunState::Running);
+    m_window.EnableSubmit(false);
+    m_window.StopEvent().Reset();
+    const OverrideCursor waitCursor(Qt::WaitCursor);
+    if (!m_engine->Start(&m_window)) {
+        SetState(before);  // no thread, no run: "检测" again, rows left as rebuilt
+    }
+}
+
+void CLumidexDlg::SetState(RunState state) {
+    m_state = state;
+    m_checkButton->setText(RunActive() ? kStopText : kCheckText);
+}
+
+bool CLumidexDlg::RunActive() const {
+    return m_state == RunState::Running || m_state == RunState::Stopping;
 }
 
 void CLumidexDlg::OnOpenLog() {
@@ -204,7 +246,7 @@ void CLumidexDlg::OnHelp() {
 }
 
 void CLumidexDlg::OnSubmit() {
-    if (m_engine->Running() == 1 || m_engine->Counters().reportable == 0) {
+    if (RunActive() || m_engine->Counters().reportable == 0) {
         return;
     }
     CSubmitLogDlg dialog(m_services, this);
@@ -217,7 +259,7 @@ void CLumidexDlg::ShowAbout() {
 }
 
 void CLumidexDlg::reject() {
-    if (m_engine->Running() == 1) {
+    if (RunActive()) {
         Message(kBusyText, MessageIcon::Information);
         return;
     }
@@ -230,7 +272,6 @@ void CLumidexDlg::ShutDownRun() {
         return;
     }
     m_shutDown = true;
-    m_timer.stop();
     // Queue first: a run still waiting for the window in a sent call is released at once,
     // so stopping it below cannot wait on a window that no longer answers.
     m_window.Close();
@@ -239,6 +280,8 @@ void CLumidexDlg::ShutDownRun() {
     m_window.StopEvent().Set();
     m_queueNotifier.reset();
     m_copiedDataNotifier.reset();
+    // A hide the closed queue dropped must not leave the cursor busy.
+    m_waitCursor.reset();
     m_engine->Stop(kCloseStopTimeoutMs);
 }
 
@@ -265,7 +308,7 @@ void CLumidexDlg::WatchCopiedData(int fd, std::function<bool()> handler) {
     m_copiedDataHandler = std::move(handler);
     m_copiedDataNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
     connect(m_copiedDataNotifier.get(), &QSocketNotifier::activated, this, [this] {
-        if (m_copiedDataHandler && m_copiedDataHandler()) {
+        if (m_copiedDataHandler && m_copiedDataHandler() && m_built) {
             m_checkButton->setEnabled(true);
         }
     });

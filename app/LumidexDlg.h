@@ -6,12 +6,13 @@
 
 #include <QDialog>
 #include <QSocketNotifier>
-#include <QTimer>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/DialogServices.h"
+#include "app/OverrideCursor.h"
 #include "app/StatusImages.h"
 #include "app/TemplateWidgets.h"
 #include "engine/CheckEngine.h"
@@ -43,7 +44,15 @@ inline constexpr char kItemHeading[] = "项目";
 inline constexpr char kDetailHeading[] = "详细";
 inline constexpr int kItemColumnWidth = 120;
 inline constexpr int kDetailColumnWidth = 180;
-inline constexpr int kButtonTimerMs = 1000;
+
+// Where the window is in the life of a run. The check button reads "检测" in Ready and
+// Finished, where it starts a run, and "停止" in Running and Stopping, where it stops one.
+enum class RunState {
+    Ready,     // no run yet
+    Running,   // a run was started and its check phases have not ended
+    Stopping,  // "停止" was pressed; the run ends at its next stop point
+    Finished,  // the last run's check phases have ended
+};
 
 class CLumidexDlg : public QDialog {
     Q_OBJECT
@@ -63,6 +72,7 @@ public:
     CheckEngine& Engine() { return *m_engine; }
     QWidget* Control(int id) const;
     CCheckListCtrl* CheckList() const { return m_list; }
+    RunState State() const { return m_state; }
 
     // The commands of the buttons and of the window's menu.
     void OnCheck();
@@ -70,8 +80,6 @@ public:
     void OnHelp();
     void OnSubmit();
     void ShowAbout();
-    // Sets the check button's text from the running flag (the one-second timer).
-    void OnTimer();
 
 public slots:
     // Exit button, Escape and the close box: refused during a run.
@@ -83,6 +91,10 @@ protected:
 
 private:
     void InitDialog();
+    void StartRun();
+    void SetState(RunState state);
+    // Running or Stopping: closing and submitting wait for the run's end.
+    bool RunActive() const;
     void FillList();
     void PumpQueue();
     void Render(const WindowChange& change);
@@ -100,13 +112,20 @@ private:
     ControlMap m_controls;
     CCheckListCtrl* m_list = nullptr;
     QPushButton* m_checkButton = nullptr;
+    QPushButton* m_exitButton = nullptr;
+    QPushButton* m_submitButton = nullptr;
     QProgressBar* m_progress = nullptr;
     QLabel* m_statusLine = nullptr;
     QLabel* m_notes = nullptr;
-    QTimer m_timer;
+    // False when the template lacks a control the window needs: it then stays empty and its
+    // commands do nothing.
+    bool m_built = false;
+    RunState m_state = RunState::Ready;
     std::unique_ptr<QSocketNotifier> m_queueNotifier;
     std::unique_ptr<QSocketNotifier> m_copiedDataNotifier;
     std::function<bool()> m_copiedDataHandler;
+    // Shown while the run's patch download waits on the network.
+    std::optional<OverrideCursor> m_waitCursor;
     bool m_shutDown = false;
 };
 

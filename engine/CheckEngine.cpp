@@ -13,19 +13,19 @@ CheckEngine::~CheckEngine() {
     WaitForEveryRun();
 }
 
-void CheckEngine::Start(DiagWindow* window) {
+bool CheckEngine::Start(DiagWindow* window) {
     // A live run holds the engine lock for its whole length: asking for it here would block
     // the window thread until the run ends, only to find that no second run may start.
     if (window == nullptr || IsRunning()) {
-        return;
+        return false;
     }
     // A run that an earlier Stop gave up on may still hold the lock: no second run then.
     std::unique_lock lock(m_engineLock, std::try_to_lock);
     if (!lock.owns_lock()) {
-        return;
+        return false;
     }
     m_window = window;
-    WorkerThread::Start(kCheckThreadName);
+    return WorkerThread::Start(kCheckThreadName);
 }
 
 bool CheckEngine::Stop(int timeoutMs) {
@@ -53,14 +53,14 @@ int CheckEngine::Run() {
     window->EnableExit(false);
     {
         std::lock_guard lock(m_engineLock);
-        m_running = 1;
+        SetRunning(1);
         RunBasicChecks();
         SetStatusText(kBasicChecksEnded);
         if (m_running == 1) {
             RunServiceChecks();
             SetStatusText(kServiceChecksEnded);
         }
-        m_running = 0;
+        SetRunning(0);
     }
     std::string notes = window->NotesText();
     window->EnableExit(true);
@@ -145,6 +145,20 @@ void CheckEngine::SetStatusText(std::string_view text) {
     Window()->PostStatusText(std::string(text));
 }
 
+void CheckEngine::SetRunning(int running) {
+    // Posted, and before the summary's sent calls: the window has taken the run as ended by
+    // the time the thread is gone, so a new run never meets this run's late news.
+    if (m_running.exchange(running) != running) {
+        if (DiagWindow* window = Window()) {
+            window->PostRunning(running != 0);
+        }
+    }
+}
+
+void CheckEngine::ShowWaitCursor(bool shown) {
+    Window()->PostWaitCursor(shown);
+}
+
 void CheckEngine::SetProgressRange(int maximum) {
     Window()->SetProgressRange(maximum);
 }
@@ -166,7 +180,7 @@ bool CheckEngine::StopIfRequested() {
         return false;
     }
     Window()->StopEvent().Reset();
-    m_running = 0;
+    SetRunning(0);
     return true;
 }
 

@@ -36,10 +36,10 @@ public:
     explicit CheckEngine(CheckProbes probes) : m_probes(std::move(probes)) {}
     ~CheckEngine() override;
 
-    // Window thread. Nothing happens without a window.
-    void Start(DiagWindow* window);
+    // Window thread. Nothing happens without a window. True when a run's thread started.
+    bool Start(DiagWindow* window);
     bool Stop(int timeoutMs);
-    // 1 while the check phases execute.
+    // 1 while the check phases execute; the window learns each change through its queue.
     int Running() const { return m_running.load(); }
 
     RunCounters& Counters() override { return m_counters; }
@@ -58,6 +58,7 @@ public:
     void SetItemStatus(int row, CheckStatus status) override;
     void SetItemText(int row, int column, std::string_view text) override;
     void SetStatusText(std::string_view text) override;
+    void ShowWaitCursor(bool shown) override;
     void SetProgressRange(int maximum);
     void SetProgressPos(int position) override;
     void EnsureItemVisible(int row) override;
@@ -80,7 +81,8 @@ protected:
     // The two check phases. Virtual so that tests can put scripted phases in their place.
     virtual void RunBasicChecks();
     virtual void RunServiceChecks();
-    void SetRunning(int running) { m_running.store(running); }
+    // Tells the window when the flag changes.
+    void SetRunning(int running);
 
 private:
     DiagWindow* Window();

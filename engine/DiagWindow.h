@@ -19,6 +19,12 @@ public:
     virtual void PostItemText(int row, int column, std::string text) = 0;
     virtual void PostCurrentItem(int row) = 0;
     virtual void PostStatusText(std::string text) = 0;
+    // The window's busy cursor while a long step of the run waits on the network (the patch
+    // download); every show is followed by a hide.
+    virtual void PostWaitCursor(bool shown) = 0;
+    // The engine's running flag changed: the check button follows it, and its drop is where
+    // the window takes the run as ended (the summary follows).
+    virtual void PostRunning(bool running) = 0;
 
     // Sent. A window that has closed answers at once: -1 / 0 / empty / nothing done.
     virtual int FindItemRow(int id) = 0;

@@ -34,6 +34,8 @@ public:
     virtual void SetItemStatus(int row, CheckStatus status) = 0;
     virtual void SetItemText(int row, int column, std::string_view text) = 0;
     virtual void SetStatusText(std::string_view text) = 0;
+    // The window's busy cursor while the check thread downloads the patch.
+    virtual void ShowWaitCursor(bool shown) = 0;
     virtual void SetProgressPos(int position) = 0;
     virtual void EnsureItemVisible(int row) = 0;
     // When a stop was requested: resets the stop event, clears the running flag and says so.

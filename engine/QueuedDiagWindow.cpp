@@ -76,6 +76,13 @@ void QueuedDiagWindow::Apply(WindowChange change) {
         case Kind::SubmitEnabled:
             m_submitEnabled = change.value != 0;
             break;
+        case Kind::WaitCursor:
+            m_waitCursors = std::max(0, m_waitCursors + (change.value != 0 ? 1 : -1));
+            change.value = WaitCursorShown() ? 1 : 0;
+            break;
+        case Kind::Running:
+            m_running = change.value != 0;
+            break;
     }
     Notify(std::move(change));
 }
@@ -99,6 +106,16 @@ void QueuedDiagWindow::PostCurrentItem(int row) {
 void QueuedDiagWindow::PostStatusText(std::string text) {
     m_queue.Post([this, text = std::move(text)]() mutable {
         Apply({WindowChange::Kind::StatusText, -1, 0, std::move(text)});
+    });
+}
+
+void QueuedDiagWindow::PostWaitCursor(bool shown) {
+    m_queue.Post([this, shown] { Apply({WindowChange::Kind::WaitCursor, -1, shown ? 1 : 0, {}}); });
+}
+
+void QueuedDiagWindow::PostRunning(bool running) {
+    m_queue.Post([this, running] {
+        Apply({WindowChange::Kind::Running, -1, running ? 1 : 0, {}});
     });
 }
 

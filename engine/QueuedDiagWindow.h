@@ -29,10 +29,12 @@ struct WindowChange {
         Notes,
         ExitEnabled,
         SubmitEnabled,
+        WaitCursor,
+        Running,
     };
     Kind kind;
     int row = -1;
-    int value = 0;  // status, column, range, position or enabled flag
+    int value = 0;  // status, column, range, position, or an enabled, shown or running flag
     std::string text;
 };
 
@@ -55,6 +57,9 @@ public:
     int CurrentRow() const { return m_currentRow; }
     bool ExitEnabled() const { return m_exitEnabled; }
     bool SubmitEnabled() const { return m_submitEnabled; }
+    bool WaitCursorShown() const { return m_waitCursors > 0; }
+    // The engine's running flag as last posted.
+    bool Running() const { return m_running; }
     // Applies what the engine queued, waiting up to waitMs for the first change.
     int ProcessPending(int waitMs) { return m_queue.ProcessPending(waitMs); }
     // Readable while the engine has queued something; an event loop watches it and calls
@@ -70,6 +75,8 @@ public:
     void PostItemText(int row, int column, std::string text) override;
     void PostCurrentItem(int row) override;
     void PostStatusText(std::string text) override;
+    void PostWaitCursor(bool shown) override;
+    void PostRunning(bool running) override;
     int FindItemRow(int id) override;
     int FindItemRowByName(const std::string& prefix) override;
     void SetProgressRange(int maximum) override;
@@ -97,6 +104,8 @@ private:
     int m_currentRow = -1;
     bool m_exitEnabled = true;
     bool m_submitEnabled = false;
+    int m_waitCursors = 0;  // shows not yet hidden
+    bool m_running = false;
 };
 
 }  // namespace lumidex

@@ -65,6 +65,24 @@ bool ParsePatchAnswer(std::string_view text, std::string& limitText, int& limit)
     return true;
 }
 
+namespace {
+
+// The window's busy cursor from the start of the download to every return that follows it.
+class WaitCursorScope {
+public:
+    explicit WaitCursorScope(ProbeReporter& reporter) : m_reporter(reporter) {
+        m_reporter.ShowWaitCursor(true);
+    }
+    ~WaitCursorScope() { m_reporter.ShowWaitCursor(false); }
+    WaitCursorScope(const WaitCursorScope&) = delete;
+    WaitCursorScope& operator=(const WaitCursorScope&) = delete;
+
+private:
+    ProbeReporter& m_reporter;
+};
+
+}  // namespace
+
 XpSp2PatchHelper::XpSp2PatchHelper(ProbeReporter& reporter)
     : m_reporter(reporter), m_url(endpoints::kPatchUrl) {}
 
@@ -122,6 +140,7 @@ bool XpSp2PatchHelper::DownloadPatch() {
     const std::string tempPath = patchPath + kPatchTempSuffix;
     DeleteFile(tempPath);
     m_reporter.SetStatusText(kPatchDownloading);
+    const WaitCursorScope waitCursor(m_reporter);
     bool downloaded = false;
     for (int attempt = 0; attempt < kPatchDownloadAttempts && !downloaded; ++attempt) {
         downloaded = DownloadUrlToFile(m_url, tempPath) == 0;

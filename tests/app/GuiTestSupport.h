@@ -73,8 +73,8 @@ struct WindowUnderTest {
     QString Cell(int row, int column) const {
         return dialog->CheckList()->topLevelItem(row)->text(column);
     }
-    // Presses the check button and waits until the run has ended, its changes are shown and
-    // the one-second timer has turned the button back to "检测".
+    // Presses the check button and waits until the run has ended and its changes are shown
+    // (the button reads "检测" again then).
     bool RunOnce() {
         QTest::mouseClick(Button(kIdCheck), Qt::LeftButton);
         return WaitIdle();
@@ -83,8 +83,8 @@ struct WindowUnderTest {
         for (int i = 0; i < 1000 && engine->IsRunning(); ++i) {
             QTest::qWait(10);
         }
+        dialog->Window().ProcessPending(0);
         QApplication::processEvents();
-        dialog->OnTimer();
         return !engine->IsRunning();
     }
 };

@@ -2,6 +2,7 @@
 // scripted engine and recording services.
 #include <sys/socket.h>
 
+#include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -23,6 +24,7 @@
 #include "report/ReportBody.h"
 #include "engine/Endpoints.h"
 #include "support/FixturePrefix.h"
+#include "support/Screenshots.h"
 
 namespace lumidex::testing {
 namespace {
@@ -83,7 +85,6 @@ private slots:
         QCOMPARE(w.Button(kIdCheck)->text(), QString(kStopText));
         QTRY_COMPARE(w.engine->Running(), 1);
         QTRY_VERIFY(!w.Button(kIdCancel)->isEnabled());
-        w.dialog->OnTimer();
         QCOMPARE(w.Button(kIdCheck)->text(), QString(kStopText));
 
         // Exit, Escape and the close box are refused while the run goes on.
@@ -114,12 +115,40 @@ private slots:
 
         QVERIFY(w.WaitIdle());
         QVERIFY(w.Button(kIdCancel)->isEnabled());
-        w.dialog->OnTimer();
         QCOMPARE(w.Button(kIdCheck)->text(), QString(kCheckText));
         const size_t shown = w.recorder.messages.size();
         w.dialog->reject();
         QVERIFY(!w.dialog->isVisible());
         QCOMPARE(w.recorder.messages.size(), shown);
+    }
+
+    // The window menu's About item is offered in the context menu, with its text and its
+    // mnemonic; Alt+A is tested above.
+    void contextMenuOffersTheAboutItem() {
+        WindowUnderTest w;
+        QString itemText;
+        QString aboutTitle;
+        QTimer::singleShot(0, [&] {
+            QWidget* menu = QApplication::activePopupWidget();
+            if (menu == nullptr) {
+                return;
+            }
+            for (const QAction* action : menu->actions()) {
+                itemText += action->text();
+            }
+            OnNextModal([&](QWidget* modal) {
+                aboutTitle = modal != nullptr ? modal->windowTitle() : QString();
+            });
+            QTest::keyClick(menu, Qt::Key_A);
+            if (menu->isVisible()) {
+                menu->close();  // the mnemonic chose nothing
+            }
+        });
+        const QPoint pos(5, 5);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, pos, w.dialog->mapToGlobal(pos));
+        QApplication::sendEvent(w.dialog.get(), &event);
+        QCOMPARE(itemText, QString("关于 Lumidex(&A)..."));
+        QCOMPARE(aboutTitle, QString("关于 Lumidex"));
     }
 
     void rowsAreRebuiltAndNotesRestoredOnEveryRun() {
@@ -169,6 +198,44 @@ private slots:
                           QPoint(header->sectionPosition(0) + 10, header->height() / 2));
         QCOMPARE(w.Cell(0, 0), QString("本地IP"));
         QCOMPARE(w.Cell(18, 0), QString("目录服务"));
+    }
+
+    // The check button acts on the run's state, not on its own label, and follows the engine's
+    // running flag as the queue reports it: a stop while running, "检测" when the flag drops,
+    // and no new run while the last one's thread still writes its summary.
+    void checkButtonFollowsTheRunState() {
+        WindowUnderTest w;
+        platform::Event flagDropped(true);
+        platform::Event release(true);
+        w.engine->basic = [&](ScriptedEngine& e) {
+            e.SetItemText(e.FindItemRow(1), 1, "first run");
+            while (!e.StopIfRequested()) {
+            }
+            flagDropped.Set();
+            release.Wait(kGateMs);
+        };
+        QCOMPARE(w.dialog->State(), RunState::Ready);
+        w.Button(kIdCheck)->setText("x");
+        QTest::mouseClick(w.Button(kIdCheck), Qt::LeftButton);
+        QCOMPARE(w.dialog->State(), RunState::Running);
+        QCOMPARE(w.Button(kIdCheck)->text(), QString(kStopText));
+        QTRY_COMPARE(w.Cell(0, 1), QString("first run"));
+
+        w.Button(kIdCheck)->setText(kCheckText);
+        QTest::mouseClick(w.Button(kIdCheck), Qt::LeftButton);
+        QCOMPARE(w.dialog->State(), RunState::Stopping);
+        QCOMPARE(qobject_cast<QLabel*>(w.dialog->Control(kIdStatusLine))->text(),
+                 QString(kStoppingText));
+        QTRY_COMPARE(w.dialog->State(), RunState::Finished);
+        QCOMPARE(w.Button(kIdCheck)->text(), QString(kCheckText));
+        QVERIFY(flagDropped.Wait(0));
+
+        QTest::mouseClick(w.Button(kIdCheck), Qt::LeftButton);
+        QCOMPARE(w.dialog->State(), RunState::Finished);
+        QCOMPARE(w.Cell(0, 1), QString("first run"));
+        release.Set();
+        QVERIFY(w.WaitIdle());
+        QCOMPARE(w.engine->runs.load(), 1);
     }
 
     void submitNeedsTheReportableFlagAndCountedErrors() {
@@ -228,6 +295,66 @@ private slots:
         QTRY_VERIFY(QToolTip::isVisible());
         QCOMPARE(QToolTip::text(), QString("项目: DNS服务器\n详细: x"));
         QToolTip::hideText();
+    }
+
+    // Row 13's mappings start with CR LF. The row keeps the posted text byte for byte, but the
+    // cell draws it on one line as the mapping itself: the same pixels as that text alone.
+    void cellsDrawLineBreaksOnOneLine() {
+        const struct {
+            const char* posted;
+            const char* drawn;
+        } cases[] = {
+            {"\r\n映射错误:127.0.0.1<->channel.kelvora.com",
+             "映射错误:127.0.0.1<->channel.kelvora.com"},
+            {"\r\nKLV映射:203.0.113.9<->www.kelvora.com,\r\nKLV映射:203.0.113.7<->kelvora.com",
+             "KLV映射:203.0.113.9<->www.kelvora.com,KLV映射:203.0.113.7<->kelvora.com"},
+            {"a\rb\nc", "abc"},
+            {"正常", "正常"},
+        };
+        for (const auto& c : cases) {
+            WindowUnderTest w;
+            w.engine->service = [&c](ScriptedEngine& e) {
+                e.SetItemText(e.FindItemRow(13), 1, c.posted);
+            };
+            QVERIFY(w.RunOnce());
+            CCheckListCtrl* list = w.dialog->CheckList();
+            const int row = w.dialog->Window().FindItemRow(13);
+            QCOMPARE(w.Cell(row, 1), QString(c.posted));
+            QCOMPARE(list->CellShown(row, 1), QString(c.drawn));
+            const QImage drawn = CellPixels(*list, row, 1);
+            list->topLevelItem(row)->setText(1, c.drawn);
+            QVERIFY2(CellPixels(*list, row, 1) == drawn, c.drawn);
+        }
+    }
+
+    // The check thread asks for the busy cursor around the patch download; the window shows it
+    // until the download ends, or until the window closes when that comes first.
+    void busyCursorFollowsTheDownload() {
+        for (const bool closeDuringDownload : {false, true}) {
+            WindowUnderTest w;
+            platform::Event shown(true);
+            platform::Event release(true);
+            w.engine->basic = [&](ScriptedEngine& e) {
+                e.ShowWaitCursor(true);
+                e.FindItemRow(1);  // sent: the show has been applied when it returns
+                shown.Set();
+                release.Wait(kGateMs);
+                e.ShowWaitCursor(false);
+            };
+            QTest::mouseClick(w.Button(kIdCheck), Qt::LeftButton);
+            QTRY_VERIFY(shown.Wait(0));
+            QVERIFY(QApplication::overrideCursor() != nullptr);
+            QCOMPARE(QApplication::overrideCursor()->shape(), Qt::BusyCursor);
+            if (closeDuringDownload) {
+                w.dialog->Window().Close();  // the hide can no longer arrive
+                release.Set();
+                w.dialog.reset();
+            } else {
+                release.Set();
+                QVERIFY(w.WaitIdle());
+            }
+            QVERIFY(QApplication::overrideCursor() == nullptr);
+        }
     }
 
     void copiedDataAnswerReachesRow12() {

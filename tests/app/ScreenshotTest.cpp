@@ -13,7 +13,8 @@
 namespace lumidex::testing {
 namespace {
 
-// A run whose rows show every status, a long detail and a stopped tail.
+// A run whose rows show every status, a long detail, a hijacked hosts file (a detail that
+// starts with a line break) and a stopped tail.
 void ScriptedRun(ScriptedEngine& e) {
     const struct {
         int id;
@@ -31,7 +32,7 @@ void ScriptedRun(ScriptedEngine& e) {
         {9, CheckStatus::Ok, "10.0.0.3802"},
         {10, CheckStatus::Ok, "正确"},
         {11, CheckStatus::Warning, "asx文件没有关联到Windows Media Player"},
-        {13, CheckStatus::Ok, "正确"},
+        {13, CheckStatus::Error, "\r\n映射错误:127.0.0.1<->channel.kelvora.com"},
         {14, CheckStatus::Error, "www.kelvora.com 连接失败"},
     };
     e.SetProgressRange(static_cast<int>(std::size(rows)) + 2);
@@ -67,7 +68,6 @@ private slots:
         WindowUnderTest w;
         w.engine->basic = ScriptedRun;
         QVERIFY(w.RunOnce());
-        w.dialog->OnTimer();
         QVERIFY(Save(w.dialog->grab(), "main-window.png"));
 
         CAboutDlg about(w.dialog.get());

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 #include <memory>
 #include <string>
@@ -55,6 +56,12 @@ struct Recorded {
                 case Kind::EnsureVisible:
                     out.push_back("visible:" + std::to_string(c.row));
                     break;
+                case Kind::Running:
+                    out.push_back(c.value ? "running:on" : "running:off");
+                    break;
+                case Kind::WaitCursor:
+                    out.push_back(c.value ? "wait-cursor:on" : "wait-cursor:off");
+                    break;
             }
         }
         return out;
@@ -102,6 +109,7 @@ TEST_F(CheckEngineTest, RunsPhasesInOrderAndAppendsTheSummaryToTheNotes) {
 
     const std::vector<std::string> expected = {
         "exit:off",
+        "running:on",
         "current:0",
         "status:当前进度：本地IP...",
         "item-text:0=192.0.2.10",
@@ -110,6 +118,7 @@ TEST_F(CheckEngineTest, RunsPhasesInOrderAndAppendsTheSummaryToTheNotes) {
         "status:当前进度：基本网络检测结束",
         "status:当前进度：域名映射...",
         "status:当前进度：KLV服务检测结束",
+        "running:off",
         "exit:on",
         "notes",
     };
@@ -148,6 +157,10 @@ TEST_F(CheckEngineTest, StopPendingAtStartSkipsTheServicePhase) {
     RunToEnd();
 
     EXPECT_EQ(engine.serviceCalls, 0);
+    const auto changes = recorded.Describe();
+    EXPECT_EQ(std::count(changes.begin(), changes.end(), "running:off"), 1)
+        << "the flag drops once, where the stop was seen";
+    EXPECT_FALSE(window.Running());
     EXPECT_EQ(window.StatusLine(), "当前进度：基本网络检测结束");
     EXPECT_FALSE(window.StopEvent().Wait(0)) << "the phase that saw the stop resets it";
     EXPECT_EQ(window.Notes(), kSummary17);

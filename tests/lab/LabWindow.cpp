@@ -1,7 +1,8 @@
 // The window in the lab: the dialog as lumidex opens it (system probes, copied-data endpoint),
 // on the offscreen platform inside the lab's client, is run with its check button and must
 // show the rows that lumidex-console --json gives in the same lab. It also leaves pictures of
-// the window and its dialogs after this real run in the screenshot folder.
+// the window and its dialogs after this real run in the screenshot folder. With a hijacked
+// hosts file, row 13's cell must draw the wrong mapping itself, not the line break before it.
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
@@ -32,6 +33,10 @@ struct ShownRow {
     std::string name;
     std::optional<std::string> status;  // empty for a separator (no status image)
     std::string detail;
+    std::string drawn;  // the detail as the cell draws it
+    // For a detail that starts with CR LF: whether the cell draws the same pixels as the rest
+    // of the detail alone.
+    std::optional<bool> drawnAsTextAfterBreak;
 };
 
 struct WindowRun {
@@ -65,12 +70,21 @@ std::optional<std::string> StatusShown(const QIcon& icon) {
     return std::nullopt;
 }
 
-std::vector<ShownRow> RowsShown(const CCheckListCtrl& list) {
+std::vector<ShownRow> RowsShown(CCheckListCtrl& list) {
     std::vector<ShownRow> rows;
     for (int i = 0; i < list.topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* item = list.topLevelItem(i);
-        rows.push_back({item->data(0, Qt::UserRole).toInt(), item->text(0).toStdString(),
-                        StatusShown(item->icon(0)), item->text(1).toStdString()});
+        QTreeWidgetItem* item = list.topLevelItem(i);
+        const QString detail = item->text(1);
+        ShownRow row{item->data(0, Qt::UserRole).toInt(), item->text(0).toStdString(),
+                     StatusShown(item->icon(0)),          detail.toStdString(),
+                     list.CellShown(i, 1).toStdString(),  std::nullopt};
+        if (detail.startsWith("\r\n")) {
+            const QImage drawn = testing::CellPixels(list, i, 1);
+            item->setText(1, detail.mid(2));
+            row.drawnAsTextAfterBreak = testing::CellPixels(list, i, 1) == drawn;
+            item->setText(1, detail);
+        }
+        rows.push_back(row);
     }
     return rows;
 }
@@ -194,6 +208,16 @@ TEST_F(LabWindow, ShowsTheRowsOfTheConsoleAfterARun) {
         window.notes.compare(window.notes.size() - summary.size(), summary.size(), summary) == 0)
         << window.notes;
     EXPECT_EQ(window.screenshots.size(), window.submitEnabled ? 4u : 3u);
+
+    const char* scenario = std::getenv("LAB_SCENARIO");
+    if (scenario != nullptr && std::string(scenario) == "hosts-hijacked") {
+        const ShownRow& hosts = window.rows[13];
+        ASSERT_EQ(hosts.id, 13);
+        EXPECT_EQ(hosts.detail.rfind("\r\n映射错误:127.0.0.1<->", 0), 0u) << hosts.detail;
+        EXPECT_EQ(hosts.drawn.rfind("映射错误:127.0.0.1<->", 0), 0u) << hosts.drawn;
+        EXPECT_EQ(hosts.drawnAsTextAfterBreak, std::optional<bool>(true))
+            << "row 13's cell does not draw the mapping";
+    }
 }
 
 }  // namespace

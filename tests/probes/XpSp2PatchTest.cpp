@@ -47,6 +47,9 @@ public:
     void SetStatusText(std::string_view text) override {
         calls.push_back("line " + std::string(text));
     }
+    void ShowWaitCursor(bool shown) override {
+        calls.push_back(shown ? "cursor on" : "cursor off");
+    }
     void CountReportableError() override { calls.push_back("error"); }
 
     std::vector<std::string> calls;
@@ -144,8 +147,10 @@ TEST_F(XpSp2PatchTest, DownloadLaunchAndAnswer) {
     m_helper.RunXpSp2PatchCheck();
     const std::vector<std::string> expected = {"find 12",
                                                "line 正在下载XPSp2补丁文件...",
+                                               "cursor on",
                                                "line 下载补丁文件成功",
                                                "text 14:1 下载补丁文件成功",
+                                               "cursor off",
                                                "find 12",
                                                "status 14 Ok"};
     EXPECT_EQ(m_reporter.calls, expected);
@@ -197,8 +202,8 @@ TEST_F(XpSp2PatchTest, FailuresBeforeTheLaunch) {
         {"three failed attempts",
          kInstall,
          silent.Url("/download/XP_SP2_tcpPatch.exe"),
-         {"find 12", "line 正在下载XPSp2补丁文件...", "line 下载补丁文件失败!",
-          "text 14:1 下载补丁文件失败", "status 14 Error", "error"},
+         {"find 12", "line 正在下载XPSp2补丁文件...", "cursor on", "line 下载补丁文件失败!",
+          "text 14:1 下载补丁文件失败", "status 14 Error", "cursor off", "error"},
          3,
          ""},
         {"no installation directory",

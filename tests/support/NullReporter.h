@@ -14,6 +14,7 @@ public:
     void SetItemStatus(int, CheckStatus) override {}
     void SetItemText(int, int, std::string_view) override {}
     void SetStatusText(std::string_view) override {}
+    void ShowWaitCursor(bool) override {}
     void SetProgressPos(int) override {}
     void EnsureItemVisible(int) override {}
     bool StopIfRequested() override { return false; }

@@ -25,6 +25,11 @@ inline bool SavePng(const QPixmap& pixmap, const QString& dir, const QString& na
     return pixmap.save(path) && QFileInfo(path).size() > 0;
 }
 
+// One cell of a shown list as it is drawn now.
+inline QImage CellPixels(QTreeWidget& list, int row, int column) {
+    return list.viewport()->grab(list.visualRect(list.model()->index(row, column))).toImage();
+}
+
 inline QWidget* VisibleTip() {
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         if (widget->isVisible() && widget->inherits("QTipLabel")) {
