@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "platform/AsciiCase.h"
 #include "net/HttpLimits.h"
+#include "platform/AsciiCase.h"
 #include "platform/LenientNumber.h"
 
 namespace lumidex::http {
@@ -146,75 +146,88 @@ std::size_t ResponseReader::MaxWanted() const {
 ResponseReader::Progress ResponseReader::Feed(std::string_view data, std::size_t& consumed) {
     consumed = 0;
     while (consumed < data.size() && CurrentProgress() == Progress::NeedMore) {
-        std::string_view rest = data.substr(consumed);
-        switch (m_state) {
-            case State::StatusLine:
-            case State::HeaderLine:
-            case State::ChunkSizeLine: {
-                ++consumed;
-                if (m_state == State::ChunkSizeLine) {
-                    m_chunkLine.push_back(rest[0]);
-                    if (rest[0] == '\n') {
-                        EndChunkSizeLine();
-                    } else if (m_chunkLine.size() >= kChunkLineBufferBytes) {
-                        // Its LF would be byte kChunkLineBufferBytes + 1.
-                        Fail(ReadError::ChunkLineTooLong);
-                    }
-                } else {
-                    TakeHeaderByte(rest[0]);
-                }
-                break;
-            }
-            case State::AnnouncedBody: {
-                const std::size_t take = std::min(rest.size(), MaxWanted());
-                m_body.append(rest.data(), take);
-                consumed += take;
-                if (MaxWanted() == 0) {
-                    m_state = State::Done;
-                }
-                break;
-            }
-            case State::ChunkData: {
-                const std::size_t take = std::min(rest.size(), m_chunkLeft);
-                m_body.append(rest.data(), take);
-                m_chunkLeft -= take;
-                consumed += take;
-                if (m_chunkLeft == 0) {
-                    m_chunkLine.clear();
-                    m_state = State::ChunkDataEnd;
-                }
-                break;
-            }
-            case State::ChunkDataEnd: {
-                // The CR LF closing the data is dropped unchecked, as the servers expect.
-                const std::size_t take = std::min(rest.size(), MaxWanted());
-                m_chunkLine.append(rest.data(), take);
-                consumed += take;
-                if (m_chunkLine.size() == 2) {
-                    m_chunkLine.clear();
-                    m_state = State::ChunkSizeLine;
-                }
-                break;
-            }
-            case State::UntilClose: {
-                const std::size_t room = kMaxBodyBytes - m_body.size();
-                const std::size_t take = std::min(rest.size(), room);
-                if (m_body.size() + take > m_body.capacity()) {
-                    m_body.reserve(std::min(m_body.capacity() + kBodyGrowthBytes, kMaxBodyBytes));
-                }
-                m_body.append(rest.data(), take);
-                consumed += take;
-                if (take < rest.size()) {
-                    Fail(ReadError::BodyTooLong);
-                }
-                break;
-            }
-            case State::Done:
-            case State::Failed:
-                break;
-        }
+        consumed += TakeBytes(data.substr(consumed));
     }
     return CurrentProgress();
+}
+
+// What the current state takes of data: at least one byte while the response goes on.
+std::size_t ResponseReader::TakeBytes(std::string_view data) {
+    switch (m_state) {
+        case State::StatusLine:
+        case State::HeaderLine:
+            TakeHeaderByte(data[0]);
+            return 1;
+        case State::ChunkSizeLine:
+            TakeChunkSizeByte(data[0]);
+            return 1;
+        case State::AnnouncedBody:
+            return TakeAnnouncedBody(data);
+        case State::ChunkData:
+            return TakeChunkData(data);
+        case State::ChunkDataEnd:
+            return TakeChunkDataEnd(data);
+        case State::UntilClose:
+            return TakeUntilClose(data);
+        case State::Done:
+        case State::Failed:
+            break;
+    }
+    return 0;
+}
+
+std::size_t ResponseReader::TakeAnnouncedBody(std::string_view data) {
+    const std::size_t take = std::min(data.size(), MaxWanted());
+    m_body.append(data.data(), take);
+    if (MaxWanted() == 0) {
+        m_state = State::Done;
+    }
+    return take;
+}
+
+void ResponseReader::TakeChunkSizeByte(char c) {
+    m_chunkLine.push_back(c);
+    if (c == '\n') {
+        EndChunkSizeLine();
+    } else if (m_chunkLine.size() >= kChunkLineBufferBytes) {
+        // Its LF would be byte kChunkLineBufferBytes + 1.
+        Fail(ReadError::ChunkLineTooLong);
+    }
+}
+
+std::size_t ResponseReader::TakeChunkData(std::string_view data) {
+    const std::size_t take = std::min(data.size(), m_chunkLeft);
+    m_body.append(data.data(), take);
+    m_chunkLeft -= take;
+    if (m_chunkLeft == 0) {
+        m_chunkLine.clear();
+        m_state = State::ChunkDataEnd;
+    }
+    return take;
+}
+
+// The CR LF closing a chunk's data is dropped unchecked, as the servers expect.
+std::size_t ResponseReader::TakeChunkDataEnd(std::string_view data) {
+    const std::size_t take = std::min(data.size(), MaxWanted());
+    m_chunkLine.append(data.data(), take);
+    if (m_chunkLine.size() == 2) {
+        m_chunkLine.clear();
+        m_state = State::ChunkSizeLine;
+    }
+    return take;
+}
+
+std::size_t ResponseReader::TakeUntilClose(std::string_view data) {
+    const std::size_t room = kMaxBodyBytes - m_body.size();
+    const std::size_t take = std::min(data.size(), room);
+    if (m_body.size() + take > m_body.capacity()) {
+        m_body.reserve(std::min(m_body.capacity() + kBodyGrowthBytes, kMaxBodyBytes));
+    }
+    m_body.append(data.data(), take);
+    if (take < data.size()) {
+        Fail(ReadError::BodyTooLong);
+    }
+    return take;
 }
 
 // RFC 9112 2.1, 4 and 5 as this client reads them: lines end in LF (a CR before it is trailing

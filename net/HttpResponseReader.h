@@ -70,6 +70,12 @@ private:
     };
 
     Progress Fail(ReadError error);
+    std::size_t TakeBytes(std::string_view data);
+    std::size_t TakeAnnouncedBody(std::string_view data);
+    void TakeChunkSizeByte(char c);
+    std::size_t TakeChunkData(std::string_view data);
+    std::size_t TakeChunkDataEnd(std::string_view data);
+    std::size_t TakeUntilClose(std::string_view data);
     Progress TakeHeaderByte(char c);
     Progress EndHeaderLine();
     Progress ChooseBodyMode();
