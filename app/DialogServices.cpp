@@ -3,11 +3,11 @@
 #include <QMessageBox>
 #include <QProcess>
 
+#include "engine/Endpoints.h"
 #include "probes/NetworkConfig.h"
 #include "probes/SystemInventory.h"
 #include "report/ReportBody.h"
 #include "report/ReportPoster.h"
-#include "engine/Endpoints.h"
 
 namespace lumidex {
 namespace {
@@ -32,10 +32,10 @@ DialogServices DialogServices::Desktop() {
         return QProcess::startDetached(kOpener, {target});
     };
     services.postReport = [](const std::string& body) {
-        report::ReportPoster poster;
+        ReportPoster poster;
         return poster.Post(body, endpoints::kReportUrl);
     };
-    services.hostName = report::LocalHostName;
+    services.hostName = LocalHostName;
     services.isXpSp2 = [] { return HasXpSp2Row(); };
     services.logNetworkConfig = LogNetworkConfiguration;
     return services;

@@ -6,9 +6,9 @@
 #include <QPushButton>
 
 #include "app/StatusImages.h"
+#include "engine/Endpoints.h"
 #include "engine/FindingsText.h"
 #include "report/ReportPoster.h"
-#include "engine/Endpoints.h"
 
 namespace lumidex {
 
@@ -44,8 +44,8 @@ QString CSubmitLogDlg::FieldText(int id) const {
     return {};
 }
 
-report::ContactDetails CSubmitLogDlg::Contact() const {
-    report::ContactDetails contact;
+ContactDetails CSubmitLogDlg::Contact() const {
+    ContactDetails contact;
     contact.qq = FieldText(kIdQq).toStdString();
     contact.msn = FieldText(kIdMsn).toStdString();
     contact.clubId = FieldText(kIdClubId).toStdString();
@@ -56,18 +56,16 @@ report::ContactDetails CSubmitLogDlg::Contact() const {
 
 void CSubmitLogDlg::OnSubmit() {
     const std::string body =
-        report::BuildReportBody(m_services.hostName(), TheFindingsText().Text(), Contact());
+        BuildReportBody(m_services.hostName(), TheFindingsText().Text(), Contact());
     // The exchange runs here, on the UI thread, bounded by the poster's time-outs.
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const int status = m_services.postReport(body);
     QApplication::restoreOverrideCursor();
-    if (status == report::kStatusOk || status == report::kStatusFound) {
-        m_services.showMessage(this, report::kSubmitSucceeded, report::kSubmitCaption,
-                               MessageIcon::Information);
+    if (status == kStatusOk || status == kStatusFound) {
+        m_services.showMessage(this, kSubmitSucceeded, kSubmitCaption, MessageIcon::Information);
         m_services.openExternal(endpoints::kHomePage);
     } else {
-        m_services.showMessage(this, report::kSubmitFailed, report::kSubmitCaption,
-                               MessageIcon::Error);
+        m_services.showMessage(this, kSubmitFailed, kSubmitCaption, MessageIcon::Error);
     }
     accept();
 }

@@ -23,7 +23,7 @@ public:
     CSubmitLogDlg(const DialogServices& services, QWidget* parent = nullptr);
 
     // The fields as typed.
-    report::ContactDetails Contact() const;
+    ContactDetails Contact() const;
     // Sends the report, tells the user the outcome, opens the home page after a success,
     // and closes the form whatever the outcome.
     void OnSubmit();

@@ -87,11 +87,11 @@ int main(int argc, char** argv) {
     const std::string utf8List = MakeChannelList("UTF-8");
     std::printf("channel list: %zu bytes, %d rounds each, median\n", gbList.size(), rounds);
 
-    lumidex::service::XmlDocument document;
+    lumidex::XmlDocument document;
     Report("XmlDocument::Parse (reused document)", gbList,
            MedianSeconds(rounds, [&] { return document.Parse(gbList, false); }));
     Report("XmlDocument::Parse (fresh, destroyed)", gbList, MedianSeconds(rounds, [&] {
-               lumidex::service::XmlDocument local;
+               lumidex::XmlDocument local;
                return local.Parse(gbList, false);
            }));
 
@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
 
     // The whole channel-list step the service checks take: parse, walk, decode, insert.
     Report("ParseChannelList (parse, labels, lists)", gbList, MedianSeconds(rounds, [&] {
-               lumidex::service::ServiceHostLists lists;
+               lumidex::ServiceHostLists lists;
                lists.SetChannelListText(gbList);
                lists.ParseChannelList();
                return lists.ChannelServers().Size() > 0;

@@ -8,11 +8,10 @@
 #include <iostream>
 #include <optional>
 
-#include "startup/LumidexApp.h"
-#include "startup/SystemProbes.h"
 #include "console/ConsoleOptions.h"
 #include "console/ConsoleOutput.h"
 #include "engine/CheckEngine.h"
+#include "engine/Endpoints.h"
 #include "engine/FindingsText.h"
 #include "engine/QueuedDiagWindow.h"
 #include "platform/CopyData.h"
@@ -21,7 +20,8 @@
 #include "probes/SystemInventory.h"
 #include "report/ReportBody.h"
 #include "report/ReportPoster.h"
-#include "engine/Endpoints.h"
+#include "startup/LumidexApp.h"
+#include "startup/SystemProbes.h"
 
 namespace lumidex {
 namespace {
@@ -110,15 +110,14 @@ int SubmitReport(const RunResult& result, const ConsoleOptions& options) {
         out << reason << "\n";
         return result.errors > 0 ? kExitErrorsFound : kExitClean;
     }
-    const std::string body =
-        report::BuildReportBody(report::LocalHostName(), result.findings, options.contact);
-    report::ReportPoster poster;
+    const std::string body = BuildReportBody(LocalHostName(), result.findings, options.contact);
+    ReportPoster poster;
     const int status = poster.Post(body, endpoints::kReportUrl);
-    if (status == report::kStatusOk || status == report::kStatusFound) {
-        out << report::kSubmitSucceeded << "\n";
+    if (status == kStatusOk || status == kStatusFound) {
+        out << kSubmitSucceeded << "\n";
         return kExitErrorsFound;
     }
-    out << report::kSubmitFailed << "\n";
+    out << kSubmitFailed << "\n";
     return kExitSubmitFailed;
 }
 

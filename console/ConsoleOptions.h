@@ -14,7 +14,7 @@ struct ConsoleOptions {
     bool json = false;
     // After the run, send the report when the window's submit button would be enabled.
     bool submit = false;
-    report::ContactDetails contact;  // --qq, --msn, --club-id, --email, --note
+    ContactDetails contact;  // --qq, --msn, --club-id, --email, --note
 };
 
 struct ParsedOptions {

@@ -4,9 +4,9 @@
 
 #include <array>
 
+#include "net/UrlSplitter.h"
 #include "platform/HostLookup.h"
 #include "platform/LenientNumber.h"
-#include "net/UrlSplitter.h"
 
 namespace lumidex {
 
@@ -30,7 +30,7 @@ HostAndPort HttpGetClient::SplitHostPort(std::string_view host, std::uint16_t po
         }
     }
     if (out.port == 0) {
-        out.port = http::kDefaultPort;
+        out.port = kDefaultPort;
     }
     return out;
 }
@@ -105,14 +105,14 @@ int HttpGetClient::Get(std::string_view url, std::optional<std::string_view> ext
     }
     request += "\r\n";
     // The request buffer this client always had; a request that does not fit is not sent.
-    if (request.size() >= http::kRequestBufferBytes) {
+    if (request.size() >= kRequestBufferBytes) {
         return 0;
     }
     if (deadline.Passed()) {
         return 0;
     }
     m_socket.SetSendTimeout(deadline.WaitMs(platform::kSendStallTimeoutMs));
-    if (!m_socket.SendAll(request, http::kMaxSendPieceBytes)) {
+    if (!m_socket.SendAll(request, kMaxSendPieceBytes)) {
         return 0;
     }
     const int status = ReadResponse(deadline);
@@ -123,8 +123,8 @@ int HttpGetClient::Get(std::string_view url, std::optional<std::string_view> ext
 }
 
 int HttpGetClient::ReadResponse(const platform::Deadline& deadline) {
-    m_response = http::ResponseReader();
-    std::array<char, http::kBodyGrowthBytes> buffer;
+    m_response = ResponseReader();
+    std::array<char, kBodyGrowthBytes> buffer;
     for (;;) {
         const std::size_t wanted = std::min(buffer.size(), m_response.MaxWanted());
         if (wanted == 0) {

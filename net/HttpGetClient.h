@@ -12,10 +12,10 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Deadline.h"
-#include "platform/TcpSocket.h"
 #include "net/HttpLimits.h"
 #include "net/HttpResponseReader.h"
+#include "platform/Deadline.h"
+#include "platform/TcpSocket.h"
 
 namespace lumidex {
 
@@ -33,7 +33,7 @@ class HttpGetClient {
 public:
     // resolver empty: the system's look-up. Tests pass a short receive time-out and a resolver
     // of their own, so that nothing they do asks a real name server.
-    explicit HttpGetClient(int receiveTimeoutMs = http::kDefaultReceiveTimeoutMs,
+    explicit HttpGetClient(int receiveTimeoutMs = kDefaultReceiveTimeoutMs,
                            HostResolver resolver = {},
                            int connectTimeoutMs = platform::kDefaultConnectTimeoutMs);
     virtual ~HttpGetClient();
@@ -64,7 +64,7 @@ public:
     // Status line and header fields of the last response, as received.
     const std::string& HeaderText() const { return m_response.HeaderText(); }
     // Why the last response was ended early (None when it was not).
-    http::ReadError LastError() const { return m_response.Error(); }
+    ReadError LastError() const { return m_response.Error(); }
     platform::ConnectResult LastConnectResult() const { return m_lastConnect; }
 
     // host text and port as Connect understands them: with port 0, "name:port" behind a
@@ -81,10 +81,10 @@ private:
     platform::TcpSocket m_socket;
     int m_receiveTimeoutMs;
     int m_connectTimeoutMs;
-    int m_exchangeMs = http::kExchangeDeadlineMs;
+    int m_exchangeMs = kExchangeDeadlineMs;
     platform::SteadyClock m_clock;
     HostResolver m_resolver;
-    http::ResponseReader m_response;
+    ResponseReader m_response;
     platform::ConnectResult m_lastConnect = platform::ConnectResult::NotOpen;
 };
 

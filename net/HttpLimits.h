@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace lumidex::http {
+namespace lumidex {
 
 // Port of a URL or host text that names none.
 inline constexpr std::uint16_t kDefaultPort = 80;
@@ -39,4 +39,4 @@ inline constexpr std::size_t kFirstChunkedBodyBytes = 65536;
 inline constexpr std::size_t kFirstUntilCloseBodyBytes = 16384 + 1;
 inline constexpr std::size_t kBodyGrowthBytes = 65536;
 
-}  // namespace lumidex::http
+}  // namespace lumidex

@@ -7,7 +7,7 @@
 #include "platform/AsciiCase.h"
 #include "platform/LenientNumber.h"
 
-namespace lumidex::http {
+namespace lumidex {
 namespace {
 
 bool IsCSpace(char c) {
@@ -346,4 +346,4 @@ void ResponseReader::Finish() {
     m_state = State::Done;
 }
 
-}  // namespace lumidex::http
+}  // namespace lumidex

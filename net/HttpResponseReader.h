@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-namespace lumidex::http {
+namespace lumidex {
 
 enum class ReadError {
     None,
@@ -94,4 +94,4 @@ private:
     std::size_t m_chunkLeft = 0;
 };
 
-}  // namespace lumidex::http
+}  // namespace lumidex

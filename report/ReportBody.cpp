@@ -6,7 +6,7 @@
 #include "report/ReportLimits.h"
 #include "report/UrlEscape.h"
 
-namespace lumidex::report {
+namespace lumidex {
 namespace {
 
 std::string Escaped(const std::string& utf8) {
@@ -55,4 +55,4 @@ std::string LocalHostName() {
     return name;
 }
 
-}  // namespace lumidex::report
+}  // namespace lumidex

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace lumidex::report {
+namespace lumidex {
 
 inline constexpr char kReportTitle[] = "KLV客户端错误诊断";
 inline constexpr char kSubmitSucceeded[] = "发送错误检测日志成功!.";
@@ -39,4 +39,4 @@ std::string BuildReportBody(const std::string& hostName, const std::string& find
 // This computer's name as gethostname gives it (empty when it cannot be read).
 std::string LocalHostName();
 
-}  // namespace lumidex::report
+}  // namespace lumidex

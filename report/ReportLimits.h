@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-namespace lumidex::report {
+namespace lumidex {
 
 // UrlEscape collects its output in a work buffer of this size...
 inline constexpr std::size_t kEscapeBufferBytes = 100000;
@@ -27,4 +27,4 @@ inline constexpr int kReceiveTimeoutMs = 10000;
 // A server that accepts but never reads would block a large send the same way.
 inline constexpr int kSendTimeoutMs = 10000;
 
-}  // namespace lumidex::report
+}  // namespace lumidex

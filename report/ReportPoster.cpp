@@ -8,7 +8,7 @@
 #include "platform/AsciiCase.h"
 #include "platform/HostLookup.h"
 
-namespace lumidex::report {
+namespace lumidex {
 namespace {
 
 // host: a dotted address when it starts with a digit, otherwise a name to look up. 0 when
@@ -140,4 +140,4 @@ int ReportPoster::Post(std::string_view body, std::string_view url) {
     return status;
 }
 
-}  // namespace lumidex::report
+}  // namespace lumidex

@@ -11,7 +11,7 @@
 #include "platform/TcpSocket.h"
 #include "report/ReportLimits.h"
 
-namespace lumidex::report {
+namespace lumidex {
 
 inline constexpr int kStatusNone = 0;
 inline constexpr int kStatusOk = 200;
@@ -78,4 +78,4 @@ private:
     std::string m_response;
 };
 
-}  // namespace lumidex::report
+}  // namespace lumidex

@@ -2,7 +2,7 @@
 
 #include "report/ReportLimits.h"
 
-namespace lumidex::report {
+namespace lumidex {
 namespace {
 
 constexpr std::string_view kEscapedAscii = "\\/:*?\"<>|%&";
@@ -33,4 +33,4 @@ std::string UrlEscape(std::string_view bytes) {
     return out;
 }
 
-}  // namespace lumidex::report
+}  // namespace lumidex

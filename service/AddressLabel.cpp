@@ -7,7 +7,7 @@
 #include "platform/ByteReader.h"
 #include "service/ServiceLimits.h"
 
-namespace lumidex::service {
+namespace lumidex {
 namespace {
 
 // The 5-bit value of a base32 character, or -1 for one outside the alphabet.
@@ -61,4 +61,4 @@ std::vector<ServerRecord> DecodeAddressLabel(std::string_view label) {
     return records;
 }
 
-}  // namespace lumidex::service
+}  // namespace lumidex

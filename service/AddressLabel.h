@@ -8,7 +8,7 @@
 
 #include "service/ServerRecord.h"
 
-namespace lumidex::service {
+namespace lumidex {
 
 // Decodes a label into its records. Letters of either case count; any other byte outside the
 // alphabet is skipped but still counts towards the length that sets the number of bytes
@@ -16,4 +16,4 @@ namespace lumidex::service {
 // decoding buffer yields only the records that fit in it (kMaxLabelRecords).
 std::vector<ServerRecord> DecodeAddressLabel(std::string_view label);
 
-}  // namespace lumidex::service
+}  // namespace lumidex

@@ -11,7 +11,7 @@
 #include "service/ServiceUrl.h"
 #include "service/XmlDocument.h"
 
-namespace lumidex::service {
+namespace lumidex {
 namespace {
 
 constexpr char kFetchStart[] = "---开始向服务器请求频道列表文件----";
@@ -23,10 +23,6 @@ constexpr char kChannelServerCount[] = "请求得到%d个频道服务器";
 constexpr char kTrackerCount[] = "请求得到%d个Tracker服务器";
 
 constexpr int kHttpOk = 200;
-
-void Log(const std::string& text) {
-    TheDiagLog().Write(text, 1);
-}
 
 void LogCount(const char* format, std::size_t count) {
     char line[64];
@@ -130,4 +126,4 @@ void ServiceHostLists::ParseChannelList() {
     LogCount(kTrackerCount, m_trackers.Size());
 }
 
-}  // namespace lumidex::service
+}  // namespace lumidex

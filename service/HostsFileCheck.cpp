@@ -7,15 +7,15 @@
 #include <algorithm>
 #include <array>
 
+#include "engine/DiagLog.h"
+#include "engine/Endpoints.h"
+#include "net/NetAddress.h"
 #include "platform/AsciiCase.h"
 #include "platform/SystemError.h"
 #include "platform/UniqueFd.h"
-#include "net/NetAddress.h"
-#include "engine/DiagLog.h"
-#include "engine/Endpoints.h"
 #include "service/ServiceLimits.h"
 
-namespace lumidex::service {
+namespace lumidex {
 namespace {
 
 constexpr char kOpenFailed[] = "打开hosts file失败";
@@ -179,4 +179,4 @@ int CheckHostsFile(const std::string& path, std::string& wrongMappings,
     return findings.result;
 }
 
-}  // namespace lumidex::service
+}  // namespace lumidex

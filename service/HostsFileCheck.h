@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-namespace lumidex::service {
+namespace lumidex {
 
 // Where the check reads on this system.
 inline constexpr char kHostsFilePath[] = "/etc/hosts";
@@ -68,4 +68,4 @@ HostsFileFindings ScanHostsFile(const HostsFileRead& read);
 int CheckHostsFile(const std::string& path, std::string& wrongMappings,
                    std::string& productMappings);
 
-}  // namespace lumidex::service
+}  // namespace lumidex

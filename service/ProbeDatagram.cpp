@@ -2,7 +2,7 @@
 
 #include "platform/ByteReader.h"
 
-namespace lumidex::service {
+namespace lumidex {
 
 std::array<std::uint8_t, kProbeRequestBytes> BuildProbeRequest(const ServerRecord& server) {
     const auto& a = server.address.bytes;
@@ -49,4 +49,4 @@ std::string_view ProbeReplyKindName(ProbeReplyKind kind) {
     return "unknown";
 }
 
-}  // namespace lumidex::service
+}  // namespace lumidex

@@ -15,7 +15,7 @@
 
 #include "service/ServerRecord.h"
 
-namespace lumidex::service {
+namespace lumidex {
 
 inline constexpr std::size_t kProbeRequestBytes = 12;
 inline constexpr std::uint8_t kProbeSignature = 0x43;
@@ -33,4 +33,4 @@ enum class ProbeReplyKind {
 ProbeReplyKind ClassifyProbeReply(std::span<const std::uint8_t> datagram);
 std::string_view ProbeReplyKindName(ProbeReplyKind kind);
 
-}  // namespace lumidex::service
+}  // namespace lumidex

@@ -1,6 +1,6 @@
 #include "service/ServerList.h"
 
-namespace lumidex::service {
+namespace lumidex {
 
 std::optional<std::uint16_t> ServerList::Find(const Ipv4Address& address) const {
     const auto found = m_ports.find(address.LittleEndianValue());
@@ -23,4 +23,4 @@ std::vector<ServerRecord> ServerList::Entries() const {
     return entries;
 }
 
-}  // namespace lumidex::service
+}  // namespace lumidex

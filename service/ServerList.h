@@ -10,7 +10,7 @@
 
 #include "service/ServerRecord.h"
 
-namespace lumidex::service {
+namespace lumidex {
 
 class ServerList {
 public:
@@ -28,4 +28,4 @@ private:
     std::map<std::uint32_t, std::uint16_t> m_ports;  // little-endian address value -> port
 };
 
-}  // namespace lumidex::service
+}  // namespace lumidex

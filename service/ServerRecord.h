@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace lumidex::service {
+namespace lumidex {
 
 struct Ipv4Address {
     std::array<std::uint8_t, 4> bytes{};  // a.b.c.d, network order
@@ -39,4 +39,4 @@ struct ServerRecord {
     friend bool operator==(const ServerRecord&, const ServerRecord&) = default;
 };
 
-}  // namespace lumidex::service
+}  // namespace lumidex

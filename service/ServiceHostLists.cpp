@@ -4,7 +4,7 @@
 
 #include "engine/Endpoints.h"
 
-namespace lumidex::service {
+namespace lumidex {
 
 ServiceHostLists::HostsLock::HostsLock(ServiceHostLists& lists) : m_lists(lists) {
     ++m_lists.m_lockDepth;
@@ -53,4 +53,4 @@ void ServiceHostLists::AppendHosts(std::string_view text, HostGroup group) {
     }
 }
 
-}  // namespace lumidex::service
+}  // namespace lumidex

@@ -16,7 +16,7 @@
 #include "service/ServerList.h"
 #include "service/UdpProbeSocket.h"
 
-namespace lumidex::service {
+namespace lumidex {
 
 // What one channel-list request came back with: the status (anything but 200 for a failed
 // connection) and the body, when there was one.
@@ -92,4 +92,4 @@ private:
     UdpProbeSocket m_probeSocket;
 };
 
-}  // namespace lumidex::service
+}  // namespace lumidex

@@ -7,7 +7,7 @@
 #include "net/IcmpEcho.h"
 #include "service/ServiceHostLists.h"
 
-namespace lumidex::service {
+namespace lumidex {
 
 bool TestTcpConnection(const std::string& host) {
     HttpGetClient client;
@@ -57,4 +57,4 @@ void ProbeServiceHosts(ProbeReporter& reporter, ServiceHostLists& lists,
     }
 }
 
-}  // namespace lumidex::service
+}  // namespace lumidex

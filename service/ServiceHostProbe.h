@@ -9,7 +9,7 @@
 
 #include "engine/CheckProbes.h"
 
-namespace lumidex::service {
+namespace lumidex {
 
 class ServiceHostLists;
 
@@ -30,4 +30,4 @@ void ProbeServiceHosts(ProbeReporter& reporter, ServiceHostLists& lists,
                        const std::string& itemName, const std::vector<std::string>& hosts,
                        HostTestMode mode, const HostTests& tests);
 
-}  // namespace lumidex::service
+}  // namespace lumidex

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace lumidex::service {
+namespace lumidex {
 
 // Element nesting of a channel list. The channel list itself is three levels deep; anything
 // near this is crafted, and each level costs a stack of open elements and nested owned nodes
@@ -37,4 +37,4 @@ inline constexpr std::size_t kMaxHostsPathBytes = 260;
 // line by line and an absurdly long line does not grow a buffer.
 inline constexpr std::size_t kMaxHostsLineBytes = 64 * 1024;
 
-}  // namespace lumidex::service
+}  // namespace lumidex

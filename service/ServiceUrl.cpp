@@ -1,9 +1,9 @@
 #include "service/ServiceUrl.h"
 
-#include "service/AddressLabel.h"
 #include "platform/LenientNumber.h"
+#include "service/AddressLabel.h"
 
-namespace lumidex::service {
+namespace lumidex {
 namespace {
 
 constexpr std::string_view kAddressSuffix = ".klv";
@@ -105,4 +105,4 @@ void ServiceUrl::Split(std::string_view text) {
     port = addresses.front().port;
 }
 
-}  // namespace lumidex::service
+}  // namespace lumidex

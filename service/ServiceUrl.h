@@ -14,7 +14,7 @@
 
 #include "service/ServerRecord.h"
 
-namespace lumidex::service {
+namespace lumidex {
 
 struct ServiceUrl {
     // Clears every field, then fills them from text.
@@ -37,4 +37,4 @@ struct ServiceUrl {
     std::string query;
 };
 
-}  // namespace lumidex::service
+}  // namespace lumidex

@@ -2,7 +2,7 @@
 
 #include <array>
 
-namespace lumidex::service {
+namespace lumidex {
 
 bool UdpProbeSocket::Open(std::uint16_t port) {
     // The bound port is never 0, so every run's Open(0) starts on a fresh socket: datagrams
@@ -75,4 +75,4 @@ ProbeReplyResult UdpProbeSocket::ReceiveProbeReply() {
     return {ProbeReceive::Accepted, Ipv4Address{datagram->sender.address}};
 }
 
-}  // namespace lumidex::service
+}  // namespace lumidex

@@ -10,7 +10,7 @@
 #include "service/ServerRecord.h"
 #include "service/ServiceLimits.h"
 
-namespace lumidex::service {
+namespace lumidex {
 
 enum class ProbeReceive {
     Nothing,        // no socket, time-out or receive error
@@ -50,4 +50,4 @@ private:
     std::chrono::milliseconds m_receiveTimeout;
 };
 
-}  // namespace lumidex::service
+}  // namespace lumidex

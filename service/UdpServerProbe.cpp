@@ -9,7 +9,7 @@
 #include "engine/DiagLog.h"
 #include "engine/FindingsText.h"
 
-namespace lumidex::service {
+namespace lumidex {
 namespace {
 
 constexpr char kProbeStart[] = "开始检测udp的连接";
@@ -109,4 +109,4 @@ int ProbeUdpServers(UdpProbeSocket& socket, const ServerList& servers, int sampl
     return ProbeUdpServers(socket, servers, sampleSize, reporter, random);
 }
 
-}  // namespace lumidex::service
+}  // namespace lumidex

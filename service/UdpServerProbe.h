@@ -6,7 +6,7 @@
 #include "service/ServerList.h"
 #include "service/UdpProbeSocket.h"
 
-namespace lumidex::service {
+namespace lumidex {
 
 // The sampling's random numbers. The product seeds the C run-time generator with the time at
 // every call and draws with rand; tests script the draws.
@@ -34,4 +34,4 @@ int ProbeUdpServers(UdpProbeSocket& socket, const ServerList& servers, int sampl
 int ProbeUdpServers(UdpProbeSocket& socket, const ServerList& servers, int sampleSize,
                     ProbeReporter& reporter);
 
-}  // namespace lumidex::service
+}  // namespace lumidex

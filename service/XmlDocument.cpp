@@ -4,7 +4,7 @@
 
 #include "service/ServiceLimits.h"
 
-namespace lumidex::service {
+namespace lumidex {
 namespace {
 
 constexpr std::string_view kSpace = "\r\n\t ";
@@ -421,4 +421,4 @@ void XmlDocument::Clear() {
     m_errorOffset = 0;
 }
 
-}  // namespace lumidex::service
+}  // namespace lumidex

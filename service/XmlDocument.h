@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-namespace lumidex::service {
+namespace lumidex {
 
 enum class XmlNodeKind : std::int32_t {
     Declaration = 1,
@@ -143,4 +143,4 @@ private:
     std::size_t m_errorOffset = 0;
 };
 
-}  // namespace lumidex::service
+}  // namespace lumidex

@@ -105,12 +105,12 @@ private:
 class SystemServiceProbes final : public ServiceProbes {
 public:
     bool FetchChannelList(const std::string& url) override {
-        return m_lists.FetchChannelList(url, service::HttpChannelListGet());
+        return m_lists.FetchChannelList(url, HttpChannelListGet());
     }
     void ParseChannelList() override { m_lists.ParseChannelList(); }
     void OpenUdpSocket(std::uint16_t port) override { m_lists.ProbeSocket().Open(port); }
     bool CheckHostsFile(std::string& wrongMapping, std::string& productMapping) override {
-        return service::CheckHostsFile(service::kHostsFilePath, wrongMapping, productMapping) != 0;
+        return lumidex::CheckHostsFile(kHostsFilePath, wrongMapping, productMapping) != 0;
     }
     int HostCount(HostGroup group) override {
         return static_cast<int>(m_lists.Hosts(group).size());
@@ -118,21 +118,21 @@ public:
     int ServerCount(ServerGroup group) override { return static_cast<int>(Servers(group).Size()); }
     void ProbeServiceHosts(ProbeReporter& reporter, const std::string& itemName, HostGroup group,
                            HostTestMode mode) override {
-        service::ProbeServiceHosts(reporter, m_lists, itemName, m_lists.Hosts(group), mode,
+        lumidex::ProbeServiceHosts(reporter, m_lists, itemName, m_lists.Hosts(group), mode,
                                    m_tests);
     }
     int ProbeUdpServers(ProbeReporter& reporter, ServerGroup group, int sampleSize) override {
-        return service::ProbeUdpServers(m_lists.ProbeSocket(), Servers(group), sampleSize,
+        return lumidex::ProbeUdpServers(m_lists.ProbeSocket(), Servers(group), sampleSize,
                                         reporter);
     }
 
 private:
-    service::ServerList& Servers(ServerGroup group) {
+    ServerList& Servers(ServerGroup group) {
         return group == ServerGroup::Trackers ? m_lists.Trackers() : m_lists.ChannelServers();
     }
 
-    service::ServiceHostLists m_lists;
-    service::HostTests m_tests = service::SystemHostTests();
+    ServiceHostLists m_lists;
+    HostTests m_tests = SystemHostTests();
 };
 
 }  // namespace

@@ -19,10 +19,10 @@
 #include "app/RowTip.h"
 #include "app/StatusImages.h"
 #include "app/SubmitLogDlg.h"
+#include "engine/Endpoints.h"
 #include "engine/FindingsText.h"
 #include "platform/UniqueFd.h"
 #include "report/ReportBody.h"
-#include "engine/Endpoints.h"
 #include "support/FixturePrefix.h"
 #include "support/Screenshots.h"
 
@@ -412,9 +412,9 @@ private slots:
             MessageIcon icon;
             bool homeOpened;
         } cases[] = {
-            {302, report::kSubmitSucceeded, MessageIcon::Information, true},
-            {200, report::kSubmitSucceeded, MessageIcon::Information, true},
-            {0, report::kSubmitFailed, MessageIcon::Error, false},
+            {302, kSubmitSucceeded, MessageIcon::Information, true},
+            {200, kSubmitSucceeded, MessageIcon::Information, true},
+            {0, kSubmitFailed, MessageIcon::Error, false},
         };
         for (const auto& c : cases) {
             Recorder recorder;
@@ -431,13 +431,13 @@ private slots:
             QTest::keyClicks(note, "ok");
             QTest::mouseClick(dialog.findChild<QPushButton*>("control_1005"), Qt::LeftButton);
 
-            report::ContactDetails expected;
+            ContactDetails expected;
             expected.qq = "123&x=1";
             expected.email = "a@b.c";
             expected.note = "你好\r\nok";
             QCOMPARE(recorder.posted.size(), size_t(1));
             QCOMPARE(recorder.posted[0],
-                     report::BuildReportBody("lab-pc", TheFindingsText().Text(), expected));
+                     BuildReportBody("lab-pc", TheFindingsText().Text(), expected));
             QCOMPARE(recorder.messages.size(), size_t(1));
             QCOMPARE(recorder.messages[0].text, QString(c.message));
             QCOMPARE(recorder.messages[0].caption, QString("错误"));

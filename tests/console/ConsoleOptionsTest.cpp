@@ -13,7 +13,7 @@ TEST(ConsoleOptionsTest, ContactDetailsGoWithSubmitInEitherSpelling) {
     const struct {
         std::vector<std::string> args;
         bool ok;
-        report::ContactDetails contact;
+        ContactDetails contact;
     } cases[] = {
         {{"--submit"}, true, {}},
         {{"--submit", "--qq", "123&x=1", "--msn=a@b", "--club-id", "id", "--email=e", "--note",

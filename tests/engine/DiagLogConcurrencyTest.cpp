@@ -12,9 +12,9 @@
 namespace lumidex {
 namespace {
 
-using test::Header;
-using test::LocalTime;
-using test::ReadAll;
+using testing::Header;
+using testing::LocalTime;
+using testing::ReadAll;
 
 constexpr const char* kPrefix = "2006-5-3 09:05:07 1 ";
 
@@ -65,7 +65,7 @@ void ExpectWholeEntries(const std::string& content, int threads, int perThread) 
 TEST(DiagLogConcurrency, EightThreadsLeaveWholeEntries) {
     constexpr int kThreads = 8;
     constexpr int kPerThread = 500;
-    test::ScratchDir dir;
+    testing::ScratchDir dir;
     const std::string file = dir / "Lumidex_log.txt";
     DiagLog log;
     log.SetClock([] { return LocalTime(2006, 5, 3, 9, 5, 7); });
@@ -92,7 +92,7 @@ TEST(DiagLogConcurrency, SeparateWritersOnOneFileWriteOneHeader) {
     constexpr int kRounds = 30;
     constexpr int kThreadsPerLog = 2;
     constexpr int kPerThread = 5;
-    test::ScratchDir dir;
+    testing::ScratchDir dir;
     for (int round = 0; round < kRounds; ++round) {
         const std::string file = dir / ("round" + std::to_string(round) + ".txt");
         DiagLog first;
@@ -124,7 +124,7 @@ TEST(DiagLogConcurrency, SeparateWritersOnOneFileWriteOneHeader) {
 // Start-up configures the log while other threads may already write; a race here shows
 // under the thread sanitizer.
 TEST(DiagLogConcurrency, ConfigurationChangesWhileWriting) {
-    test::ScratchDir dir;
+    testing::ScratchDir dir;
     const std::string file = dir / "Lumidex_log.txt";
     DiagLog log;
     std::atomic<bool> stop{false};

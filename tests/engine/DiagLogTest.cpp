@@ -9,15 +9,15 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/UniqueFd.h"
 #include "engine/LogTestSupport.h"
+#include "platform/UniqueFd.h"
 
 namespace lumidex {
 namespace {
 
-using test::Header;
-using test::LocalTime;
-using test::ReadAll;
+using testing::Header;
+using testing::LocalTime;
+using testing::ReadAll;
 
 const std::string kUtf8LocalIp = "\xE6\x9C\xAC\xE5\x9C\xB0IP: ";  // 本地IP:
 const std::string kGbkLocalIp = "\xB1\xBE\xB5\xD8IP: ";
@@ -30,7 +30,7 @@ protected:
         m_log.SetPath(m_file);
     }
 
-    test::ScratchDir m_dir;
+    testing::ScratchDir m_dir;
     std::string m_file = m_dir / "Lumidex_log.txt";
     std::tm m_now = LocalTime(2006, 5, 3, 9, 5, 7);
     DiagLog m_log;
@@ -55,7 +55,7 @@ TEST_F(DiagLogTest, HeaderCarriesTheDateOfTheEntryBelowIt) {
 }
 
 TEST_F(DiagLogTest, FileWithContentGetsNoHeader) {
-    test::WriteFile(m_file, "left over");
+    testing::WriteFile(m_file, "left over");
     m_log.Write("entry", 1);
     EXPECT_EQ(ReadAll(m_file), "left over\r\n2006-5-3 09:05:07 1 entry");
 }
@@ -141,7 +141,7 @@ TEST_F(DiagLogTest, WindowsPathIsMappedIntoTheWinePrefix) {
 
 TEST(TheDiagLog, IsOneLogThatDropsEntriesUntilEnabled) {
     // Set up through one call, written through the next: they must reach the same log.
-    test::ScratchDir dir;
+    testing::ScratchDir dir;
     const std::string file = dir / "Lumidex_log.txt";
     TheDiagLog().SetClock([] { return LocalTime(2006, 5, 3, 9, 5, 7); });
     TheDiagLog().SetPath(file);

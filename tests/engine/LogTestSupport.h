@@ -11,7 +11,7 @@
 #include "support/Files.h"
 #include "support/TempDir.h"
 
-namespace lumidex::test {
+namespace lumidex::testing {
 
 using ScratchDir = lumidex::testing::TempDir;
 
@@ -36,4 +36,4 @@ inline std::string Header(const std::string& date) {
            "datalen msgtype msginfo\r\n";
 }
 
-}  // namespace lumidex::test
+}  // namespace lumidex::testing

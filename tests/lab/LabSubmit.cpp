@@ -27,11 +27,11 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kProcessBound = 120s;
 // What the submission may take past the server's answer before the wait bound ends it: the
 // bound itself plus room for a loaded machine.
-constexpr auto kGiveUpBound = std::chrono::milliseconds(report::kReceiveTimeoutMs) + 5s;
+constexpr auto kGiveUpBound = std::chrono::milliseconds(kReceiveTimeoutMs) + 5s;
 
 // Every character the escaping must touch, Chinese text, and a line break inside the note as
 // a shell passes it: a bare LF.
-const report::ContactDetails kContact = {
+const ContactDetails kContact = {
     "12345678",
     "lab.user@example.com",
     "俱乐部007",
@@ -212,8 +212,8 @@ protected:
         std::string why;
         const auto fields = ReadReport(ReadText(submission.stored), why);
         ASSERT_TRUE(fields.has_value()) << why << "\n" << ReadText(submission.stored);
-        EXPECT_EQ(fields->title, report::kReportTitle);
-        EXPECT_EQ(fields->user, report::LocalHostName());
+        EXPECT_EQ(fields->title, kReportTitle);
+        EXPECT_EQ(fields->user, LocalHostName());
         EXPECT_EQ(fields->findings, run["findings"].get<std::string>());
         EXPECT_EQ(fields->contact, kContactBlock);
     }
@@ -224,7 +224,7 @@ TEST_F(SubmitAccepted, ServerStoresTheFindingsAndContactAndTheConsoleSaysSo) {
     const Submission submission = Submit();
     ASSERT_FALSE(submission.timedOut);
     EXPECT_EQ(submission.exitStatus, 1) << submission.err;  // errors found, report sent
-    EXPECT_NE(submission.err.find(report::kSubmitSucceeded), std::string::npos) << submission.err;
+    EXPECT_NE(submission.err.find(kSubmitSucceeded), std::string::npos) << submission.err;
     ExpectReportOf(submission);
 }
 
@@ -235,10 +235,10 @@ TEST_F(SubmitHeldOpen, StopsReadingAtTheBoundAndCountsTheAnswerReceived) {
     const Submission submission = Submit();
     ASSERT_FALSE(submission.timedOut) << "the submission hung";
     EXPECT_EQ(submission.exitStatus, 1) << submission.err;  // errors found, report sent
-    EXPECT_NE(submission.err.find(report::kSubmitSucceeded), std::string::npos) << submission.err;
+    EXPECT_NE(submission.err.find(kSubmitSucceeded), std::string::npos) << submission.err;
     // The server answered at once and kept the connection: what ended the wait is the bound.
     EXPECT_LE(submission.storedToExit, kGiveUpBound);
-    EXPECT_GE(submission.storedToExit, std::chrono::milliseconds(report::kReceiveTimeoutMs) - 1s);
+    EXPECT_GE(submission.storedToExit, std::chrono::milliseconds(kReceiveTimeoutMs) - 1s);
     ExpectReportOf(submission);
 }
 

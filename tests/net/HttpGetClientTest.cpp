@@ -229,23 +229,22 @@ TEST(HttpGetClientTest, ConnectIsBoundedInTime) {
 }
 
 TEST(HttpGetClientTest, HostileResponsesStayBounded) {
-    const std::string big(http::kMaxBodyBytes + 100000, 'x');
+    const std::string big(kMaxBodyBytes + 100000, 'x');
     const struct {
         const char* name;
         std::string reply;
         std::size_t filler;
         int status;
-        http::ReadError error;
+        ReadError error;
         std::int32_t bodyLength;
     } rows[] = {
-        {"endless head", "HTTP/1.1 302 Found\r\nX: ", 100000, 302, http::ReadError::HeaderTooLong,
-         0},
+        {"endless head", "HTTP/1.1 302 Found\r\nX: ", 100000, 302, ReadError::HeaderTooLong, 0},
         {"huge length", "HTTP/1.1 200 OK\r\nContent-Length: 2000000000\r\n\r\n", 1000, 200,
-         http::ReadError::ContentLengthTooLarge, 0},
+         ReadError::ContentLengthTooLarge, 0},
         {"negative chunk", "HTTP/1.1 200 OK\r\nX: chunked\r\n\r\n-10\r\n", 1000, 200,
-         http::ReadError::ChunkSizeNegative, 0},
-        {"endless body", "HTTP/1.1 200 OK\r\n\r\n", http::kMaxBodyBytes + 100000, 200,
-         http::ReadError::BodyTooLong, static_cast<std::int32_t>(http::kMaxBodyBytes)},
+         ReadError::ChunkSizeNegative, 0},
+        {"endless body", "HTTP/1.1 200 OK\r\n\r\n", kMaxBodyBytes + 100000, 200,
+         ReadError::BodyTooLong, static_cast<std::int32_t>(kMaxBodyBytes)},
     };
     for (const auto& row : rows) {
         ScriptedServer server(row.reply, ScriptedServer::Ending::Close, row.filler);

@@ -8,13 +8,11 @@
 
 namespace lumidex::testing {
 
-using http::ResponseReader;
-
 void PrintTo(const ResponseRead& read, std::ostream* os) {
     *os << "{progress " << static_cast<int>(read.progress) << ", consumed " << read.consumed
         << ", status " << read.status
         << (read.hasBody ? ", body \"" + read.body + "\"" : ", no body") << ", mode "
-        << static_cast<int>(read.mode) << ", " << http::DescribeReadError(read.error)
+        << static_cast<int>(read.mode) << ", " << DescribeReadError(read.error)
         << (read.broken.empty() ? "" : ", broke: " + read.broken) << "}";
 }
 
@@ -47,11 +45,10 @@ ResponseRead ReadResponseInPieces(std::string_view input, std::size_t firstCut,
         broke("an ended response still wants bytes");
     }
     reader.Finish();
-    if (reader.HeaderText().size() >= http::kHeaderBufferBytes) {
+    if (reader.HeaderText().size() >= kHeaderBufferBytes) {
         broke("header section past its buffer");
     }
-    if (reader.BodyLength() < 0 ||
-        static_cast<std::size_t>(reader.BodyLength()) > http::kMaxBodyBytes) {
+    if (reader.BodyLength() < 0 || static_cast<std::size_t>(reader.BodyLength()) > kMaxBodyBytes) {
         broke("body length outside 0 to the body limit");
     }
     out.consumed = pos;

@@ -14,15 +14,14 @@
 namespace lumidex::testing {
 
 struct ResponseRead {
-    http::ResponseReader::Progress progress =
-        http::ResponseReader::Progress::NeedMore;  // before Finish
+    ResponseReader::Progress progress = ResponseReader::Progress::NeedMore;  // before Finish
     std::size_t consumed = 0;
     int status = 0;
     std::string header;
     bool hasBody = false;
     std::string body;  // BodyLength bytes
-    http::BodyMode mode = http::BodyMode::None;
-    http::ReadError error = http::ReadError::None;
+    BodyMode mode = BodyMode::None;
+    ReadError error = ReadError::None;
     std::string broken;  // the first broken promise, empty when none
 
     bool operator==(const ResponseRead&) const = default;

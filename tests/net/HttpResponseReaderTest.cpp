@@ -10,7 +10,7 @@
 #include "HttpResponseFuzz.h"
 #include "net/HttpLimits.h"
 
-namespace lumidex::http {
+namespace lumidex {
 namespace {
 
 using Progress = ResponseReader::Progress;
@@ -183,4 +183,4 @@ TEST(HttpResponseReaderTest, BodiesAtTheLimitAreTakenAndOnePastItAreCut) {
 }
 
 }  // namespace
-}  // namespace lumidex::http
+}  // namespace lumidex

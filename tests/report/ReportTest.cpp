@@ -18,7 +18,7 @@
 #include "report/ReportPoster.h"
 #include "report/UrlEscape.h"
 
-namespace lumidex::report {
+namespace lumidex {
 namespace {
 
 using platform::UniqueFd;
@@ -258,4 +258,4 @@ TEST(ReportPosterTest, TheAnswersBoundEndsTheReadingAndWhatArrivedIsJudged) {
 }
 
 }  // namespace
-}  // namespace lumidex::report
+}  // namespace lumidex

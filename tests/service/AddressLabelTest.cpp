@@ -8,7 +8,7 @@
 #include "ServiceTestSupport.h"
 #include "service/ServiceLimits.h"
 
-namespace lumidex::service {
+namespace lumidex {
 namespace {
 
 TEST(AddressLabel, LongLabelsDecodeOnlyWhatTheBufferHolds) {
@@ -32,4 +32,4 @@ TEST(AddressLabel, LongLabelsDecodeOnlyWhatTheBufferHolds) {
 }
 
 }  // namespace
-}  // namespace lumidex::service
+}  // namespace lumidex

@@ -8,7 +8,7 @@
 #include "service/ServiceHostLists.h"
 #include "support/LoopbackServer.h"
 
-namespace lumidex::service {
+namespace lumidex {
 namespace {
 
 using testing::Contents;
@@ -255,4 +255,4 @@ TEST(ChannelListFetch, SendsTheFiveFieldsInOrderOverTheWire) {
 }
 
 }  // namespace
-}  // namespace lumidex::service
+}  // namespace lumidex

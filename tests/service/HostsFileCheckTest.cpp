@@ -9,7 +9,7 @@
 
 #include "ServiceTestSupport.h"
 
-namespace lumidex::service {
+namespace lumidex {
 namespace {
 
 using testing::ServiceLogCapture;
@@ -186,4 +186,4 @@ TEST(HostsFile, WindowsPathByOperatingSystem) {
 }
 
 }  // namespace
-}  // namespace lumidex::service
+}  // namespace lumidex

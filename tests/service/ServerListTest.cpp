@@ -4,7 +4,7 @@
 
 #include "ServiceTestSupport.h"
 
-namespace lumidex::service {
+namespace lumidex {
 namespace {
 
 using testing::Contents;
@@ -23,4 +23,4 @@ TEST(ServerList, OneEntryPerAddressInLittleEndianOrder) {
 }
 
 }  // namespace
-}  // namespace lumidex::service
+}  // namespace lumidex

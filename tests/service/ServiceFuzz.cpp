@@ -23,7 +23,7 @@
 
 namespace {
 
-using namespace lumidex::service;
+using namespace lumidex;
 
 [[noreturn]] void Broken(const char* target, const char* what) {
     std::fprintf(stderr, "%s: %s\n", target, what);

@@ -21,7 +21,7 @@ struct WebsiteGroup : FakeService {
     std::vector<std::string> web;
     std::set<std::string> failing;
     std::function<void()> onTest;
-    service::ServiceHostLists lists;
+    ServiceHostLists lists;
 
     WebsiteGroup(std::vector<std::string> hostList, std::set<std::string> failingHosts)
         : web(std::move(hostList)), failing(std::move(failingHosts)) {
@@ -40,7 +40,7 @@ struct WebsiteGroup : FakeService {
             }
             return failing.count(host) == 0;
         };
-        service::ProbeServiceHosts(reporter, lists, itemName, web, mode, {test, test});
+        lumidex::ProbeServiceHosts(reporter, lists, itemName, web, mode, {test, test});
     }
 };
 
@@ -125,10 +125,10 @@ TEST(ServiceHostProbe, TcpTestUsesThePortBehindTheHost) {
     std::uint16_t port = 0;
     const platform::UniqueFd listener = testing::LoopbackListener(4, port);
     ASSERT_TRUE(listener);
-    EXPECT_TRUE(service::TestTcpConnection(testing::LoopbackSite(port)));
+    EXPECT_TRUE(TestTcpConnection(testing::LoopbackSite(port)));
     std::uint16_t closedPort = 0;
     const platform::UniqueFd bound = testing::LoopbackListener(-1, closedPort);
-    EXPECT_FALSE(service::TestTcpConnection(testing::LoopbackSite(closedPort)));
+    EXPECT_FALSE(TestTcpConnection(testing::LoopbackSite(closedPort)));
 }
 
 }  // namespace

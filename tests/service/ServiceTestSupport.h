@@ -57,7 +57,7 @@ inline std::string Label(const std::vector<std::string>& servers) {
 
 // Counters, progress positions and scripted stop answers of a probe run.
 // "a.b.c.d:port ..." in the list's order.
-inline std::string Contents(const service::ServerList& list) {
+inline std::string Contents(const ServerList& list) {
     std::string out;
     for (const auto& r : list.Entries()) {
         out += (out.empty() ? "" : " ") + r.address.Dotted() + ":" + std::to_string(r.port);

@@ -9,7 +9,7 @@
 #include "service/AddressLabel.h"
 #include "service/ServiceLimits.h"
 
-namespace lumidex::service {
+namespace lumidex {
 namespace {
 
 std::string Records(const std::vector<ServerRecord>& records) {
@@ -86,4 +86,4 @@ TEST(ServiceUrl, SplitsTheUrlsOfChannelLists) {
 }
 
 }  // namespace
-}  // namespace lumidex::service
+}  // namespace lumidex

@@ -10,7 +10,7 @@
 #include "UdpResponder.h"
 #include "service/UdpServerProbe.h"
 
-namespace lumidex::service {
+namespace lumidex {
 namespace {
 
 using testing::Bytes;
@@ -310,4 +310,4 @@ TEST(UdpProbeSocket, OpensOnAnyPortAndMovesOnFromABusyPort) {
 }
 
 }  // namespace
-}  // namespace lumidex::service
+}  // namespace lumidex

@@ -46,7 +46,7 @@ public:
     UdpResponder(const UdpResponder&) = delete;
     UdpResponder& operator=(const UdpResponder&) = delete;
 
-    const service::ServerRecord& Record() const { return m_record; }
+    const ServerRecord& Record() const { return m_record; }
     std::vector<Bytes> Received() {
         std::lock_guard lock(m_mutex);
         return m_received;
@@ -91,7 +91,7 @@ private:
     ReplyScript m_script;
     platform::UdpSocket m_socket;
     platform::UdpSocket m_other;
-    service::ServerRecord m_record;
+    ServerRecord m_record;
     std::mutex m_mutex;
     std::vector<Bytes> m_received;
     std::atomic<bool> m_stop{false};

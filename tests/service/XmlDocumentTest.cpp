@@ -6,7 +6,7 @@
 
 #include "service/ServiceLimits.h"
 
-namespace lumidex::service {
+namespace lumidex {
 namespace {
 
 // A compact picture of a tree: element name(attr=value,...)/ for self-closing, [children];
@@ -195,4 +195,4 @@ TEST(XmlDocument, NestingIsBoundedAtTheLimit) {
 }
 
 }  // namespace
-}  // namespace lumidex::service
+}  // namespace lumidex
