@@ -273,9 +273,6 @@ std::optional<std::vector<uint8_t>> ParseHexBytes(std::string_view text) {
         if (!byte || digits > 2) {
             return std::nullopt;
         }
-        if (bytes.size() >= kMaxHiveValueBytes) {
-            return std::nullopt;
-        }
         bytes.push_back(static_cast<uint8_t>(*byte));
         text = TrimLeft(text.substr(digits));
         if (text.empty()) {
