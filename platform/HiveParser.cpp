@@ -66,6 +66,93 @@ HiveError KeyPathProblem(const std::vector<std::string_view>& parts) {
     return HiveError::None;
 }
 
+// "text", closed by its quote with nothing but blanks behind: the text with its terminating
+// zero.
+HiveError ReadQuotedText(std::string_view quoted, HiveFormat format, std::vector<uint8_t>& data) {
+    if (quoted.empty() || quoted.front() != '"') {
+        return HiveError::StringNotClosed;
+    }
+    std::size_t pos = 1;
+    std::string text;
+    if (!Unescape(quoted, pos, '"', format, text) || !Trim(quoted.substr(pos)).empty()) {
+        return HiveError::StringNotClosed;
+    }
+    data = TextData(text);
+    return HiveError::None;
+}
+
+HiveError ReadDword(std::string_view digits, HiveValue& value) {
+    const auto number = ParseHex32(digits);
+    if (!number) {
+        return HiveError::BadDword;
+    }
+    value.type = kRegDword;
+    for (int shift = 0; shift < 32; shift += 8) {
+        value.data.push_back(static_cast<uint8_t>(*number >> shift));
+    }
+    return HiveError::None;
+}
+
+// The bytes of hex:/hex(N):; text types become UTF-8 text.
+HiveError ReadHexData(std::string_view list, HiveFormat format, HiveValue& value) {
+    auto bytes = ParseHexBytes(list);
+    if (!bytes) {
+        return HiveError::BadHexBytes;
+    }
+    value.data = std::move(*bytes);
+    if (IsTextType(value.type)) {
+        const std::string text =
+            format == HiveFormat::Regedit4
+                ? GbkToUtf8(std::string_view(reinterpret_cast<const char*>(value.data.data()),
+                                             value.data.size()))
+                : Utf16LeToUtf8(value.data);
+        value.data.assign(text.begin(), text.end());
+    }
+    return HiveError::None;
+}
+
+// str(N):"text", hex:list or hex(N):list.
+HiveError ReadTypedData(std::string_view data, HiveFormat format, HiveValue& value) {
+    const bool isText = StartsWithFolded(data, "str(");
+    std::string_view rest = data.substr(3);
+    value.type = kRegBinary;
+    if (!rest.empty() && rest.front() == '(') {
+        const std::size_t close = rest.find(')');
+        const auto type =
+            close == std::string_view::npos ? std::nullopt : ParseHex32(rest.substr(1, close - 1));
+        if (!type) {
+            return HiveError::BadValueType;
+        }
+        value.type = *type;
+        rest.remove_prefix(close + 1);
+    } else if (isText) {
+        return HiveError::UnrecognisedData;
+    }
+    if (rest.empty() || rest.front() != ':') {
+        return HiveError::TypeWithoutColon;
+    }
+    rest.remove_prefix(1);
+    if (isText) {
+        return ReadQuotedText(Trim(rest), format, value.data);
+    }
+    return ReadHexData(rest, format, value);
+}
+
+// The type and data of a value, from any form but the deletion.
+HiveError ReadValueData(std::string_view data, HiveFormat format, HiveValue& value) {
+    if (!data.empty() && data.front() == '"') {
+        value.type = kRegSz;
+        return ReadQuotedText(data, format, value.data);
+    }
+    if (StartsWithFolded(data, "dword:")) {
+        return ReadDword(Trim(data.substr(6)), value);
+    }
+    if (StartsWithFolded(data, "str(") || StartsWithFolded(data, "hex")) {
+        return ReadTypedData(data, format, value);
+    }
+    return HiveError::UnrecognisedData;
+}
+
 std::optional<std::string_view> LongRootName(std::string_view name) {
     for (const auto& [alias, longName] : kRootNames) {
         if (NamesEqual(alias, name)) {
@@ -324,56 +411,16 @@ void HiveParser::HandleLine(std::string_view line) {
         line = converted;
     }
     line = TrimLeft(line);
-
-    if (m_state == State::HexContinued) {
-        if (line.empty() || line.front() == '[') {
-            DropPendingValue(HiveError::HexValueCutOff);
-            // the line itself is handled below
-        } else {
-            std::string_view text = TrimRight(line);
-            const bool more = !text.empty() && text.back() == '\\';
-            if (more) {
-                text.remove_suffix(1);
-            }
-            if (m_pendingData.size() + text.size() > kMaxHiveValueTextBytes) {
-                // Keep swallowing the continuation lines, then report the value once.
-                m_pendingTooLong = true;
-                m_pendingData.clear();
-            } else if (!m_pendingTooLong) {
-                m_pendingData.append(text);
-            }
-            if (more) {
-                return;
-            }
-            m_state = State::InKey;
-            std::string data = std::exchange(m_pendingData, {});
-            if (std::exchange(m_pendingTooLong, false)) {
-                Malformed(HiveError::HexValueTooLong);
-                return;
-            }
-            FinishValue(std::exchange(m_pendingName, {}), data);
-            return;
-        }
+    if (m_state == State::HexContinued && ContinueHexValue(line)) {
+        return;
     }
-
     if (line.empty()) {
         return;
     }
     switch (line.front()) {
         case ';':
-            if (m_hive->m_format == HiveFormat::Wine && m_state == State::Preamble &&
-                line.substr(0, kWineRelativeTo.size()) == kWineRelativeTo) {
-                std::size_t pos = kWineRelativeTo.size();
-                Unescape(line, pos, '\0', HiveFormat::Wine, m_hive->m_relativeTo);
-            }
-            return;
         case '#':
-            // Wine's option lines (#arch=, #time=, #class=, #link); exports use '#' rarely,
-            // and only for comments.
-            if (m_hive->m_format == HiveFormat::Wine && m_state == State::Preamble &&
-                line.substr(0, kWineArch.size()) == kWineArch) {
-                m_hive->m_arch = std::string(Trim(line.substr(kWineArch.size())));
-            }
+            HandleComment(line);
             return;
         case '[':
             HandleKeyLine(line);
@@ -391,6 +438,55 @@ void HiveParser::HandleLine(std::string_view line) {
             return;
         default:
             Malformed(HiveError::UnrecognisedLine);
+    }
+}
+
+// The next line of a hex value ending in a backslash. False when the line is none (a blank
+// line or a key): the value is dropped and the line read as any other.
+bool HiveParser::ContinueHexValue(std::string_view line) {
+    if (line.empty() || line.front() == '[') {
+        DropPendingValue(HiveError::HexValueCutOff);
+        return false;
+    }
+    std::string_view text = TrimRight(line);
+    const bool more = !text.empty() && text.back() == '\\';
+    if (more) {
+        text.remove_suffix(1);
+    }
+    if (m_pendingData.size() + text.size() > kMaxHiveValueTextBytes) {
+        // Keep swallowing the continuation lines, then report the value once.
+        m_pendingTooLong = true;
+        m_pendingData.clear();
+    } else if (!m_pendingTooLong) {
+        m_pendingData.append(text);
+    }
+    if (more) {
+        return true;
+    }
+    m_state = State::InKey;
+    std::string data = std::exchange(m_pendingData, {});
+    if (std::exchange(m_pendingTooLong, false)) {
+        Malformed(HiveError::HexValueTooLong);
+        return true;
+    }
+    FinishValue(std::exchange(m_pendingName, {}), data);
+    return true;
+}
+
+// Comment lines. Two in a Wine hive's preamble carry settings: ";; All keys relative to" and
+// the option "#arch=" (Wine's other options are #time=, #class=, #link; exports use '#'
+// rarely, and only for comments).
+void HiveParser::HandleComment(std::string_view line) {
+    if (m_hive->m_format != HiveFormat::Wine || m_state != State::Preamble) {
+        return;
+    }
+    if (line.substr(0, kWineRelativeTo.size()) == kWineRelativeTo) {
+        std::size_t pos = kWineRelativeTo.size();
+        Unescape(line, pos, '\0', HiveFormat::Wine, m_hive->m_relativeTo);
+        return;
+    }
+    if (line.substr(0, kWineArch.size()) == kWineArch) {
+        m_hive->m_arch = std::string(Trim(line.substr(kWineArch.size())));
     }
 }
 
@@ -525,91 +621,14 @@ void HiveParser::FinishValue(std::string name, std::string_view data) {
         return;
     }
     const HiveFormat format = m_hive->m_format;
+    if (data == "-" && format != HiveFormat::Wine) {
+        m_key->RemoveValue(name);
+        return;
+    }
     HiveValue value;
     value.name = std::move(name);
-
-    const auto quotedText = [&](std::string_view quoted) -> std::optional<std::vector<uint8_t>> {
-        if (quoted.empty() || quoted.front() != '"') {
-            return std::nullopt;
-        }
-        std::size_t pos = 1;
-        std::string text;
-        if (!Unescape(quoted, pos, '"', format, text) || !Trim(quoted.substr(pos)).empty()) {
-            return std::nullopt;
-        }
-        return TextData(text);
-    };
-
-    if (!data.empty() && data.front() == '"') {
-        auto text = quotedText(data);
-        if (!text) {
-            Malformed(HiveError::StringNotClosed);
-            return;
-        }
-        value.type = kRegSz;
-        value.data = std::move(*text);
-    } else if (data == "-" && format != HiveFormat::Wine) {
-        m_key->RemoveValue(value.name);
-        return;
-    } else if (StartsWithFolded(data, "dword:")) {
-        const auto number = ParseHex32(Trim(data.substr(6)));
-        if (!number) {
-            Malformed(HiveError::BadDword);
-            return;
-        }
-        value.type = kRegDword;
-        for (int shift = 0; shift < 32; shift += 8) {
-            value.data.push_back(static_cast<uint8_t>(*number >> shift));
-        }
-    } else if (StartsWithFolded(data, "str(") || StartsWithFolded(data, "hex")) {
-        const bool isText = StartsWithFolded(data, "str(");
-        std::string_view rest = data.substr(3);
-        value.type = kRegBinary;
-        if (!rest.empty() && rest.front() == '(') {
-            const std::size_t close = rest.find(')');
-            const auto type = close == std::string_view::npos
-                                  ? std::nullopt
-                                  : ParseHex32(rest.substr(1, close - 1));
-            if (!type) {
-                Malformed(HiveError::BadValueType);
-                return;
-            }
-            value.type = *type;
-            rest.remove_prefix(close + 1);
-        } else if (isText) {
-            Malformed(HiveError::UnrecognisedData);
-            return;
-        }
-        if (rest.empty() || rest.front() != ':') {
-            Malformed(HiveError::TypeWithoutColon);
-            return;
-        }
-        rest.remove_prefix(1);
-        if (isText) {
-            auto text = quotedText(Trim(rest));
-            if (!text) {
-                Malformed(HiveError::StringNotClosed);
-                return;
-            }
-            value.data = std::move(*text);
-        } else {
-            auto bytes = ParseHexBytes(rest);
-            if (!bytes) {
-                Malformed(HiveError::BadHexBytes);
-                return;
-            }
-            value.data = std::move(*bytes);
-            if (IsTextType(value.type)) {
-                const std::string text =
-                    format == HiveFormat::Regedit4
-                        ? GbkToUtf8(std::string_view(
-                              reinterpret_cast<const char*>(value.data.data()), value.data.size()))
-                        : Utf16LeToUtf8(value.data);
-                value.data.assign(text.begin(), text.end());
-            }
-        }
-    } else {
-        Malformed(HiveError::UnrecognisedData);
+    if (const HiveError error = ReadValueData(data, format, value); error != HiveError::None) {
+        Malformed(error);
         return;
     }
     if (value.data.size() > kMaxHiveValueBytes) {

@@ -100,6 +100,8 @@ private:
     void TakeText(std::string_view text);
     void EndLine();
     void HandleLine(std::string_view line);
+    bool ContinueHexValue(std::string_view line);
+    void HandleComment(std::string_view line);
     void HandleSignature(std::string_view line);
     void HandleKeyLine(std::string_view line);
     void HandleValueLine(std::string_view line);
