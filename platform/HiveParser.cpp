@@ -5,6 +5,7 @@
 #include <optional>
 #include <utility>
 
+#include "platform/AsciiChar.h"
 #include "platform/TextCodec.h"
 
 namespace lumidex::platform {
@@ -519,7 +520,7 @@ void HiveParser::HandleKeyLine(std::string_view line) {
             return;
         }
         const std::string_view rest = Trim(line.substr(pos));
-        if (!std::all_of(rest.begin(), rest.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        if (!std::all_of(rest.begin(), rest.end(), IsDigit)) {
             Malformed(HiveError::TextAfterKey);
             return;
         }

@@ -2,16 +2,10 @@
 
 #include <utility>
 
+#include "platform/AsciiChar.h"
+
 namespace lumidex::platform::hivetext {
 namespace {
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-char FoldChar(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 bool IsHighSurrogate(uint32_t unit) {
     return unit >= 0xD800 && unit <= 0xDBFF;
@@ -56,17 +50,6 @@ std::string_view TrimRight(std::string_view s) {
 
 std::string_view Trim(std::string_view s) {
     return TrimRight(TrimLeft(s));
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    c = FoldChar(c);
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
 }
 
 std::optional<uint32_t> ParseHex32(std::string_view digits) {

@@ -19,7 +19,6 @@ std::string_view TrimLeft(std::string_view s);  // spaces and tabs
 std::string_view TrimRight(std::string_view s);
 std::string_view Trim(std::string_view s);
 
-int HexDigit(char c);  // -1 when c is none
 // 1 to 8 hex digits and nothing else.
 std::optional<uint32_t> ParseHex32(std::string_view digits);
 

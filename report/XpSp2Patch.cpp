@@ -8,6 +8,7 @@
 
 #include "engine/CheckItem.h"
 #include "engine/FindingsText.h"
+#include "platform/AsciiChar.h"
 #include "platform/ShellExecute.h"
 #include "platform/UrlDownload.h"
 #include "platform/WinePaths.h"
@@ -32,9 +33,7 @@ void DeleteFile(const std::string& windowsPath) {
     std::filesystem::remove(platform::MapWindowsPath(windowsPath), ec);
 }
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
+using platform::IsSpace;
 
 }  // namespace
 
@@ -44,7 +43,7 @@ bool ParsePatchAnswer(std::string_view text, std::string& limitText, int& limit)
         return false;
     }
     std::string_view before = text.substr(0, bar);
-    while (!before.empty() && IsBlank(before.front())) {
+    while (!before.empty() && IsSpace(before.front())) {
         before.remove_prefix(1);
     }
     limitText = std::string(before);

@@ -1,16 +1,13 @@
 #include "service/UrlSplitter.h"
 
 #include "platform/AsciiCase.h"
+#include "platform/AsciiChar.h"
 
 namespace lumidex {
 namespace {
 
-bool IsAlpha(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
+using platform::IsAlpha;
+using platform::IsDigit;
 
 UrlService ServiceOf(std::string_view scheme, std::uint16_t& port) {
     struct Known {
