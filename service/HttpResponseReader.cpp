@@ -5,8 +5,8 @@
 
 #include "platform/AsciiCase.h"
 #include "platform/AsciiChar.h"
+#include "platform/LenientNumber.h"
 #include "service/HttpLimits.h"
-#include "service/LenientNumber.h"
 
 namespace lumidex::http {
 namespace {

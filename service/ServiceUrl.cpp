@@ -1,7 +1,7 @@
 #include "service/ServiceUrl.h"
 
+#include "platform/LenientNumber.h"
 #include "service/AddressLabel.h"
-#include "service/LenientNumber.h"
 
 namespace lumidex::service {
 namespace {
