@@ -33,8 +33,9 @@ public:
 
     // The echo probe through the seam: replies out of count.
     int PingHost(std::string_view host, unsigned count);
-    // Pings every server (the configuration's DNS servers when servers is null) kPingCount
-    // times, sets DnsServerText to the servers joined by "," and returns the total replies.
+    // Pings every server (the configuration's DNS servers when servers is null)
+    // kEchoRequestsPerHost times, sets DnsServerText to the servers joined by "," and returns the
+    // total replies.
     int PingDnsServers(const std::vector<std::string>* servers = nullptr);
 
     const std::string& LocalIp() const { return m_localIp; }
