@@ -87,8 +87,7 @@ public:
 
 protected:
     int Run() override;
-    // The two check phases; later subsystems fill them in. Virtual so that tests can put
-    // scripted phases in their place.
+    // The two check phases. Virtual so that tests can put scripted phases in their place.
     virtual void RunBasicChecks();
     virtual void RunServiceChecks();
     void SetRunning(int running) { m_running.store(running); }

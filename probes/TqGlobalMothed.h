@@ -13,8 +13,6 @@
 
 namespace lumidex {
 
-class CheckEngine;
-
 class CTqGlobalMothed {
 public:
     // Reads and logs the global network parameters through probes.config.
@@ -44,9 +42,6 @@ public:
     NetworkConfig& Network() { return m_networkConfig; }
     const NetworkConfig& Network() const { return m_networkConfig; }
 
-    CheckEngine* Engine() const { return m_engine; }
-    void SetEngine(CheckEngine* engine) { m_engine = engine; }
-
     // The IE and connection queries (from the Wine prefix and the interface list).
     bool IsIEOffline();
     void CheckIEProxy(std::int32_t& proxySet, std::int32_t& proxyReachable);
@@ -61,11 +56,7 @@ private:
     std::string m_localIp;
     std::string m_defaultGateway;
     std::string m_dnsServerText;
-    // The running engine; set by the software checks before the patch step.
-    CheckEngine* m_engine = nullptr;
     NetworkConfig m_networkConfig;
-    // The patch program's path, set by the patch step.
-    std::string m_patchPath;
     // The public web sites of the Internet reachability probe (its size is the site count),
     // filled at construction by that probe's code.
     std::vector<std::string> m_siteList;
