@@ -29,7 +29,7 @@ enum class HiveError {
     KeyNotClosed,        // "[path" without its ']'
     TextAfterKey,        // "[path] junk"
     KeyTooDeep,          // more than kMaxHiveKeyDepth components
-    EmptyKeyName,        // "a\\\\b": an empty component
+    EmptyKeyName,        // two path separators in a row
     KeyNameTooLong,      // a component over kMaxHiveKeyNameBytes
     NoRootKey,           // an export's path not starting with HKEY_... or its short form
     ValueBeforeKey,      // a value line before the first key
