@@ -22,8 +22,6 @@
 namespace lumidex {
 namespace {
 
-constexpr unsigned kGatewayPingCount = 3;
-
 class SystemNetworkProbes final : public NetworkProbes {
 public:
     void SelectAdapter() override { m_methods.SelectAdapter(); }

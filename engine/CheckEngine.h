@@ -88,8 +88,7 @@ public:
 
 protected:
     int Run() override;
-    // The two check phases; later subsystems fill them in. Virtual so that tests can put
-    // scripted phases in their place.
+    // The two check phases. Virtual so that tests can put scripted phases in their place.
     virtual void RunBasicChecks();
     virtual void RunServiceChecks();
     // Tells the window when the flag changes.

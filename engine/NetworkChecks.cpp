@@ -6,7 +6,6 @@ namespace lumidex {
 namespace {
 
 constexpr int kNetworkProgressRange = 8;
-constexpr int kGatewayPings = 3;
 
 enum ItemId { kLocalIp = 1, kGateway, kDnsServers, kIeOffline, kIeProxy, kConnection, kInternet };
 
@@ -40,7 +39,7 @@ void CheckEngine::RunNetworkChecks(NetworkProbes& probes) {
         ++counters.errorCount;
         AddFinding(detail);
         Log(detail);
-    } else if (probes.PingHost(gateway, kGatewayPings) > 0) {
+    } else if (probes.PingHost(gateway, kEchoRequestsPerHost) > 0) {
         SetVerdict(row, Bracketed("连接正常", gateway), CheckStatus::Ok);
     } else {
         SetVerdict(row, Bracketed("连接超时", gateway), CheckStatus::Warning);

@@ -93,12 +93,8 @@ void CheckEngine::RunServicePhase(ServiceProbes& probes) {
         if (Running() == 0) {
             return;
         }
-        const int row = FindItemRow(item.id);
-        SetCurrentItem(row);
-        EnsureItemVisible(row);
-        SetStatusText(item.statusText);
+        const int row = BeginItem(item.id, item.statusText);
         AddFinding(item.finding);
-        ++m_counters.checkedCount;
         const int answered = probes.ProbeUdpServers(*this, item.group, item.sampleSize);
         if (answered > 0) {
             SetItemStatus(row, CheckStatus::Ok);

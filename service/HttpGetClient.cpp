@@ -5,7 +5,7 @@
 #include <array>
 
 #include "platform/HostLookup.h"
-#include "service/LenientNumber.h"
+#include "platform/LenientNumber.h"
 #include "service/UrlSplitter.h"
 
 namespace lumidex {

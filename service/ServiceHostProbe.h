@@ -15,13 +15,11 @@ namespace lumidex::service {
 
 class ServiceHostLists;
 
-inline constexpr int kServicePingCount = 3;
-
 enum class HostTestMode { Ping = 0, TcpConnection = 1 };
 
 // How one host is tested; tests replace either.
 struct HostTests {
-    // True when at least one of kServicePingCount echo requests was answered.
+    // True when at least one of kEchoRequestsPerHost echo requests was answered.
     std::function<bool(const std::string& host)> ping;
     // True when a TCP connection to "host[:port]" (port 80 when none) was established.
     std::function<bool(const std::string& host)> connect;
