@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/CheckProbes.h"
 #include "net/IcmpEcho.h"
 
 namespace {
@@ -41,8 +42,8 @@ int main(int argc, char** argv) {
                                     : mode == "dgram" ? IcmpSocketPolicy::DatagramOnly
                                                       : IcmpSocketPolicy::Any;
     const IcmpSocketKind kind = lumidex::platform::OpenIcmpSocket(policy).kind;
-    std::printf("PingHost(%s, %u) over a %s socket, %d runs\n", host.c_str(), lumidex::kPingCount,
-                KindName(kind), runs);
+    std::printf("PingHost(%s, %u) over a %s socket, %d runs\n", host.c_str(),
+                static_cast<unsigned>(lumidex::kEchoRequestsPerHost), KindName(kind), runs);
     std::printf("floor with answers: 3 x (round trip + %d ms) = %d ms + 3 round trips\n",
                 lumidex::kEchoPauseMs, 3 * lumidex::kEchoPauseMs);
     double total = 0;
@@ -50,7 +51,8 @@ int main(int argc, char** argv) {
     double worst = 0;
     for (int i = 0; i < runs; ++i) {
         const auto start = std::chrono::steady_clock::now();
-        const int replies = lumidex::PingHost(host, lumidex::kPingCount, {policy});
+        const int replies =
+            lumidex::PingHost(host, static_cast<unsigned>(lumidex::kEchoRequestsPerHost), {policy});
         const double ms =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                 .count();

@@ -63,7 +63,8 @@ int main(int argc, char** argv) {
     const auto parsed = lumidex::platform::ParseHive(text);
     const double parseSeconds = Seconds(Clock::now() - parseStart);
     if (!parsed.hive) {
-        std::fprintf(stderr, "parse failed: %s\n", parsed.failure.c_str());
+        std::fprintf(stderr, "parse failed: %s\n",
+                     std::string(lumidex::platform::DescribeHiveError(parsed.failure)).c_str());
         return 1;
     }
     std::printf("parse: %ld keys, %.1f MB in %.3f s (%.1f MB/s), %zu malformed lines\n", keys,

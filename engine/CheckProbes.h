@@ -11,6 +11,10 @@ namespace lumidex {
 
 class ProbeReporter;
 
+// Every echo probe of a check (gateway, DNS servers, service hosts) sends this many requests
+// to each host.
+inline constexpr int kEchoRequestsPerHost = 3;
+
 // The probes of the basic network checks (rows 1 to 7).
 class NetworkProbes {
 public:

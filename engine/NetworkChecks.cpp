@@ -3,7 +3,6 @@
 #include "engine/CheckEngine.h"
 #include "engine/DiagLog.h"
 #include "engine/FindingsText.h"
-#include "net/IcmpEcho.h"
 
 namespace lumidex {
 namespace {
@@ -41,7 +40,7 @@ void CheckGateway(CheckEngine& engine, NetworkProbes& probes) {
         Log(detail);
         return;
     }
-    if (probes.PingHost(gateway, static_cast<int>(kPingCount)) > 0) {
+    if (probes.PingHost(gateway, kEchoRequestsPerHost) > 0) {
         engine.SetVerdict(row, Bracketed("连接正常", gateway), CheckStatus::Ok);
         return;
     }

@@ -93,12 +93,8 @@ void ProbeServerGroups(CheckEngine& engine, ServiceProbes& probes) {
         if (engine.Running() == 0) {
             return;
         }
-        const int row = engine.FindItemRow(item.id);
-        engine.SetCurrentItem(row);
-        engine.EnsureItemVisible(row);
-        engine.SetStatusText(item.statusText);
+        const int row = engine.BeginItem(item.id, item.statusText);
         AddFinding(item.finding);
-        ++engine.Counters().checkedCount;
         const int answered = probes.ProbeUdpServers(engine, item.group, item.sampleSize);
         if (answered > 0) {
             engine.SetItemStatus(row, CheckStatus::Ok);

@@ -5,33 +5,20 @@
 
 #include "net/HttpLimits.h"
 #include "platform/AsciiCase.h"
+#include "platform/AsciiChar.h"
 #include "platform/LenientNumber.h"
 
 namespace lumidex {
 namespace {
 
-bool IsCSpace(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
+using platform::HexDigit;
+using platform::IsCSpace;
 
 std::string_view TrimTrailingSpace(std::string_view text) {
     while (!text.empty() && IsCSpace(text.back())) {
         text.remove_suffix(1);
     }
     return text;
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 // Reads a chunk size the way scanf's %x does: blanks, an optional sign, an optional "0x",

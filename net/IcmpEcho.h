@@ -14,8 +14,6 @@ namespace lumidex {
 inline constexpr std::size_t kEchoRequestBytes = 45;
 inline constexpr std::size_t kEchoPayloadBytes = 32;
 inline constexpr std::uint8_t kEchoPayloadFirst = 0x20;
-// Every caller sends this many requests per host.
-inline constexpr unsigned kPingCount = 3;
 // How long one request waits for its answer.
 inline constexpr int kEchoWaitMs = 1000;
 // The pause after an answered request, before the next one.

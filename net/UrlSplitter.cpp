@@ -1,16 +1,13 @@
 #include "net/UrlSplitter.h"
 
 #include "platform/AsciiCase.h"
+#include "platform/AsciiChar.h"
 
 namespace lumidex {
 namespace {
 
-bool IsAlpha(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
+using platform::IsAlpha;
+using platform::IsDigit;
 
 UrlService ServiceOf(std::string_view scheme, std::uint16_t& port) {
     struct Known {
@@ -70,9 +67,8 @@ bool SplitAuthority(std::string_view authority, std::string& server, bool& hasPo
     return true;
 }
 
-}  // namespace
-
-bool SplitUrlText(std::string_view url, SplitUrl& out) {
+// RFC 3986 3: where a scan of the URL text stands, and what it found so far.
+struct UrlScan {
     enum class State {
         Scheme,       // 3.1: ALPHA *( ALPHA / DIGIT / "+" / "-" / "." ), ended by ":"
         FirstSlash,   // the "//" that opens the authority (3.2)
@@ -87,74 +83,94 @@ bool SplitUrlText(std::string_view url, SplitUrl& out) {
     std::size_t authorityBegin = 0;
     std::size_t authorityEnd = 0;
     std::string object;
-    for (std::size_t pos = 0; pos < url.size() && state != State::Failed; ++pos) {
-        const char c = url[pos];
-        const auto byte = static_cast<unsigned char>(c);
+
+    // The scan reached the authority: scheme and "//" were read, and nothing failed.
+    bool ReachedAuthority() const {
+        return state == State::Authority || state == State::Object || state == State::Fragment;
+    }
+};
+
+// Advances the scan by the character c found at pos.
+void ScanChar(UrlScan& scan, char c, std::size_t pos) {
+    using State = UrlScan::State;
+    switch (scan.state) {
+        case State::Scheme:
+            if (c == ':' && pos > 0) {
+                scan.schemeEnd = pos;
+                scan.state = State::FirstSlash;
+            } else if (!IsAlpha(c) &&
+                       (pos == 0 || !(IsDigit(c) || c == '+' || c == '-' || c == '.'))) {
+                scan.state = State::Failed;
+            }
+            return;
+        case State::FirstSlash:
+            scan.state = c == '/' ? State::SecondSlash : State::Failed;
+            return;
+        case State::SecondSlash:
+            scan.state = c == '/' ? State::Authority : State::Failed;
+            scan.authorityBegin = pos + 1;
+            scan.authorityEnd = scan.authorityBegin;
+            return;
+        case State::Authority:
+            if (c != '/' && c != '?' && c != '#') {
+                scan.authorityEnd = pos + 1;
+                return;
+            }
+            scan.state = c == '#' ? State::Fragment : State::Object;
+            if (c == '?') {
+                scan.object.push_back('/');  // a query without a path asks for the root
+            }
+            if (c != '#') {
+                scan.object.push_back(c);
+            }
+            return;
+        case State::Object:
+            if (c == '#') {
+                scan.state = State::Fragment;
+            } else {
+                scan.object.push_back(c);
+            }
+            return;
+        case State::Fragment:
+        case State::Failed:
+            return;
+    }
+}
+
+UrlScan ScanUrl(std::string_view url) {
+    UrlScan scan;
+    for (std::size_t pos = 0; pos < url.size() && scan.state != UrlScan::State::Failed; ++pos) {
+        const auto byte = static_cast<unsigned char>(url[pos]);
         // Blanks and controls never belong in a URL (3.); one that carries them is refused.
         if (byte <= 0x20 || byte == 0x7F) {
-            state = State::Failed;
+            scan.state = UrlScan::State::Failed;
             break;
         }
-        switch (state) {
-            case State::Scheme:
-                if (c == ':' && pos > 0) {
-                    schemeEnd = pos;
-                    state = State::FirstSlash;
-                } else if (!IsAlpha(c) &&
-                           (pos == 0 || !(IsDigit(c) || c == '+' || c == '-' || c == '.'))) {
-                    state = State::Failed;
-                }
-                break;
-            case State::FirstSlash:
-                state = c == '/' ? State::SecondSlash : State::Failed;
-                break;
-            case State::SecondSlash:
-                state = c == '/' ? State::Authority : State::Failed;
-                authorityBegin = pos + 1;
-                authorityEnd = authorityBegin;
-                break;
-            case State::Authority:
-                if (c == '/' || c == '?' || c == '#') {
-                    state = c == '#' ? State::Fragment : State::Object;
-                    if (c == '?') {
-                        object.push_back('/');  // a query without a path asks for the root
-                    }
-                    if (c != '#') {
-                        object.push_back(c);
-                    }
-                } else {
-                    authorityEnd = pos + 1;
-                }
-                break;
-            case State::Object:
-                if (c == '#') {
-                    state = State::Fragment;
-                } else {
-                    object.push_back(c);
-                }
-                break;
-            case State::Fragment:
-            case State::Failed:
-                break;
-        }
+        ScanChar(scan, url[pos], pos);
     }
-    if (state == State::Scheme || state == State::FirstSlash || state == State::SecondSlash ||
-        state == State::Failed) {
+    return scan;
+}
+
+}  // namespace
+
+bool SplitUrlText(std::string_view url, SplitUrl& out) {
+    UrlScan scan = ScanUrl(url);
+    if (!scan.ReachedAuthority()) {
         return false;
     }
     SplitUrl result;
     bool hasPort = false;
-    if (!SplitAuthority(url.substr(authorityBegin, authorityEnd - authorityBegin), result.server,
-                        hasPort, result.port)) {
+    if (!SplitAuthority(url.substr(scan.authorityBegin, scan.authorityEnd - scan.authorityBegin),
+                        result.server, hasPort, result.port)) {
         return false;
     }
     std::uint16_t usualPort = 0;
-    result.service = ServiceOf(url.substr(0, schemeEnd), usualPort);
+    result.service = ServiceOf(url.substr(0, scan.schemeEnd), usualPort);
     if (!hasPort) {
         result.port = usualPort;
     }
-    if (!object.empty()) {
-        result.object = std::move(object);
+    if (!scan.object.empty()) {
+        result.object = std::move(scan.object);
     }
     out = std::move(result);
     return true;

@@ -2,14 +2,9 @@
 
 #include <algorithm>
 
+#include "platform/AsciiChar.h"
+
 namespace lumidex::platform {
-namespace {
-
-char FoldChar(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-}  // namespace
 
 std::string FoldName(std::string_view name) {
     std::string folded(name);

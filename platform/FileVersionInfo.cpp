@@ -195,6 +195,61 @@ PeVersionError ReadSections(ByteReader& r, std::size_t count, std::vector<Sectio
     return r.Ok() ? PeVersionError::None : PeVersionError::NoPeHeader;
 }
 
+// The optional header (r at its start, optionalBytes long): where the resource tree is.
+PeVersionError ReadOptionalHeader(ByteReader& r, uint16_t optionalBytes, uint32_t& resourceRva) {
+    const std::size_t optionalStart = r.Offset();
+    const uint16_t magic = r.U16Le();
+    const std::size_t countAt = magic == kPe32Magic ? 92 : 108;
+    r.Seek(optionalStart + countAt);
+    const uint32_t directoryCount = r.U32Le();
+    r.Skip(8 * kResourceDirectoryIndex);
+    resourceRva = r.U32Le();
+    const uint32_t resourceSize = r.U32Le();
+    if (!r.Ok() || (magic != kPe32Magic && magic != kPe32PlusMagic) ||
+        directoryCount <= kResourceDirectoryIndex || r.Offset() > optionalStart + optionalBytes) {
+        return PeVersionError::BadOptionalHeader;
+    }
+    if (resourceRva == 0 || resourceSize == 0) {
+        return PeVersionError::NoResources;
+    }
+    r.Seek(optionalStart + optionalBytes);
+    return PeVersionError::None;
+}
+
+// What the headers say about where things are: the section table and the resource tree.
+struct PeLayout {
+    std::vector<Section> sections;
+    uint32_t resourceRva = 0;
+};
+
+// DOS header, PE signature, COFF header, optional header, section table.
+PeVersionError ReadPeLayout(std::span<const uint8_t> image, PeLayout& layout) {
+    ByteReader r(image);
+    if (r.U16Le() != kDosMagic) {
+        return PeVersionError::NoDosHeader;
+    }
+    r.Seek(kDosLfanewOffset);
+    const uint32_t peOffset = r.U32Le();
+    r.Seek(peOffset);
+    if (!r.Ok()) {
+        return PeVersionError::NoDosHeader;
+    }
+    const uint32_t signature = r.U32Le();
+    r.Skip(2);  // Machine
+    const uint16_t sectionCount = r.U16Le();
+    r.Skip(12);  // TimeDateStamp, PointerToSymbolTable, NumberOfSymbols
+    const uint16_t optionalBytes = r.U16Le();
+    r.Skip(2);  // Characteristics
+    if (!r.Ok() || signature != kPeSignature) {
+        return PeVersionError::NoPeHeader;
+    }
+    if (const PeVersionError e = ReadOptionalHeader(r, optionalBytes, layout.resourceRva);
+        e != PeVersionError::None) {
+        return e;
+    }
+    return ReadSections(r, sectionCount, layout.sections);
+}
+
 // Follows type RT_VERSION, then its first name and first language, to the data entry.
 PeVersionError FindVersionData(std::span<const uint8_t> tree, uint32_t& dataRva,
                                uint32_t& dataSize) {
@@ -254,53 +309,12 @@ std::string_view PeVersionErrorText(PeVersionError error) {
 
 PeVersionResult ExtractVersionBlock(std::span<const uint8_t> image) {
     PeVersionResult result;
-    ByteReader r(image);
-    if (r.U16Le() != kDosMagic) {
-        result.error = PeVersionError::NoDosHeader;
+    PeLayout layout;
+    result.error = ReadPeLayout(image, layout);
+    if (result.error != PeVersionError::None) {
         return result;
     }
-    r.Seek(kDosLfanewOffset);
-    const uint32_t peOffset = r.U32Le();
-    r.Seek(peOffset);
-    if (!r.Ok()) {
-        result.error = PeVersionError::NoDosHeader;
-        return result;
-    }
-    const uint32_t signature = r.U32Le();
-    r.Skip(2);  // Machine
-    const uint16_t sectionCount = r.U16Le();
-    r.Skip(12);  // TimeDateStamp, PointerToSymbolTable, NumberOfSymbols
-    const uint16_t optionalBytes = r.U16Le();
-    r.Skip(2);  // Characteristics
-    if (!r.Ok() || signature != kPeSignature) {
-        result.error = PeVersionError::NoPeHeader;
-        return result;
-    }
-    const std::size_t optionalStart = r.Offset();
-    const uint16_t magic = r.U16Le();
-    const std::size_t countAt = magic == kPe32Magic ? 92 : 108;
-    r.Seek(optionalStart + countAt);
-    const uint32_t directoryCount = r.U32Le();
-    r.Skip(8 * kResourceDirectoryIndex);
-    const uint32_t resourceRva = r.U32Le();
-    const uint32_t resourceSize = r.U32Le();
-    if (!r.Ok() || (magic != kPe32Magic && magic != kPe32PlusMagic) ||
-        directoryCount <= kResourceDirectoryIndex || r.Offset() > optionalStart + optionalBytes) {
-        result.error = PeVersionError::BadOptionalHeader;
-        return result;
-    }
-    if (resourceRva == 0 || resourceSize == 0) {
-        result.error = PeVersionError::NoResources;
-        return result;
-    }
-    r.Seek(optionalStart + optionalBytes);
-    std::vector<Section> sections;
-    if (const PeVersionError e = ReadSections(r, sectionCount, sections);
-        e != PeVersionError::None) {
-        result.error = e;
-        return result;
-    }
-    const auto tree = RvaToFile(sections, image.size(), resourceRva);
+    const auto tree = RvaToFile(layout.sections, image.size(), layout.resourceRva);
     if (!tree) {
         result.error = PeVersionError::RvaOutsideSections;
         return result;
@@ -311,7 +325,7 @@ PeVersionResult ExtractVersionBlock(std::span<const uint8_t> image) {
     if (result.error != PeVersionError::None) {
         return result;
     }
-    const auto data = RvaToFile(sections, image.size(), dataRva);
+    const auto data = RvaToFile(layout.sections, image.size(), dataRva);
     if (!data) {
         result.error = PeVersionError::RvaOutsideSections;
         return result;

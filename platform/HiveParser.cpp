@@ -5,6 +5,7 @@
 #include <optional>
 #include <utility>
 
+#include "platform/AsciiChar.h"
 #include "platform/TextCodec.h"
 
 namespace lumidex::platform {
@@ -50,20 +51,107 @@ std::vector<uint8_t> TextData(std::string_view text) {
     return data;
 }
 
-// Why a key path cannot name a key, or empty when it can.
-std::string_view KeyPathProblem(const std::vector<std::string_view>& parts) {
+// Why a key path cannot name a key, or None when it can.
+HiveError KeyPathProblem(const std::vector<std::string_view>& parts) {
     if (parts.size() > kMaxHiveKeyDepth) {
-        return "key path deeper than the limit";
+        return HiveError::KeyTooDeep;
     }
     for (std::string_view part : parts) {
         if (part.empty()) {
-            return "empty key name in path";
+            return HiveError::EmptyKeyName;
         }
         if (part.size() > kMaxHiveKeyNameBytes) {
-            return "key name longer than the limit";
+            return HiveError::KeyNameTooLong;
         }
     }
-    return {};
+    return HiveError::None;
+}
+
+// "text", closed by its quote with nothing but blanks behind: the text with its terminating
+// zero.
+HiveError ReadQuotedText(std::string_view quoted, HiveFormat format, std::vector<uint8_t>& data) {
+    if (quoted.empty() || quoted.front() != '"') {
+        return HiveError::StringNotClosed;
+    }
+    std::size_t pos = 1;
+    std::string text;
+    if (!Unescape(quoted, pos, '"', format, text) || !Trim(quoted.substr(pos)).empty()) {
+        return HiveError::StringNotClosed;
+    }
+    data = TextData(text);
+    return HiveError::None;
+}
+
+HiveError ReadDword(std::string_view digits, HiveValue& value) {
+    const auto number = ParseHex32(digits);
+    if (!number) {
+        return HiveError::BadDword;
+    }
+    value.type = kRegDword;
+    for (int shift = 0; shift < 32; shift += 8) {
+        value.data.push_back(static_cast<uint8_t>(*number >> shift));
+    }
+    return HiveError::None;
+}
+
+// The bytes of hex:/hex(N):; text types become UTF-8 text.
+HiveError ReadHexData(std::string_view list, HiveFormat format, HiveValue& value) {
+    auto bytes = ParseHexBytes(list);
+    if (!bytes) {
+        return HiveError::BadHexBytes;
+    }
+    value.data = std::move(*bytes);
+    if (IsTextType(value.type)) {
+        const std::string text =
+            format == HiveFormat::Regedit4
+                ? GbkToUtf8(std::string_view(reinterpret_cast<const char*>(value.data.data()),
+                                             value.data.size()))
+                : Utf16LeToUtf8(value.data);
+        value.data.assign(text.begin(), text.end());
+    }
+    return HiveError::None;
+}
+
+// str(N):"text", hex:list or hex(N):list.
+HiveError ReadTypedData(std::string_view data, HiveFormat format, HiveValue& value) {
+    const bool isText = StartsWithFolded(data, "str(");
+    std::string_view rest = data.substr(3);
+    value.type = kRegBinary;
+    if (!rest.empty() && rest.front() == '(') {
+        const std::size_t close = rest.find(')');
+        const auto type =
+            close == std::string_view::npos ? std::nullopt : ParseHex32(rest.substr(1, close - 1));
+        if (!type) {
+            return HiveError::BadValueType;
+        }
+        value.type = *type;
+        rest.remove_prefix(close + 1);
+    } else if (isText) {
+        return HiveError::UnrecognisedData;
+    }
+    if (rest.empty() || rest.front() != ':') {
+        return HiveError::TypeWithoutColon;
+    }
+    rest.remove_prefix(1);
+    if (isText) {
+        return ReadQuotedText(Trim(rest), format, value.data);
+    }
+    return ReadHexData(rest, format, value);
+}
+
+// The type and data of a value, from any form but the deletion.
+HiveError ReadValueData(std::string_view data, HiveFormat format, HiveValue& value) {
+    if (!data.empty() && data.front() == '"') {
+        value.type = kRegSz;
+        return ReadQuotedText(data, format, value.data);
+    }
+    if (StartsWithFolded(data, "dword:")) {
+        return ReadDword(Trim(data.substr(6)), value);
+    }
+    if (StartsWithFolded(data, "str(") || StartsWithFolded(data, "hex")) {
+        return ReadTypedData(data, format, value);
+    }
+    return HiveError::UnrecognisedData;
 }
 
 std::optional<std::string_view> LongRootName(std::string_view name) {
@@ -77,6 +165,68 @@ std::optional<std::string_view> LongRootName(std::string_view name) {
 
 }  // namespace
 
+std::string_view DescribeHiveError(HiveError error) {
+    switch (error) {
+        case HiveError::None:
+            return "no error";
+        case HiveError::EmptyFile:
+            return "empty file";
+        case HiveError::NoSignature:
+            return "first line names no registry file format";
+        case HiveError::Utf16BigEndian:
+            return "UTF-16 big-endian files are not supported";
+        case HiveError::FileTooLarge:
+            return "file larger than the limit";
+        case HiveError::LineTooLong:
+            return "line longer than the limit";
+        case HiveError::NulInLine:
+            return "NUL byte in line";
+        case HiveError::UnrecognisedLine:
+            return "unrecognised line";
+        case HiveError::KeyNotClosed:
+            return "key line without closing bracket";
+        case HiveError::TextAfterKey:
+            return "unexpected text after key";
+        case HiveError::KeyTooDeep:
+            return "key path deeper than the limit";
+        case HiveError::EmptyKeyName:
+            return "empty key name in path";
+        case HiveError::KeyNameTooLong:
+            return "key name longer than the limit";
+        case HiveError::NoRootKey:
+            return "key path starts with no root key name";
+        case HiveError::ValueBeforeKey:
+            return "value before the first key";
+        case HiveError::ValueNameNotClosed:
+            return "value name without closing quote";
+        case HiveError::ValueNameTooLong:
+            return "value name longer than the limit";
+        case HiveError::ValueWithoutEquals:
+            return "value without '='";
+        case HiveError::UnrecognisedData:
+            return "unrecognised value data";
+        case HiveError::StringNotClosed:
+            return "string value not closed by its quote";
+        case HiveError::BadDword:
+            return "dword value is not 1 to 8 hex digits";
+        case HiveError::BadValueType:
+            return "value type is not 1 to 8 hex digits";
+        case HiveError::TypeWithoutColon:
+            return "value type without ':'";
+        case HiveError::BadHexBytes:
+            return "hex value is not a list of bytes";
+        case HiveError::HexValueCutOff:
+            return "continued hex value cut off by a blank line or a key";
+        case HiveError::HexValueUnfinished:
+            return "file ends inside a continued hex value";
+        case HiveError::HexValueTooLong:
+            return "hex value longer than the limit";
+        case HiveError::ValueTooLong:
+            return "value data longer than the limit";
+    }
+    return "unknown error";
+}
+
 // ---- HiveParser: bytes to lines ------------------------------------------------------------
 
 HiveParser::HiveParser() : m_hive(std::make_shared<RegistryHive>()) {}
@@ -88,7 +238,7 @@ void HiveParser::Feed(std::string_view bytes) {
     }
     m_bytesFed += bytes.size();
     if (m_bytesFed > kMaxHiveFileBytes) {
-        Fail("file larger than " + std::to_string(kMaxHiveFileBytes) + " bytes");
+        Fail(HiveError::FileTooLarge);
         return;
     }
     Decode(bytes, false);
@@ -110,7 +260,7 @@ void HiveParser::Decode(std::string_view bytes, bool atEnd) {
         const std::string probe = std::exchange(m_probe, {});
         std::string_view rest = probe;
         if (rest.substr(0, kUtf16BeBom.size()) == kUtf16BeBom) {
-            Fail("UTF-16 big-endian files are not supported");
+            Fail(HiveError::Utf16BigEndian);
             return;
         }
         if (rest.substr(0, kUtf16LeBom.size()) == kUtf16LeBom) {
@@ -175,10 +325,10 @@ void HiveParser::EndLine() {
     m_line.clear();
     if (std::exchange(m_lineTooLong, false)) {
         if (m_state == State::HexContinued) {
-            DropPendingValue("hex value continued with a line longer than the limit");
+            DropPendingValue(HiveError::LineTooLong);
             return;
         }
-        Malformed("line longer than the limit");
+        Malformed(HiveError::LineTooLong);
         return;
     }
     std::string_view view = line;
@@ -206,10 +356,10 @@ HiveParseStatus HiveParser::Finish() {
         return m_status;
     }
     if (m_state == State::HexContinued) {
-        DropPendingValue("file ends inside a continued hex value");
+        DropPendingValue(HiveError::HexValueUnfinished);
     }
     if (m_state == State::Signature) {
-        Fail("empty file");
+        Fail(HiveError::EmptyFile);
         return m_status;
     }
     m_state = State::Done;
@@ -225,17 +375,17 @@ std::shared_ptr<RegistryHive> HiveParser::TakeHive() {
     return std::move(m_hive);
 }
 
-void HiveParser::Malformed(std::string_view reason) {
+void HiveParser::Malformed(HiveError error) {
     ++m_malformed;
     if (m_issues.size() < kMaxHiveIssuesKept) {
-        m_issues.push_back({m_lineNumber, std::string(reason)});
+        m_issues.push_back({m_lineNumber, error});
     }
 }
 
-void HiveParser::Fail(std::string reason) {
+void HiveParser::Fail(HiveError error) {
     m_state = State::Failed;
     m_status = HiveParseStatus::Failed;
-    m_failure = std::move(reason);
+    m_failure = error;
     m_line.clear();
     m_key = nullptr;
 }
@@ -245,10 +395,10 @@ void HiveParser::Fail(std::string reason) {
 void HiveParser::HandleLine(std::string_view line) {
     if (line.find('\0') != std::string_view::npos) {
         if (m_state == State::HexContinued) {
-            DropPendingValue("NUL byte in a continued hex value");
+            DropPendingValue(HiveError::NulInLine);
             return;
         }
-        Malformed("NUL byte in line");
+        Malformed(HiveError::NulInLine);
         return;
     }
     if (m_state == State::Signature) {
@@ -262,56 +412,16 @@ void HiveParser::HandleLine(std::string_view line) {
         line = converted;
     }
     line = TrimLeft(line);
-
-    if (m_state == State::HexContinued) {
-        if (line.empty() || line.front() == '[') {
-            DropPendingValue("continued hex value cut off by a blank line or a key");
-            // the line itself is handled below
-        } else {
-            std::string_view text = TrimRight(line);
-            const bool more = !text.empty() && text.back() == '\\';
-            if (more) {
-                text.remove_suffix(1);
-            }
-            if (m_pendingData.size() + text.size() > kMaxHiveValueTextBytes) {
-                // Keep swallowing the continuation lines, then report the value once.
-                m_pendingTooLong = true;
-                m_pendingData.clear();
-            } else if (!m_pendingTooLong) {
-                m_pendingData.append(text);
-            }
-            if (more) {
-                return;
-            }
-            m_state = State::InKey;
-            std::string data = std::exchange(m_pendingData, {});
-            if (std::exchange(m_pendingTooLong, false)) {
-                Malformed("hex value longer than the limit");
-                return;
-            }
-            FinishValue(std::exchange(m_pendingName, {}), data);
-            return;
-        }
+    if (m_state == State::HexContinued && ContinueHexValue(line)) {
+        return;
     }
-
     if (line.empty()) {
         return;
     }
     switch (line.front()) {
         case ';':
-            if (m_hive->m_format == HiveFormat::Wine && m_state == State::Preamble &&
-                line.substr(0, kWineRelativeTo.size()) == kWineRelativeTo) {
-                std::size_t pos = kWineRelativeTo.size();
-                Unescape(line, pos, '\0', HiveFormat::Wine, m_hive->m_relativeTo);
-            }
-            return;
         case '#':
-            // Wine's option lines (#arch=, #time=, #class=, #link); exports use '#' rarely,
-            // and only for comments.
-            if (m_hive->m_format == HiveFormat::Wine && m_state == State::Preamble &&
-                line.substr(0, kWineArch.size()) == kWineArch) {
-                m_hive->m_arch = std::string(Trim(line.substr(kWineArch.size())));
-            }
+            HandleComment(line);
             return;
         case '[':
             HandleKeyLine(line);
@@ -319,7 +429,7 @@ void HiveParser::HandleLine(std::string_view line) {
         case '@':
         case '"':
             if (m_state == State::Preamble) {
-                Malformed("value before the first key");
+                Malformed(HiveError::ValueBeforeKey);
                 return;
             }
             if (m_state == State::SkippingKey) {
@@ -328,7 +438,56 @@ void HiveParser::HandleLine(std::string_view line) {
             HandleValueLine(line);
             return;
         default:
-            Malformed("unrecognised line");
+            Malformed(HiveError::UnrecognisedLine);
+    }
+}
+
+// The next line of a hex value ending in a backslash. False when the line is none (a blank
+// line or a key): the value is dropped and the line read as any other.
+bool HiveParser::ContinueHexValue(std::string_view line) {
+    if (line.empty() || line.front() == '[') {
+        DropPendingValue(HiveError::HexValueCutOff);
+        return false;
+    }
+    std::string_view text = TrimRight(line);
+    const bool more = !text.empty() && text.back() == '\\';
+    if (more) {
+        text.remove_suffix(1);
+    }
+    if (m_pendingData.size() + text.size() > kMaxHiveValueTextBytes) {
+        // Keep swallowing the continuation lines, then report the value once.
+        m_pendingTooLong = true;
+        m_pendingData.clear();
+    } else if (!m_pendingTooLong) {
+        m_pendingData.append(text);
+    }
+    if (more) {
+        return true;
+    }
+    m_state = State::InKey;
+    std::string data = std::exchange(m_pendingData, {});
+    if (std::exchange(m_pendingTooLong, false)) {
+        Malformed(HiveError::HexValueTooLong);
+        return true;
+    }
+    FinishValue(std::exchange(m_pendingName, {}), data);
+    return true;
+}
+
+// Comment lines. Two in a Wine hive's preamble carry settings: ";; All keys relative to" and
+// the option "#arch=" (Wine's other options are #time=, #class=, #link; exports use '#'
+// rarely, and only for comments).
+void HiveParser::HandleComment(std::string_view line) {
+    if (m_hive->m_format != HiveFormat::Wine || m_state != State::Preamble) {
+        return;
+    }
+    if (line.substr(0, kWineRelativeTo.size()) == kWineRelativeTo) {
+        std::size_t pos = kWineRelativeTo.size();
+        Unescape(line, pos, '\0', HiveFormat::Wine, m_hive->m_relativeTo);
+        return;
+    }
+    if (line.substr(0, kWineArch.size()) == kWineArch) {
+        m_hive->m_arch = std::string(Trim(line.substr(kWineArch.size())));
     }
 }
 
@@ -341,7 +500,7 @@ void HiveParser::HandleSignature(std::string_view line) {
     } else if (signature == kRegedit5Signature) {
         m_hive->m_format = HiveFormat::Regedit5;
     } else {
-        Fail("first line names no registry file format");
+        Fail(HiveError::NoSignature);
         return;
     }
     m_state = State::Preamble;
@@ -357,23 +516,23 @@ void HiveParser::HandleKeyLine(std::string_view line) {
     if (m_hive->m_format == HiveFormat::Wine) {
         std::size_t pos = 1;
         if (!Unescape(line, pos, ']', HiveFormat::Wine, path)) {
-            Malformed("key line without closing bracket");
+            Malformed(HiveError::KeyNotClosed);
             return;
         }
         const std::string_view rest = Trim(line.substr(pos));
-        if (!std::all_of(rest.begin(), rest.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-            Malformed("unexpected text after key");
+        if (!std::all_of(rest.begin(), rest.end(), IsDigit)) {
+            Malformed(HiveError::TextAfterKey);
             return;
         }
     } else {
         const std::size_t close = line.rfind(']');
         if (close == std::string_view::npos) {
-            Malformed("key line without closing bracket");
+            Malformed(HiveError::KeyNotClosed);
             return;
         }
         const std::string_view rest = Trim(line.substr(close + 1));
         if (!rest.empty() && rest.front() != ';') {
-            Malformed("unexpected text after key");
+            Malformed(HiveError::TextAfterKey);
             return;
         }
         std::string_view inner = line.substr(1, close - 1);
@@ -385,7 +544,7 @@ void HiveParser::HandleKeyLine(std::string_view line) {
     }
 
     std::vector<std::string_view> parts = SplitPath(path);
-    if (const std::string_view problem = KeyPathProblem(parts); !problem.empty()) {
+    if (const HiveError problem = KeyPathProblem(parts); problem != HiveError::None) {
         Malformed(problem);
         return;
     }
@@ -393,7 +552,7 @@ void HiveParser::HandleKeyLine(std::string_view line) {
     if (m_hive->m_format != HiveFormat::Wine) {
         const auto longName = LongRootName(parts.front());
         if (!longName) {
-            Malformed("key path starts with no root key name");
+            Malformed(HiveError::NoRootKey);
             return;
         }
         rootName = std::string(*longName);
@@ -420,16 +579,16 @@ void HiveParser::HandleValueLine(std::string_view line) {
     std::string name;
     std::size_t pos = 1;
     if (line.front() == '"' && !Unescape(line, pos, '"', m_hive->m_format, name)) {
-        Malformed("value name without closing quote");
+        Malformed(HiveError::ValueNameNotClosed);
         return;
     }
     if (name.size() > kMaxHiveValueNameBytes) {
-        Malformed("value name longer than the limit");
+        Malformed(HiveError::ValueNameTooLong);
         return;
     }
     std::string_view rest = TrimLeft(line.substr(pos));
     if (rest.empty() || rest.front() != '=') {
-        Malformed("value without '='");
+        Malformed(HiveError::ValueWithoutEquals);
         return;
     }
     const std::string_view data = TrimRight(TrimLeft(rest.substr(1)));
@@ -443,12 +602,12 @@ void HiveParser::HandleValueLine(std::string_view line) {
     FinishValue(std::move(name), data);
 }
 
-void HiveParser::DropPendingValue(std::string_view reason) {
+void HiveParser::DropPendingValue(HiveError error) {
     m_pendingName.clear();
     m_pendingData.clear();
     m_pendingTooLong = false;
     m_state = State::InKey;
-    Malformed(reason);
+    Malformed(error);
 }
 
 // Value data grammar:
@@ -463,95 +622,18 @@ void HiveParser::FinishValue(std::string name, std::string_view data) {
         return;
     }
     const HiveFormat format = m_hive->m_format;
+    if (data == "-" && format != HiveFormat::Wine) {
+        m_key->RemoveValue(name);
+        return;
+    }
     HiveValue value;
     value.name = std::move(name);
-
-    const auto quotedText = [&](std::string_view quoted) -> std::optional<std::vector<uint8_t>> {
-        if (quoted.empty() || quoted.front() != '"') {
-            return std::nullopt;
-        }
-        std::size_t pos = 1;
-        std::string text;
-        if (!Unescape(quoted, pos, '"', format, text) || !Trim(quoted.substr(pos)).empty()) {
-            return std::nullopt;
-        }
-        return TextData(text);
-    };
-
-    if (!data.empty() && data.front() == '"') {
-        auto text = quotedText(data);
-        if (!text) {
-            Malformed("string value not closed by its quote");
-            return;
-        }
-        value.type = kRegSz;
-        value.data = std::move(*text);
-    } else if (data == "-" && format != HiveFormat::Wine) {
-        m_key->RemoveValue(value.name);
-        return;
-    } else if (StartsWithFolded(data, "dword:")) {
-        const auto number = ParseHex32(Trim(data.substr(6)));
-        if (!number) {
-            Malformed("dword value is not 1 to 8 hex digits");
-            return;
-        }
-        value.type = kRegDword;
-        for (int shift = 0; shift < 32; shift += 8) {
-            value.data.push_back(static_cast<uint8_t>(*number >> shift));
-        }
-    } else if (StartsWithFolded(data, "str(") || StartsWithFolded(data, "hex")) {
-        const bool isText = StartsWithFolded(data, "str(");
-        std::string_view rest = data.substr(3);
-        value.type = kRegBinary;
-        if (!rest.empty() && rest.front() == '(') {
-            const std::size_t close = rest.find(')');
-            const auto type = close == std::string_view::npos
-                                  ? std::nullopt
-                                  : ParseHex32(rest.substr(1, close - 1));
-            if (!type) {
-                Malformed("value type is not 1 to 8 hex digits");
-                return;
-            }
-            value.type = *type;
-            rest.remove_prefix(close + 1);
-        } else if (isText) {
-            Malformed("unrecognised value data");
-            return;
-        }
-        if (rest.empty() || rest.front() != ':') {
-            Malformed("value type without ':'");
-            return;
-        }
-        rest.remove_prefix(1);
-        if (isText) {
-            auto text = quotedText(Trim(rest));
-            if (!text) {
-                Malformed("string value not closed by its quote");
-                return;
-            }
-            value.data = std::move(*text);
-        } else {
-            auto bytes = ParseHexBytes(rest);
-            if (!bytes) {
-                Malformed("hex value is not a list of bytes");
-                return;
-            }
-            value.data = std::move(*bytes);
-            if (IsTextType(value.type)) {
-                const std::string text =
-                    format == HiveFormat::Regedit4
-                        ? GbkToUtf8(std::string_view(
-                              reinterpret_cast<const char*>(value.data.data()), value.data.size()))
-                        : Utf16LeToUtf8(value.data);
-                value.data.assign(text.begin(), text.end());
-            }
-        }
-    } else {
-        Malformed("unrecognised value data");
+    if (const HiveError error = ReadValueData(data, format, value); error != HiveError::None) {
+        Malformed(error);
         return;
     }
     if (value.data.size() > kMaxHiveValueBytes) {
-        Malformed("value data longer than the limit");
+        Malformed(HiveError::ValueTooLong);
         return;
     }
     m_key->SetValue(std::move(value));
@@ -562,7 +644,7 @@ HiveParseResult ParseHive(std::string_view bytes) {
     parser.Feed(bytes);
     HiveParseResult result;
     result.status = parser.Finish();
-    result.failure = parser.FailureReason();
+    result.failure = parser.Failure();
     result.malformedLines = parser.MalformedLines();
     result.issues = parser.Issues();
     if (result.status == HiveParseStatus::Complete) {

@@ -14,19 +14,55 @@
 
 namespace lumidex::platform {
 
+// Why a read failed, or why one line of it was skipped.
+enum class HiveError {
+    None,
+    // The whole read fails:
+    EmptyFile,       // not even a first line
+    NoSignature,     // the first line names no registry file format
+    Utf16BigEndian,  // a UTF-16BE byte-order mark
+    FileTooLarge,    // more than kMaxHiveFileBytes
+    // One line is skipped (a continued hex value is dropped whole):
+    LineTooLong,         // a physical line over kMaxHiveLineBytes
+    NulInLine,           // a zero byte in the line
+    UnrecognisedLine,    // neither key, value, comment nor blank
+    KeyNotClosed,        // "[path" without its ']'
+    TextAfterKey,        // "[path] junk"
+    KeyTooDeep,          // more than kMaxHiveKeyDepth components
+    EmptyKeyName,        // two path separators in a row
+    KeyNameTooLong,      // a component over kMaxHiveKeyNameBytes
+    NoRootKey,           // an export's path not starting with HKEY_... or its short form
+    ValueBeforeKey,      // a value line before the first key
+    ValueNameNotClosed,  // "name=... without the closing quote
+    ValueNameTooLong,    // a name over kMaxHiveValueNameBytes
+    ValueWithoutEquals,  // "name" "data"
+    UnrecognisedData,    // data of no known form
+    StringNotClosed,     // "text without its quote, or text after it
+    BadDword,            // dword: with other than 1 to 8 hex digits
+    BadValueType,        // hex(N) or str(N) with N not 1 to 8 hex digits
+    TypeWithoutColon,    // hex(2) with no ':' behind
+    BadHexBytes,         // hex: data that is not a list of bytes
+    HexValueCutOff,      // a continued hex value cut off by a blank line or a key
+    HexValueUnfinished,  // the file ends inside a continued hex value
+    HexValueTooLong,     // continued hex text over kMaxHiveValueTextBytes
+    ValueTooLong,        // value data over kMaxHiveValueBytes
+};
+
+std::string_view DescribeHiveError(HiveError error);
+
 struct HiveIssue {
     std::size_t line = 0;  // 1-based physical line
-    std::string reason;
+    HiveError error = HiveError::None;
 };
 
 enum class HiveParseStatus {
     NeedMore,  // Finish has not been called yet
     Complete,  // the whole file was read; malformed lines were skipped and counted
-    Failed,    // not a hive at all, or over a limit that ends the read (see FailureReason)
+    Failed,    // not a hive at all, or over a limit that ends the read (see Failure)
 };
 
 // Push parser: Feed the file in pieces of any size, then Finish. Malformed lines are skipped
-// (counted, the first reasons kept); only an unrecognised first line, an unsupported
+// (counted, the first errors kept); only an unrecognised first line, an unsupported
 // encoding or a file over kMaxHiveFileBytes fail the whole read, and a failed parser stays
 // failed.
 class HiveParser {
@@ -40,7 +76,7 @@ public:
     HiveParseStatus Finish();
 
     HiveParseStatus Status() const { return m_status; }
-    const std::string& FailureReason() const { return m_failure; }
+    HiveError Failure() const { return m_failure; }
     std::size_t MalformedLines() const { return m_malformed; }
     const std::vector<HiveIssue>& Issues() const { return m_issues; }
 
@@ -64,17 +100,19 @@ private:
     void TakeText(std::string_view text);
     void EndLine();
     void HandleLine(std::string_view line);
+    bool ContinueHexValue(std::string_view line);
+    void HandleComment(std::string_view line);
     void HandleSignature(std::string_view line);
     void HandleKeyLine(std::string_view line);
     void HandleValueLine(std::string_view line);
     void FinishValue(std::string name, std::string_view data);
-    void DropPendingValue(std::string_view reason);
-    void Malformed(std::string_view reason);
-    void Fail(std::string reason);
+    void DropPendingValue(HiveError error);
+    void Malformed(HiveError error);
+    void Fail(HiveError error);
 
     State m_state = State::Signature;
     HiveParseStatus m_status = HiveParseStatus::NeedMore;
-    std::string m_failure;
+    HiveError m_failure = HiveError::None;
     std::size_t m_malformed = 0;
     std::vector<HiveIssue> m_issues;
 
@@ -98,7 +136,7 @@ private:
 // One-shot helper over a complete buffer.
 struct HiveParseResult {
     HiveParseStatus status = HiveParseStatus::Failed;
-    std::string failure;
+    HiveError failure = HiveError::None;
     std::size_t malformedLines = 0;
     std::vector<HiveIssue> issues;
     std::shared_ptr<RegistryHive> hive;  // null unless Complete

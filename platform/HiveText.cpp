@@ -2,16 +2,10 @@
 
 #include <utility>
 
+#include "platform/AsciiChar.h"
+
 namespace lumidex::platform::hivetext {
 namespace {
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-char FoldChar(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 bool IsHighSurrogate(uint32_t unit) {
     return unit >= 0xD800 && unit <= 0xDBFF;
@@ -56,17 +50,6 @@ std::string_view TrimRight(std::string_view s) {
 
 std::string_view Trim(std::string_view s) {
     return TrimRight(TrimLeft(s));
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    c = FoldChar(c);
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
 }
 
 std::optional<uint32_t> ParseHex32(std::string_view digits) {
@@ -166,6 +149,87 @@ bool IsValidUtf8(std::string_view s) {
     return true;
 }
 
+namespace {
+
+// Export files: \\ \" \n \r \t \0; any other backslash is kept as written.
+void ExportEscape(char e, Utf8Builder& out) {
+    switch (e) {
+        case '\\':
+        case '"':
+            out.Raw(e);
+            return;
+        case 'n':
+            out.Raw('\n');
+            return;
+        case 'r':
+            out.Raw('\r');
+            return;
+        case 't':
+            out.Raw('\t');
+            return;
+        case '0':
+            out.Raw('\0');
+            return;
+        default:
+            out.Raw('\\');
+            out.Raw(e);
+    }
+}
+
+// Wine's C letter escapes; any other letter stands for itself.
+char WineLetterEscape(char e) {
+    switch (e) {
+        case 'a':
+            return '\a';
+        case 'b':
+            return '\b';
+        case 'e':
+            return '\x1b';
+        case 'f':
+            return '\f';
+        case 'n':
+            return '\n';
+        case 'r':
+            return '\r';
+        case 't':
+            return '\t';
+        case 'v':
+            return '\v';
+        default:
+            return e;
+    }
+}
+
+// Wine hives: the escape e, read from s just before pos; \x takes 1-4 hex digits (a UTF-16
+// code unit) and \ 1-3 octal digits from pos on.
+void WineEscape(std::string_view s, std::size_t& pos, char e, Utf8Builder& out) {
+    if (e == 'x') {
+        uint32_t unit = 0;
+        int digits = 0;
+        for (; digits < 4 && pos < s.size() && HexDigit(s[pos]) >= 0; ++digits, ++pos) {
+            unit = (unit << 4) | static_cast<uint32_t>(HexDigit(s[pos]));
+        }
+        if (digits == 0) {
+            out.Raw('x');
+        } else {
+            out.Unit(unit);
+        }
+        return;
+    }
+    if (e >= '0' && e <= '7') {
+        uint32_t unit = static_cast<uint32_t>(e - '0');
+        for (int digits = 1; digits < 3 && pos < s.size() && s[pos] >= '0' && s[pos] <= '7';
+             ++digits, ++pos) {
+            unit = (unit << 3) | static_cast<uint32_t>(s[pos] - '0');
+        }
+        out.Unit(unit);
+        return;
+    }
+    out.Raw(WineLetterEscape(e));
+}
+
+}  // namespace
+
 bool Unescape(std::string_view s, std::size_t& pos, char close, HiveFormat format,
               std::string& text) {
     Utf8Builder out;
@@ -180,81 +244,10 @@ bool Unescape(std::string_view s, std::size_t& pos, char close, HiveFormat forma
             continue;
         }
         const char e = s[pos++];
-        if (format != HiveFormat::Wine) {
-            switch (e) {
-                case '\\':
-                    out.Raw('\\');
-                    break;
-                case '"':
-                    out.Raw('"');
-                    break;
-                case 'n':
-                    out.Raw('\n');
-                    break;
-                case 'r':
-                    out.Raw('\r');
-                    break;
-                case 't':
-                    out.Raw('\t');
-                    break;
-                case '0':
-                    out.Raw('\0');
-                    break;
-                default:
-                    out.Raw('\\');
-                    out.Raw(e);
-            }
-            continue;
-        }
-        if (e == 'x') {
-            uint32_t unit = 0;
-            int digits = 0;
-            for (; digits < 4 && pos < s.size() && HexDigit(s[pos]) >= 0; ++digits, ++pos) {
-                unit = (unit << 4) | static_cast<uint32_t>(HexDigit(s[pos]));
-            }
-            if (digits == 0) {
-                out.Raw('x');
-            } else {
-                out.Unit(unit);
-            }
-            continue;
-        }
-        if (e >= '0' && e <= '7') {
-            uint32_t unit = static_cast<uint32_t>(e - '0');
-            for (int digits = 1; digits < 3 && pos < s.size() && s[pos] >= '0' && s[pos] <= '7';
-                 ++digits, ++pos) {
-                unit = (unit << 3) | static_cast<uint32_t>(s[pos] - '0');
-            }
-            out.Unit(unit);
-            continue;
-        }
-        switch (e) {
-            case 'a':
-                out.Raw('\a');
-                break;
-            case 'b':
-                out.Raw('\b');
-                break;
-            case 'e':
-                out.Raw('\x1b');
-                break;
-            case 'f':
-                out.Raw('\f');
-                break;
-            case 'n':
-                out.Raw('\n');
-                break;
-            case 'r':
-                out.Raw('\r');
-                break;
-            case 't':
-                out.Raw('\t');
-                break;
-            case 'v':
-                out.Raw('\v');
-                break;
-            default:
-                out.Raw(e);
+        if (format == HiveFormat::Wine) {
+            WineEscape(s, pos, e, out);
+        } else {
+            ExportEscape(e, out);
         }
     }
     text = out.Take();
@@ -271,9 +264,6 @@ std::optional<std::vector<uint8_t>> ParseHexBytes(std::string_view text) {
         }
         const auto byte = ParseHex32(text.substr(0, digits));
         if (!byte || digits > 2) {
-            return std::nullopt;
-        }
-        if (bytes.size() >= kMaxHiveValueBytes) {
             return std::nullopt;
         }
         bytes.push_back(static_cast<uint8_t>(*byte));

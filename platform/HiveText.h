@@ -19,13 +19,13 @@ std::string_view TrimLeft(std::string_view s);  // spaces and tabs
 std::string_view TrimRight(std::string_view s);
 std::string_view Trim(std::string_view s);
 
-int HexDigit(char c);  // -1 when c is none
 // 1 to 8 hex digits and nothing else.
 std::optional<uint32_t> ParseHex32(std::string_view digits);
 
 // Hex byte list: empty, or hh(,hh)* with blanks allowed around the commas and an optional
-// trailing comma (what a continued line leaves behind). Each byte is one or two hex digits;
-// at most kMaxHiveValueBytes of them.
+// trailing comma (what a continued line leaves behind). Each byte is one or two hex digits.
+// No count limit here: the caller's text limit bounds the list, and the value's data limit is
+// checked (and named) where the value is stored.
 std::optional<std::vector<uint8_t>> ParseHexBytes(std::string_view text);
 
 // UTF-8 text built from raw UTF-8 bytes and UTF-16 code units mixed; a surrogate pair becomes

@@ -2,12 +2,13 @@
 
 #include <climits>
 
+#include "platform/AsciiChar.h"
+
 namespace lumidex {
 
 int LenientAtoi(std::string_view text) {
     std::size_t pos = 0;
-    // isspace in the C locale: blank, tab, line feed, vertical tab, form feed, carriage return.
-    while (pos < text.size() && (text[pos] == ' ' || (text[pos] >= '\t' && text[pos] <= '\r'))) {
+    while (pos < text.size() && platform::IsCSpace(text[pos])) {
         ++pos;
     }
     bool negative = false;
@@ -16,7 +17,7 @@ int LenientAtoi(std::string_view text) {
         ++pos;
     }
     long long value = 0;
-    for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
+    for (; pos < text.size() && platform::IsDigit(text[pos]); ++pos) {
         value = value * 10 + (text[pos] - '0');
         if (value > static_cast<long long>(INT_MAX) + 1) {
             value = static_cast<long long>(INT_MAX) + 1;

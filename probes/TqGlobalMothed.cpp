@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "engine/CheckProbes.h"
 #include "platform/HostLookup.h"
 #include "probes/ConnectionState.h"
 #include "net/IcmpEcho.h"
@@ -101,7 +102,7 @@ int CTqGlobalMothed::PingDnsServers(const std::vector<std::string>* servers) {
     for (const std::string& server : list) {
         m_dnsServerText += server;
         m_dnsServerText += ',';
-        total += PingHost(server, kPingCount);
+        total += PingHost(server, kEchoRequestsPerHost);
     }
     if (!m_dnsServerText.empty()) {
         m_dnsServerText.pop_back();

@@ -13,8 +13,6 @@
 
 namespace lumidex {
 
-class CheckEngine;
-
 class CTqGlobalMothed {
 public:
     // Reads and logs the global network parameters through probes.config.
@@ -33,8 +31,9 @@ public:
 
     // The echo probe through the seam: replies out of count.
     int PingHost(std::string_view host, unsigned count);
-    // Pings every server (the configuration's DNS servers when servers is null) kPingCount
-    // times, sets DnsServerText to the servers joined by "," and returns the total replies.
+    // Pings every server (the configuration's DNS servers when servers is null)
+    // kEchoRequestsPerHost times, sets DnsServerText to the servers joined by "," and returns the
+    // total replies.
     int PingDnsServers(const std::vector<std::string>* servers = nullptr);
 
     const std::string& LocalIp() const { return m_localIp; }
@@ -42,9 +41,6 @@ public:
     const std::string& DnsServerText() const { return m_dnsServerText; }
     NetworkConfig& Network() { return m_networkConfig; }
     const NetworkConfig& Network() const { return m_networkConfig; }
-
-    CheckEngine* Engine() const { return m_engine; }
-    void SetEngine(CheckEngine* engine) { m_engine = engine; }
 
     // The IE and connection queries (from the Wine prefix and the interface list).
     bool IsIEOffline();
@@ -60,11 +56,7 @@ private:
     std::string m_localIp;
     std::string m_defaultGateway;
     std::string m_dnsServerText;
-    // The running engine; set by the software checks before the patch step.
-    CheckEngine* m_engine = nullptr;
     NetworkConfig m_networkConfig;
-    // The patch program's path, set by the patch step.
-    std::string m_patchPath;
     // The public web sites of the Internet reachability probe (its size is the site count),
     // filled at construction by that probe's code.
     std::vector<std::string> m_siteList;

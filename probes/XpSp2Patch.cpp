@@ -1,7 +1,5 @@
 #include "probes/XpSp2Patch.h"
 
-#include <algorithm>
-#include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -10,6 +8,8 @@
 #include "engine/DiagLog.h"
 #include "engine/Endpoints.h"
 #include "engine/FindingsText.h"
+#include "platform/AsciiChar.h"
+#include "platform/LenientNumber.h"
 #include "platform/ShellExecute.h"
 #include "platform/UrlDownload.h"
 #include "platform/WinePaths.h"
@@ -32,9 +32,7 @@ void DeleteFile(const std::string& windowsPath) {
     std::filesystem::remove(platform::MapWindowsPath(windowsPath), ec);
 }
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
+using platform::IsSpace;
 
 }  // namespace
 
@@ -44,24 +42,11 @@ bool ParsePatchAnswer(std::string_view text, std::string& limitText, int& limit)
         return false;
     }
     std::string_view before = text.substr(0, bar);
-    while (!before.empty() && IsBlank(before.front())) {
+    while (!before.empty() && IsSpace(before.front())) {
         before.remove_prefix(1);
     }
     limitText = std::string(before);
-    // atoi's reading: an optional sign, then digits; a number too large for int saturates
-    // instead of being undefined.
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < before.size() && (before[i] == '+' || before[i] == '-')) {
-        negative = before[i] == '-';
-        ++i;
-    }
-    long long value = 0;
-    for (; i < before.size() && before[i] >= '0' && before[i] <= '9'; ++i) {
-        value = std::min<long long>(value * 10 + (before[i] - '0'), LLONG_MAX / 20);
-    }
-    value = negative ? -value : value;
-    limit = static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
+    limit = LenientAtoi(before);
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "engine/Endpoints.h"
+#include "platform/TextSplitter.h"
 
 namespace lumidex {
 
@@ -43,14 +44,9 @@ const std::vector<std::string>& ServiceHostLists::Hosts(HostGroup group) const {
 void ServiceHostLists::AppendHosts(std::string_view text, HostGroup group) {
     HostsLock lock(*this);
     std::vector<std::string>& hosts = Group(group);
-    while (!text.empty()) {
-        const auto comma = text.find(',');
-        hosts.emplace_back(text.substr(0, comma));
-        if (comma == std::string_view::npos) {
-            break;
-        }
-        text.remove_prefix(comma + 1);
-    }
+    TextSplitter splitter(",");
+    splitter.Split(text);
+    hosts.insert(hosts.end(), splitter.Pieces().begin(), splitter.Pieces().end());
 }
 
 }  // namespace lumidex

@@ -17,7 +17,7 @@ bool TestTcpConnection(const std::string& host) {
 }
 
 HostTests SystemHostTests() {
-    return {[](const std::string& host) { return PingHost(host, kPingCount) > 0; },
+    return {[](const std::string& host) { return PingHost(host, kEchoRequestsPerHost) > 0; },
             TestTcpConnection};
 }
 

@@ -15,7 +15,7 @@ class ServiceHostLists;
 
 // How one host is tested; tests replace either.
 struct HostTests {
-    // True when at least one of kPingCount echo requests was answered.
+    // True when at least one of kEchoRequestsPerHost echo requests was answered.
     std::function<bool(const std::string& host)> ping;
     // True when a TCP connection to "host[:port]" (port 80 when none) was established.
     std::function<bool(const std::string& host)> connect;

@@ -16,40 +16,50 @@ void ServiceUrl::Split(std::string_view text) {
         return;
     }
     url.assign(text);
+    std::string_view rest = TakeScheme(text);
+    rest = TakeUserInfo(rest);
+    const std::string_view hostAndPort = TakePathAndQuery(rest);
+    TakeHostAndPort(hostAndPort);
+    DecodeAddressHost();
+}
 
-    std::string_view rest = text;
+std::string_view ServiceUrl::TakeScheme(std::string_view text) {
     const auto firstColon = text.find(':');
     const auto separator = text.find("://");
-    if (separator != std::string_view::npos) {
-        if (firstColon == separator) {
-            scheme.assign(text.substr(0, separator));
-        } else {
-            scheme.assign(text.substr(firstColon + 1, separator - firstColon - 1));
-        }
-        rest = text.substr(separator + 3);
+    if (separator == std::string_view::npos) {
+        return text;
     }
+    if (firstColon == separator) {
+        scheme.assign(text.substr(0, separator));
+    } else {
+        scheme.assign(text.substr(firstColon + 1, separator - firstColon - 1));
+    }
+    return text.substr(separator + 3);
+}
 
+std::string_view ServiceUrl::TakeUserInfo(std::string_view rest) {
     const auto at = rest.find('@');
-    if (at != std::string_view::npos) {
-        const std::string_view userInfo = rest.substr(0, at);
-        const auto colon = userInfo.find(':');
-        user.assign(userInfo.substr(0, colon));
-        if (colon != std::string_view::npos) {
-            password.assign(userInfo.substr(colon + 1));
-        }
-        rest = rest.substr(at + 1);
+    if (at == std::string_view::npos) {
+        return rest;
     }
+    const std::string_view userInfo = rest.substr(0, at);
+    const auto colon = userInfo.find(':');
+    user.assign(userInfo.substr(0, colon));
+    if (colon != std::string_view::npos) {
+        password.assign(userInfo.substr(colon + 1));
+    }
+    return rest.substr(at + 1);
+}
 
+std::string_view ServiceUrl::TakePathAndQuery(std::string_view rest) {
     const auto slash = rest.find('/');
     const auto question = rest.find('?');
     const auto hash = rest.find('#');
-    std::string_view hostAndPort;
     auto takeQuery = [&](std::size_t markAt) {
         queryMark = rest[markAt];
         query.assign(rest.substr(markAt + 1));
     };
     if (slash != std::string_view::npos) {
-        hostAndPort = rest.substr(0, slash);
         std::size_t pathEnd = rest.size();
         if (question != std::string_view::npos) {
             pathEnd = question;
@@ -67,24 +77,30 @@ void ServiceUrl::Split(std::string_view text) {
         if (!path.empty() && lastSlash != std::string::npos && lastSlash > 0) {
             fileName = path.substr(lastSlash + 1);
         }
-    } else if (question != std::string_view::npos) {
-        hostAndPort = rest.substr(0, question);
-        takeQuery(question);
-    } else if (hash != std::string_view::npos) {
-        hostAndPort = rest.substr(0, hash);
-        takeQuery(hash);
-    } else {
-        hostAndPort = rest;
+        return rest.substr(0, slash);
     }
+    if (question != std::string_view::npos) {
+        takeQuery(question);
+        return rest.substr(0, question);
+    }
+    if (hash != std::string_view::npos) {
+        takeQuery(hash);
+        return rest.substr(0, hash);
+    }
+    return rest;
+}
 
+void ServiceUrl::TakeHostAndPort(std::string_view hostAndPort) {
     const auto portColon = hostAndPort.find(':');
     host.assign(hostAndPort.substr(0, portColon));
     if (portColon != std::string_view::npos) {
         // atoi's number, kept to the low 16 bits as the original port field did.
         port = static_cast<std::uint16_t>(LenientAtoi(hostAndPort.substr(portColon + 1)));
     }
+}
 
-    // An address host ends in ".klv", found first after the host's first byte.
+// An address host ends in ".klv", found first after the host's first byte.
+void ServiceUrl::DecodeAddressHost() {
     const auto suffix = host.find(kAddressSuffix);
     if (suffix == std::string::npos || suffix == 0 ||
         suffix + kAddressSuffix.size() != host.size()) {

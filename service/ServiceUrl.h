@@ -35,6 +35,14 @@ struct ServiceUrl {
     std::string fileName;
     char queryMark = '\0';  // '?', '#' or none
     std::string query;
+
+private:
+    // Each step fills its fields and returns the text after its part.
+    std::string_view TakeScheme(std::string_view text);
+    std::string_view TakeUserInfo(std::string_view rest);
+    std::string_view TakePathAndQuery(std::string_view rest);  // returns host and port
+    void TakeHostAndPort(std::string_view hostAndPort);
+    void DecodeAddressHost();
 };
 
 }  // namespace lumidex

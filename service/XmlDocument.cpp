@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "platform/AsciiChar.h"
 #include "service/ServiceLimits.h"
 
 namespace lumidex {
@@ -11,13 +12,8 @@ constexpr std::string_view kSpace = "\r\n\t ";
 // Text nodes lose a leading minus sign too: the channel list never needs one.
 constexpr std::string_view kTextTrim = "\r\n\t -";
 
-bool IsSpace(char c) {
-    return c == '\r' || c == '\n' || c == '\t' || c == ' ';
-}
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
+using platform::IsDigit;
+using platform::IsSpace;
 
 std::size_t SkipSpace(std::string_view text, std::size_t pos) {
     while (pos < text.size() && IsSpace(text[pos])) {

@@ -68,7 +68,7 @@ const std::string kWineHive =
 
 TEST(HiveParser, ReadsEveryValueFormOfAWineHive) {
     const HiveParseResult result = ParseHive(kWineHive);
-    ASSERT_EQ(result.status, HiveParseStatus::Complete) << result.failure;
+    ASSERT_EQ(result.status, HiveParseStatus::Complete) << DescribeHiveError(result.failure);
     EXPECT_EQ(result.malformedLines, 0u);
     const RegistryHive& hive = *result.hive;
     EXPECT_EQ(hive.Format(), HiveFormat::Wine);
@@ -163,7 +163,7 @@ TEST(HiveParser, ReadsAUtf16ExportWithDeletions) {
     file += "\x2d\x4e\x87\x65";  // 中文 as UTF-16LE
     file += Utf16Le("\"\r\n");
     const HiveParseResult result = ParseHive(file);
-    ASSERT_EQ(result.status, HiveParseStatus::Complete) << result.failure;
+    ASSERT_EQ(result.status, HiveParseStatus::Complete) << DescribeHiveError(result.failure);
     EXPECT_EQ(result.malformedLines, 0u);
     const RegistryHive& hive = *result.hive;
     EXPECT_EQ(hive.Format(), HiveFormat::Regedit5);
@@ -202,7 +202,7 @@ TEST(HiveParser, ReadsAnAnsiExportInCodePage936) {
         "\"Expand\"=hex(2):b0,b2,d7,b0,00\r\n"
         "\"Utf8\"=\"\xE5\xAE\x89\xE8\xA3\x85\"\r\n";
     const HiveParseResult result = ParseHive(file);
-    ASSERT_EQ(result.status, HiveParseStatus::Complete) << result.failure;
+    ASSERT_EQ(result.status, HiveParseStatus::Complete) << DescribeHiveError(result.failure);
     const std::string anzhuang = "\xE5\xAE\x89\xE8\xA3\x85";
     const std::string key = "HKEY_LOCAL_MACHINE\\Software\\Vendor";
     EXPECT_EQ(ValueAt(*result.hive, key, "Name").data, Text(anzhuang));
@@ -230,6 +230,15 @@ TEST(HiveParser, NamesAreCaseInsensitiveAndRepeatsMerge) {
     EXPECT_EQ(result.hive->Root().FindPath("Software\\Vendor\\Missing"), nullptr);
 }
 
+// The line and error of each skipped line, as the parser reports them.
+std::vector<std::pair<std::size_t, HiveError>> IssuesOf(const HiveParseResult& result) {
+    std::vector<std::pair<std::size_t, HiveError>> issues;
+    for (const HiveIssue& issue : result.issues) {
+        issues.emplace_back(issue.line, issue.error);
+    }
+    return issues;
+}
+
 TEST(HiveParser, SkipsMalformedLinesAndKeepsTheRest) {
     const std::string file =
         "WINE REGISTRY Version 2\n"
@@ -255,31 +264,65 @@ TEST(HiveParser, SkipsMalformedLinesAndKeepsTheRest) {
         std::string("\"Nul\"=\"a\0b\"\n", 12);  // 21
     const HiveParseResult result = ParseHive(file);
     ASSERT_EQ(result.status, HiveParseStatus::Complete);
-    std::vector<std::size_t> lines;
-    for (const HiveIssue& issue : result.issues) {
-        lines.push_back(issue.line);
-        EXPECT_FALSE(issue.reason.empty());
-    }
-    EXPECT_EQ(lines, (std::vector<std::size_t>{2, 5, 6, 7, 8, 9, 10, 11, 13, 15, 17, 18, 21}));
-    EXPECT_EQ(result.malformedLines, lines.size());
+    using E = HiveError;
+    EXPECT_EQ(IssuesOf(result), (std::vector<std::pair<std::size_t, HiveError>>{
+                                    {2, E::ValueBeforeKey},
+                                    {5, E::UnrecognisedLine},
+                                    {6, E::ValueWithoutEquals},
+                                    {7, E::ValueWithoutEquals},
+                                    {8, E::BadDword},
+                                    {9, E::BadHexBytes},
+                                    {10, E::BadValueType},
+                                    {11, E::StringNotClosed},
+                                    {13, E::HexValueCutOff},
+                                    {15, E::EmptyKeyName},
+                                    {17, E::KeyNotClosed},
+                                    {18, E::TextAfterKey},
+                                    {21, E::NulInLine},
+                                }));
+    EXPECT_EQ(result.malformedLines, result.issues.size());
     EXPECT_EQ(DumpHive(*result.hive),
               "[]\n[Software]\n[Software\\Good]\nSoftware\\Good|A|1|6f6b00\n"
               "[Software\\Good\\Child]\nSoftware\\Good\\Child|B|1|6f6b00\n"
               "Software\\Good\\Child|C|1|6f6b00\n");
+
+    // The forms only export files have.
+    const HiveParseResult export5 = ParseHive(
+        "Windows Registry Editor Version 5.00\n"
+        "[Software\\NoRoot]\n"  // 2
+        "[HKLM\\K]\n"
+        "\"Colon\"=hex(2)00\n"    // 4
+        "\"Str\"=str:\"x\"\n"     // 5: only Wine's str(N) form exists
+        "\"Odd\"=qword:1\n"       // 6
+        "\"Open\"=hex:01,\\\n");  // 7: the file ends inside the value
+    EXPECT_EQ(IssuesOf(export5), (std::vector<std::pair<std::size_t, HiveError>>{
+                                     {2, E::NoRootKey},
+                                     {4, E::TypeWithoutColon},
+                                     {5, E::UnrecognisedData},
+                                     {6, E::UnrecognisedData},
+                                     {7, E::HexValueUnfinished},
+                                 }));
 }
 
 TEST(HiveParser, RejectsFilesThatAreNoHive) {
-    EXPECT_EQ(ParseHive("").status, HiveParseStatus::Failed);
-    EXPECT_EQ(ParseHive("[Software]\n\"a\"=\"b\"\n").status, HiveParseStatus::Failed);
-    EXPECT_EQ(ParseHive("WINE REGISTRY Version 3\n").status, HiveParseStatus::Failed);
-    EXPECT_EQ(ParseHive("\xFE\xFFW\0").status, HiveParseStatus::Failed);
+    const std::pair<std::string_view, HiveError> cases[] = {
+        {"", HiveError::EmptyFile},
+        {"[Software]\n\"a\"=\"b\"\n", HiveError::NoSignature},
+        {"WINE REGISTRY Version 3\n", HiveError::NoSignature},
+        {std::string_view("\xFE\xFFW\0", 4), HiveError::Utf16BigEndian},
+    };
+    for (const auto& [file, error] : cases) {
+        const HiveParseResult result = ParseHive(file);
+        EXPECT_EQ(result.status, HiveParseStatus::Failed) << file;
+        EXPECT_EQ(result.failure, error) << file;
+    }
 
     HiveParser parser;
     parser.Feed("not a hive\n");
     EXPECT_EQ(parser.Status(), HiveParseStatus::Failed);
     parser.Feed("WINE REGISTRY Version 2\n[A] 1\n");  // a failed parser stays failed
     EXPECT_EQ(parser.Finish(), HiveParseStatus::Failed);
-    EXPECT_FALSE(parser.FailureReason().empty());
+    EXPECT_EQ(parser.Failure(), HiveError::NoSignature);
 
     // Signature alone (with a UTF-8 byte-order mark, no newline) is an empty, valid hive.
     const HiveParseResult bare = ParseHive("\xEF\xBB\xBFREGEDIT4");
@@ -294,7 +337,7 @@ std::string DumpAfterFeeding(std::string_view file, std::size_t pieceSize) {
         parser.Feed(file.substr(pos, pieceSize));
     }
     if (parser.Finish() != HiveParseStatus::Complete) {
-        return "failed: " + parser.FailureReason();
+        return "failed: " + std::string(DescribeHiveError(parser.Failure()));
     }
     return DumpHive(*parser.TakeHive()) + "malformed=" + std::to_string(parser.MalformedLines());
 }
@@ -344,7 +387,8 @@ TEST(HiveParser, EnforcesItsLimitsAtTheBoundary) {
     }
     auto result = ParseHive(head + "[" + deep + "] 1\n\"v\"=\"deep\"\n[" + deep + "\\\\k] 1\n");
     ASSERT_EQ(result.status, HiveParseStatus::Complete);
-    EXPECT_EQ(result.malformedLines, 1u);
+    EXPECT_EQ(IssuesOf(result),
+              (std::vector<std::pair<std::size_t, HiveError>>{{5, HiveError::KeyTooDeep}}));
     std::string deepPath;
     for (std::size_t i = 0; i < kMaxHiveKeyDepth; ++i) {
         deepPath += "k\\";
@@ -358,7 +402,8 @@ TEST(HiveParser, EnforcesItsLimitsAtTheBoundary) {
     result = ParseHive(head + atLimit + "\n\"w\"=\"" + std::string(kMaxHiveLineBytes, 'b') +
                        "\"\n\"after\"=dword:1\n");
     ASSERT_EQ(result.status, HiveParseStatus::Complete);
-    EXPECT_EQ(result.malformedLines, 1u);
+    EXPECT_EQ(IssuesOf(result),
+              (std::vector<std::pair<std::size_t, HiveError>>{{4, HiveError::LineTooLong}}));
     const HiveKey* key = result.hive->Root().FindPath("K");
     ASSERT_NE(key->FindValue("v"), nullptr);
     EXPECT_EQ(key->FindValue("v")->data.size(), kMaxHiveLineBytes - prefix.size());
@@ -376,7 +421,8 @@ TEST(HiveParser, EnforcesItsLimitsAtTheBoundary) {
     result = ParseHive(head + hexValue("max", kMaxHiveValueBytes) +
                        hexValue("over", kMaxHiveValueBytes + 1) + "\"after\"=dword:1\n");
     ASSERT_EQ(result.status, HiveParseStatus::Complete);
-    EXPECT_EQ(result.malformedLines, 1u);
+    ASSERT_EQ(result.issues.size(), 1u);
+    EXPECT_EQ(result.issues[0].error, HiveError::ValueTooLong);
     key = result.hive->Root().FindPath("K");
     ASSERT_NE(key->FindValue("max"), nullptr);
     EXPECT_EQ(key->FindValue("max")->data.size(), kMaxHiveValueBytes);
@@ -396,6 +442,7 @@ TEST(HiveParser, EnforcesItsLimitsAtTheBoundary) {
     EXPECT_EQ(parser.Status(), HiveParseStatus::NeedMore);
     parser.Feed(";");
     EXPECT_EQ(parser.Finish(), HiveParseStatus::Failed);
+    EXPECT_EQ(parser.Failure(), HiveError::FileTooLarge);
 }
 
 }  // namespace

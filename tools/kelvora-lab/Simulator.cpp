@@ -129,19 +129,19 @@ bool Simulator::BindService(Service& service, bool udp, std::string& error) {
     return true;
 }
 
+Simulator::Service& Simulator::AddService(ServiceKind kind, std::size_t index,
+                                          const std::string& address, std::uint16_t port) {
+    m_services.push_back({kind, index, address, port,
+                          std::string(KindName(kind)) + " " + address + ":" + std::to_string(port),
+                          platform::UniqueFd()});
+    return m_services.back();
+}
+
 bool Simulator::Bind(std::string& error) {
     if (!m_stopRead) {
         error = "cannot create the stop pipe";
         return false;
     }
-    const auto add = [&](ServiceKind kind, std::size_t index, const std::string& address,
-                         std::uint16_t port) -> Service& {
-        m_services.push_back(
-            {kind, index, address, port,
-             std::string(KindName(kind)) + " " + address + ":" + std::to_string(port),
-             platform::UniqueFd()});
-        return m_services.back();
-    };
     const std::size_t total =
         3 + m_config.tcp.size() + m_config.channelServers.size() + m_config.trackers.size();
     if (total > kMaxServices) {
@@ -149,25 +149,40 @@ bool Simulator::Bind(std::string& error) {
         return false;
     }
     m_services.reserve(total);
+    if (!BindHttpServices(error) || !BindTcpServices(error) || !BindUdpServers(error) ||
+        !BindOtherAddress(error)) {
+        return false;
+    }
+    for (const Service& service : m_services) {
+        m_log.Line(service.name, service.fd ? "listening" : "no listener");
+    }
+    return true;
+}
+
+// The channel list, download and report servers, those the configuration names.
+bool Simulator::BindHttpServices(std::string& error) {
     if (m_config.channelList &&
-        !BindService(add(ServiceKind::ChannelList, 0, m_config.channelList->address,
-                         m_config.channelList->port),
+        !BindService(AddService(ServiceKind::ChannelList, 0, m_config.channelList->address,
+                                m_config.channelList->port),
                      false, error)) {
         return false;
     }
-    if (m_config.download && !BindService(add(ServiceKind::Download, 0, m_config.download->address,
-                                              m_config.download->port),
-                                          false, error)) {
-        return false;
-    }
-    if (m_config.report &&
-        !BindService(add(ServiceKind::Report, 0, m_config.report->address, m_config.report->port),
+    if (m_config.download &&
+        !BindService(AddService(ServiceKind::Download, 0, m_config.download->address,
+                                m_config.download->port),
                      false, error)) {
         return false;
     }
+    return !m_config.report ||
+           BindService(
+               AddService(ServiceKind::Report, 0, m_config.report->address, m_config.report->port),
+               false, error);
+}
+
+bool Simulator::BindTcpServices(std::string& error) {
     for (std::size_t i = 0; i < m_config.tcp.size(); ++i) {
         const TcpService& tcp = m_config.tcp[i];
-        Service& service = add(ServiceKind::Tcp, i, tcp.address, tcp.port);
+        Service& service = AddService(ServiceKind::Tcp, i, tcp.address, tcp.port);
         if (tcp.mode != TcpMode::Accept) {
             continue;  // refused by the kernel, or dropped by the lab's routes
         }
@@ -175,31 +190,39 @@ bool Simulator::Bind(std::string& error) {
             return false;
         }
     }
+    return true;
+}
+
+bool Simulator::BindUdpServers(std::string& error) {
     for (std::size_t i = 0; i < m_config.channelServers.size(); ++i) {
         const UdpServer& server = m_config.channelServers[i];
-        if (!BindService(add(ServiceKind::ChannelServer, i, server.address, server.listenPort),
-                         true, error)) {
+        if (!BindService(
+                AddService(ServiceKind::ChannelServer, i, server.address, server.listenPort), true,
+                error)) {
             return false;
         }
     }
     for (std::size_t i = 0; i < m_config.trackers.size(); ++i) {
         const UdpServer& server = m_config.trackers[i];
-        if (!BindService(add(ServiceKind::Tracker, i, server.address, server.listenPort), true,
-                         error)) {
+        if (!BindService(AddService(ServiceKind::Tracker, i, server.address, server.listenPort),
+                         true, error)) {
             return false;
         }
     }
-    if (!m_config.otherAddress.empty()) {
-        Service other{ServiceKind::Tracker, 0, m_config.otherAddress, 0, "other-address",
-                      platform::UniqueFd()};
-        if (!BindService(other, true, error)) {
-            return false;
-        }
-        m_otherSocket = std::move(other.fd);
+    return true;
+}
+
+// The socket that sends the replies from the other address; not a service of its own.
+bool Simulator::BindOtherAddress(std::string& error) {
+    if (m_config.otherAddress.empty()) {
+        return true;
     }
-    for (const Service& service : m_services) {
-        m_log.Line(service.name, service.fd ? "listening" : "no listener");
+    Service other{ServiceKind::Tracker, 0, m_config.otherAddress, 0, "other-address",
+                  platform::UniqueFd()};
+    if (!BindService(other, true, error)) {
+        return false;
     }
+    m_otherSocket = std::move(other.fd);
     return true;
 }
 

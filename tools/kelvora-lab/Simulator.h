@@ -102,6 +102,12 @@ private:
     };
 
     bool BindService(Service& service, bool udp, std::string& error);
+    Service& AddService(ServiceKind kind, std::size_t index, const std::string& address,
+                        std::uint16_t port);
+    bool BindHttpServices(std::string& error);
+    bool BindTcpServices(std::string& error);
+    bool BindUdpServers(std::string& error);
+    bool BindOtherAddress(std::string& error);
     void AcceptAll(std::size_t serviceIndex);
     void ServeDatagrams(std::size_t serviceIndex);
     void ReadConnection(Connection& connection);

@@ -109,14 +109,16 @@ inline std::string MakeVersionBlock(const PeVersionSpec& pe) {
     return Node("VS_VERSION_INFO", 0, fixed, static_cast<uint16_t>(fixed.size()), children);
 }
 
-// A PE32 image: headers, one ".rsrc" section holding RT_VERSION / 1 / 0x409.
-inline std::string MakeVersionPe(const PeVersionSpec& pe) {
-    using namespace pe_detail;
-    constexpr uint32_t kFileAlignment = 0x200;
-    constexpr uint32_t kSectionRva = 0x1000;
-    constexpr uint32_t kPeOffset = 0x40;
+namespace pe_detail {
 
-    // Resource tree: three directories of one entry each, a data entry, then the block.
+constexpr uint32_t kFileAlignment = 0x200;
+constexpr uint32_t kSectionRva = 0x1000;
+constexpr uint32_t kPeOffset = 0x40;
+constexpr uint16_t kOptionalHeaderBytes = 224;
+
+// The ".rsrc" section's contents, unpadded: three directories of one entry each
+// (RT_VERSION / 1 / 0x409), a data entry, then the block.
+inline std::string ResourceSection(const std::string& block) {
     std::string rsrc;
     const auto directory = [&rsrc](uint32_t id, uint32_t target) {
         Put32(rsrc, 0);
@@ -131,29 +133,17 @@ inline std::string MakeVersionPe(const PeVersionSpec& pe) {
     directory(16, 0x80000000 | 24);  // RT_VERSION -> directory at 24
     directory(1, 0x80000000 | 48);   // name 1 -> directory at 48
     directory(0x409, 72);            // language -> data entry at 72
-    const std::string block = MakeVersionBlock(pe);
     Put32(rsrc, kSectionRva + 88);
     Put32(rsrc, static_cast<uint32_t>(block.size()));
     Put32(rsrc, 0);
     Put32(rsrc, 0);
     rsrc += block;  // at 88
-    const uint32_t rsrcSize = static_cast<uint32_t>(rsrc.size());
-    Align(rsrc, kFileAlignment);
+    return rsrc;
+}
 
-    std::string image(kPeOffset, '\0');
-    image[0] = 'M';
-    image[1] = 'Z';
-    Set32(image, 0x3c, kPeOffset);
-    image += std::string("PE\0\0", 4);
-    Put16(image, 0x14c);  // i386
-    Put16(image, 1);      // sections
-    Put32(image, 0);
-    Put32(image, 0);
-    Put32(image, 0);
-    Put16(image, 224);     // optional header size
-    Put16(image, 0x0102);  // executable, 32-bit
+inline void PutOptionalHeader(std::string& image, uint32_t rsrcSize) {
     const std::size_t optional = image.size();
-    image.resize(optional + 224, '\0');
+    image.resize(optional + kOptionalHeaderBytes, '\0');
     Set16(image, optional, 0x10b);
     Set32(image, optional + 28, 0x400000);              // image base
     Set32(image, optional + 32, 0x1000);                // section alignment
@@ -166,10 +156,13 @@ inline std::string MakeVersionPe(const PeVersionSpec& pe) {
     Set32(image, optional + 92, 16);                    // data directories
     Set32(image, optional + 96 + 16, kSectionRva);      // resource directory
     Set32(image, optional + 96 + 20, rsrcSize);
+}
+
+inline void PutSectionHeader(std::string& image, uint32_t rsrcSize, uint32_t rawSize) {
     std::string section(".rsrc\0\0\0", 8);
     Put32(section, rsrcSize);
     Put32(section, kSectionRva);
-    Put32(section, static_cast<uint32_t>(rsrc.size()));
+    Put32(section, rawSize);
     Put32(section, kFileAlignment);
     Put32(section, 0);
     Put32(section, 0);
@@ -177,9 +170,37 @@ inline std::string MakeVersionPe(const PeVersionSpec& pe) {
     Put16(section, 0);
     Put32(section, 0x40000040);  // initialised data, readable
     image += section;
+}
+
+// DOS stub pointing at the PE header, COFF header, optional header, one section header.
+inline std::string Headers(uint32_t rsrcSize, uint32_t rawSize) {
+    std::string image(kPeOffset, '\0');
+    image[0] = 'M';
+    image[1] = 'Z';
+    Set32(image, 0x3c, kPeOffset);
+    image += std::string("PE\0\0", 4);
+    Put16(image, 0x14c);  // i386
+    Put16(image, 1);      // sections
+    Put32(image, 0);
+    Put32(image, 0);
+    Put32(image, 0);
+    Put16(image, kOptionalHeaderBytes);
+    Put16(image, 0x0102);  // executable, 32-bit
+    PutOptionalHeader(image, rsrcSize);
+    PutSectionHeader(image, rsrcSize, rawSize);
     Align(image, kFileAlignment);
-    image += rsrc;
     return image;
+}
+
+}  // namespace pe_detail
+
+// A PE32 image: headers, one ".rsrc" section holding RT_VERSION / 1 / 0x409.
+inline std::string MakeVersionPe(const PeVersionSpec& pe) {
+    using namespace pe_detail;
+    std::string rsrc = ResourceSection(MakeVersionBlock(pe));
+    const auto rsrcSize = static_cast<uint32_t>(rsrc.size());
+    Align(rsrc, kFileAlignment);
+    return Headers(rsrcSize, static_cast<uint32_t>(rsrc.size())) + rsrc;
 }
 
 // "10.0.0.3802" -> pe with that file version (product version 0); false when malformed.
