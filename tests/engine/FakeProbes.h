@@ -19,6 +19,19 @@
 
 namespace lumidex::testing {
 
+// One outcome of a row in a phase's table: how the fake is set up, and the row, detail, icon
+// and counters that follow; each table adds what else it checks.
+template <class Fake>
+struct RowOutcome {
+    const char* name;
+    std::function<void(Fake&)> setUp;
+    int id;
+    std::string detail;
+    CheckStatus status;
+    int errors;
+    int warnings;
+};
+
 struct FakeNetwork : NetworkProbes {
     std::string localIp = "192.0.2.10";
     std::string gateway = "192.0.2.1";

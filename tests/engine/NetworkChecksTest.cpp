@@ -12,14 +12,7 @@ namespace {
 using testing::FakeNetwork;
 using testing::PhaseRun;
 
-struct Outcome {
-    const char* name;
-    std::function<void(FakeNetwork&)> setUp;
-    int id;
-    std::string detail;
-    CheckStatus status;
-    int errors;
-    int warnings;
+struct Outcome : testing::RowOutcome<FakeNetwork> {
     std::string logLine;  // the outcome's own log line, "" for none
     bool reportable;
 };

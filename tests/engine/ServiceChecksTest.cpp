@@ -17,14 +17,7 @@ CheckProbes WithService(std::unique_ptr<FakeService> service) {
     return probes;
 }
 
-struct Outcome {
-    const char* name;
-    std::function<void(FakeService&)> setUp;
-    int id;
-    std::string detail;
-    CheckStatus status;
-    int errors;
-    int warnings;
+struct Outcome : testing::RowOutcome<FakeService> {
     bool reportable;
     std::string finding;  // a findings line the run must hold; "" for none
 };

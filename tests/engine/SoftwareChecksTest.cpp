@@ -37,14 +37,7 @@ std::vector<std::string> FindingsLines() {
     return lines;
 }
 
-struct Outcome {
-    const char* name;
-    std::function<void(FakeSoftware&)> setUp;
-    int id;
-    std::string detail;
-    CheckStatus status;
-    int errors;
-    int warnings;
+struct Outcome : testing::RowOutcome<FakeSoftware> {
     std::optional<std::string> logLine;  // none for no line of the row's own
     std::optional<std::string> finding;  // without its leading "\r\n"
     bool reportable;

@@ -59,7 +59,7 @@ protected:
         config.lateMs = kLateMs;
         config.channelList = ChannelListService{"127.0.0.1", 0, channelMode};
         config.download = DownloadService{"127.0.0.1", 0, DownloadMode::Ok};
-        config.report = ReportService{"127.0.0.1", 0, m_dir.string(), reportMode};
+        config.report = ReportService{{"127.0.0.1", 0, reportMode}, m_dir.string()};
         config.tcp = {TcpService{"127.0.0.1", 0, TcpMode::Accept}};
         for (UdpMode mode : {UdpMode::Ok, UdpMode::Silent, UdpMode::Malformed, UdpMode::WrongType,
                              UdpMode::OtherAddress, UdpMode::Late}) {

@@ -248,18 +248,17 @@ TEST(ProbeDatagram, ParsesTheRequestAndBuildsEachKindOfReply) {
     auto longer = request;
     longer.push_back(0);
     rejects(longer, "long");
-    auto badLength = request;
-    badLength[0] = 13;
-    rejects(badLength, "length field");
-    auto badSignature = request;
-    badSignature[2] = 0x44;
-    rejects(badSignature, "signature");
-    auto badType = request;
-    badType[5] = 8;
-    rejects(badType, "type");
-    auto reserved = request;
-    reserved[3] = 1;
-    rejects(reserved, "reserved");
+    const struct {
+        std::size_t at;
+        std::uint8_t value;
+        const char* what;
+    } changes[] = {
+        {0, 13, "length field"}, {2, 0x44, "signature"}, {5, 8, "type"}, {3, 1, "reserved"}};
+    for (const auto& change : changes) {
+        auto changed = request;
+        changed[change.at] = change.value;
+        rejects(changed, change.what);
+    }
 }
 
 TEST(LabConfig, ReadsEveryServiceAndNamesTheFirstError) {

@@ -153,6 +153,17 @@ bool ReadUdpServers(Reader& reader, const Json& root, const char* key,
     return !reader.Failed();
 }
 
+// A service's address, port (its type's default when left out) and mode.
+template <class ServiceType, class Mode, std::size_t N>
+ServiceType ReadService(Reader& reader, const Json& object, const std::string& path,
+                        const NamedMode<Mode> (&modes)[N]) {
+    ServiceType service;
+    service.address = reader.Address(object, "address", path);
+    service.port = reader.Port(object, "port", path, service.port);
+    service.mode = reader.Choice(object, path, modes, service.mode);
+    return service;
+}
+
 bool IsCleanWord(const std::string& text, bool allowDigitsAndDots) {
     if (text.empty()) {
         return false;
@@ -189,25 +200,15 @@ bool ParseLabConfig(std::string_view json, LabConfig& out, std::string& error) {
     config.lateMs = static_cast<int>(reader.Integer(root, "lateMs", "$", 2500, 0, 60000));
 
     if (const auto it = root.find("channelList"); it != root.end() && it->is_object()) {
-        ChannelListService service;
-        service.address = reader.Address(*it, "address", "channelList");
-        service.port = reader.Port(*it, "port", "channelList", 80);
-        service.mode = reader.Choice(*it, "channelList", kChannelListModes, service.mode);
-        config.channelList = service;
+        config.channelList =
+            ReadService<ChannelListService>(reader, *it, "channelList", kChannelListModes);
     }
     if (const auto it = root.find("download"); it != root.end() && it->is_object()) {
-        DownloadService service;
-        service.address = reader.Address(*it, "address", "download");
-        service.port = reader.Port(*it, "port", "download", 80);
-        service.mode = reader.Choice(*it, "download", kDownloadModes, service.mode);
-        config.download = service;
+        config.download = ReadService<DownloadService>(reader, *it, "download", kDownloadModes);
     }
     if (const auto it = root.find("report"); it != root.end() && it->is_object()) {
-        ReportService service;
-        service.address = reader.Address(*it, "address", "report");
-        service.port = reader.Port(*it, "port", "report", 8080);
+        ReportService service = ReadService<ReportService>(reader, *it, "report", kReportModes);
         service.dir = reader.String(*it, "dir", "report");
-        service.mode = reader.Choice(*it, "report", kReportModes, service.mode);
         config.report = service;
     }
     if (const auto it = root.find("tcp"); it != root.end()) {
@@ -216,11 +217,7 @@ bool ParseLabConfig(std::string_view json, LabConfig& out, std::string& error) {
         }
         for (std::size_t i = 0; it->is_array() && i < it->size(); ++i) {
             const std::string path = "tcp[" + std::to_string(i) + "]";
-            TcpService service;
-            service.address = reader.Address((*it)[i], "address", path);
-            service.port = reader.Port((*it)[i], "port", path, 80);
-            service.mode = reader.Choice((*it)[i], path, kTcpModes, service.mode);
-            config.tcp.push_back(std::move(service));
+            config.tcp.push_back(ReadService<TcpService>(reader, (*it)[i], path, kTcpModes));
         }
     }
     ReadUdpServers(reader, root, "channelServers", 7201, config.channelServers);

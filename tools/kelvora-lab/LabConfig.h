@@ -43,29 +43,19 @@ enum class ReportMode { Ok, Found, NotFound, NeverClose, HoldThenClose };
 enum class TcpMode { Accept, Refuse, Drop };
 enum class UdpMode { Ok, Silent, Malformed, WrongType, OtherAddress, Late };
 
-struct ChannelListService {
+// A simulated TCP service: where it listens and how it behaves (the first mode by default).
+template <class Mode, std::uint16_t DefaultPort>
+struct Service {
     std::string address;
-    std::uint16_t port = 80;
-    ChannelListMode mode = ChannelListMode::ContentLength;
+    std::uint16_t port = DefaultPort;
+    Mode mode{};
 };
 
-struct DownloadService {
-    std::string address;
-    std::uint16_t port = 80;
-    DownloadMode mode = DownloadMode::Ok;
-};
-
-struct ReportService {
-    std::string address;
-    std::uint16_t port = 8080;
-    std::string dir;
-    ReportMode mode = ReportMode::Ok;
-};
-
-struct TcpService {
-    std::string address;
-    std::uint16_t port = 80;
-    TcpMode mode = TcpMode::Accept;
+using ChannelListService = Service<ChannelListMode, 80>;
+using DownloadService = Service<DownloadMode, 80>;
+using TcpService = Service<TcpMode, 80>;
+struct ReportService : Service<ReportMode, 8080> {
+    std::string dir;  // where every request received is stored
 };
 
 struct UdpServer {
