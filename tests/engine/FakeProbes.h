@@ -2,6 +2,8 @@
 // QueuedDiagWindow and collects what a run leaves: rows, counters, findings and log lines.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <functional>
 #include <map>
@@ -148,6 +150,18 @@ public:
 private:
     TempDir m_dir;
 };
+
+// The outcome's row and the run's counters.
+template <class Fake>
+void ExpectOutcome(PhaseRun& run, const RowOutcome<Fake>& o, int checked, bool reportable) {
+    const CheckRow& row = run.RowOf(o.id);
+    EXPECT_EQ(row.detail, o.detail);
+    EXPECT_EQ(row.status, o.status);
+    EXPECT_EQ(run.Counters().checkedCount, checked);
+    EXPECT_EQ(run.Counters().errorCount, o.errors);
+    EXPECT_EQ(run.Counters().warningCount, o.warnings);
+    EXPECT_EQ(run.Counters().reportable, reportable ? 1 : 0);
+}
 
 }  // namespace lumidex::testing
 

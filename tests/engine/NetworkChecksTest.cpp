@@ -92,13 +92,7 @@ TEST(NetworkChecks, EachOutcomeOfTheSevenRows) {
         probes.network = std::move(network);
         ASSERT_TRUE(run.Run(std::move(probes)));
 
-        const CheckRow& row = run.RowOf(o.id);
-        EXPECT_EQ(row.detail, o.detail);
-        EXPECT_EQ(row.status, o.status);
-        EXPECT_EQ(run.Counters().checkedCount, 7);
-        EXPECT_EQ(run.Counters().errorCount, o.errors);
-        EXPECT_EQ(run.Counters().warningCount, o.warnings);
-        EXPECT_EQ(run.Counters().reportable, o.reportable ? 1 : 0);
+        testing::ExpectOutcome(run, o, 7, o.reportable);
         EXPECT_EQ(run.LogLines(), expectedLog);
         EXPECT_EQ(TheFindingsText().Text(), expectedFindings);
     }

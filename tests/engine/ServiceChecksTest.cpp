@@ -69,13 +69,7 @@ TEST(ServiceChecks, EachOutcomeOfTheRows) {
         PhaseRun run;
         ASSERT_TRUE(run.Run(WithService(std::move(service))));
 
-        const CheckRow& row = run.RowOf(o.id);
-        EXPECT_EQ(row.detail, o.detail);
-        EXPECT_EQ(row.status, o.status);
-        EXPECT_EQ(run.Counters().checkedCount, 6);
-        EXPECT_EQ(run.Counters().errorCount, o.errors);
-        EXPECT_EQ(run.Counters().warningCount, o.warnings);
-        EXPECT_EQ(run.Counters().reportable, o.reportable ? 1 : 0);
+        testing::ExpectOutcome(run, o, 6, o.reportable);
         EXPECT_NE(TheFindingsText().Text().find(o.finding), std::string::npos);
     }
 }

@@ -86,13 +86,7 @@ TEST(SoftwareChecks, EachOutcomeOfTheRows) {
         PhaseRun run;
         ASSERT_TRUE(run.Run(WithSoftware(std::move(software))));
 
-        const CheckRow& row = run.RowOf(o.id);
-        EXPECT_EQ(row.detail, o.detail);
-        EXPECT_EQ(row.status, o.status);
-        EXPECT_EQ(run.Counters().checkedCount, 11) << "rows 1 to 11; no XP SP2 row";
-        EXPECT_EQ(run.Counters().errorCount, o.errors);
-        EXPECT_EQ(run.Counters().warningCount, o.warnings);
-        EXPECT_EQ(run.Counters().reportable, o.reportable ? 1 : 0);
+        testing::ExpectOutcome(run, o, 11, o.reportable);  // rows 1 to 11; no XP SP2 row
         if (o.logLine) {
             EXPECT_TRUE(Contains(run.LogLines(), *o.logLine));
         }
