@@ -369,7 +369,6 @@ void Simulator::AcceptAll(std::size_t serviceIndex) {
 
 void Simulator::ServeDatagrams(std::size_t serviceIndex) {
     Service& service = m_services[serviceIndex];
-    const UdpServer& config = UdpConfig(service);
     for (int count = 0; count < kDatagramsPerWake; ++count) {
         std::uint8_t buffer[kMaxDatagramBytes];
         sockaddr_in peer{};
@@ -402,48 +401,56 @@ void Simulator::ServeDatagrams(std::size_t serviceIndex) {
             m_log.Line(service.name, line + "; invalid: names another server; no reply");
             continue;
         }
-        line += std::string("; mode ") + ModeName(config.mode);
-        std::vector<std::uint8_t> reply;
-        int socket = service.fd.get();
-        switch (config.mode) {
-            case UdpMode::Silent:
-                m_log.Line(service.name, line + "; no reply");
-                continue;
-            case UdpMode::Ok:
-                reply = BuildProbeReply(request, ReplyKind::Valid);
-                break;
-            case UdpMode::Malformed:
-                reply = BuildProbeReply(request, ReplyKind::Malformed);
-                break;
-            case UdpMode::WrongType:
-                reply = BuildProbeReply(request, ReplyKind::WrongType);
-                break;
-            case UdpMode::OtherAddress:
-                reply = BuildProbeReply(request, ReplyKind::Valid);
-                socket = m_otherSocket.get();
-                if (socket < 0) {
-                    m_log.Line(service.name, line + "; no other address configured; no reply");
-                    continue;
-                }
-                break;
-            case UdpMode::Late:
-                if (m_pendingReplies.size() >= kMaxPendingReplies) {
-                    m_log.Line(service.name, line + "; too many late replies waiting; no reply");
-                    continue;
-                }
-                m_pendingReplies.push_back(
-                    {Clock::now() + std::chrono::milliseconds(m_config.lateMs), serviceIndex, peer,
-                     BuildProbeReply(request, ReplyKind::Valid)});
-                m_log.Line(service.name,
-                           line + "; reply in " + std::to_string(m_config.lateMs) + " ms");
-                continue;
-        }
-        const ssize_t sent = ::sendto(socket, reply.data(), reply.size(), 0,
-                                      reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
-        m_log.Line(service.name, line + (sent == static_cast<ssize_t>(reply.size())
-                                             ? "; replied " + HexBytes(reply)
-                                             : "; " + Errno("sendto")));
+        AnswerProbe(serviceIndex, peer, request, std::move(line));
     }
+}
+
+// Answers one valid probe request as the server's mode says, and logs what was done.
+void Simulator::AnswerProbe(std::size_t serviceIndex, const sockaddr_in& peer,
+                            const ProbeRequest& request, std::string line) {
+    const Service& service = m_services[serviceIndex];
+    const UdpServer& config = UdpConfig(service);
+    line += std::string("; mode ") + ModeName(config.mode);
+    std::vector<std::uint8_t> reply;
+    int socket = service.fd.get();
+    switch (config.mode) {
+        case UdpMode::Silent:
+            m_log.Line(service.name, line + "; no reply");
+            return;
+        case UdpMode::Ok:
+            reply = BuildProbeReply(request, ReplyKind::Valid);
+            break;
+        case UdpMode::Malformed:
+            reply = BuildProbeReply(request, ReplyKind::Malformed);
+            break;
+        case UdpMode::WrongType:
+            reply = BuildProbeReply(request, ReplyKind::WrongType);
+            break;
+        case UdpMode::OtherAddress:
+            reply = BuildProbeReply(request, ReplyKind::Valid);
+            socket = m_otherSocket.get();
+            if (socket < 0) {
+                m_log.Line(service.name, line + "; no other address configured; no reply");
+                return;
+            }
+            break;
+        case UdpMode::Late:
+            if (m_pendingReplies.size() >= kMaxPendingReplies) {
+                m_log.Line(service.name, line + "; too many late replies waiting; no reply");
+                return;
+            }
+            m_pendingReplies.push_back({Clock::now() + std::chrono::milliseconds(m_config.lateMs),
+                                        serviceIndex, peer,
+                                        BuildProbeReply(request, ReplyKind::Valid)});
+            m_log.Line(service.name,
+                       line + "; reply in " + std::to_string(m_config.lateMs) + " ms");
+            return;
+    }
+    const ssize_t sent = ::sendto(socket, reply.data(), reply.size(), 0,
+                                  reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
+    m_log.Line(service.name,
+               line + (sent == static_cast<ssize_t>(reply.size()) ? "; replied " + HexBytes(reply)
+                                                                  : "; " + Errno("sendto")));
 }
 
 void Simulator::SendDue() {

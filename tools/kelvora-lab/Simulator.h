@@ -16,6 +16,7 @@
 
 #include "platform/UniqueFd.h"
 #include "tools/kelvora-lab/EventLog.h"
+#include "tools/kelvora-lab/ProbeDatagram.h"
 #include "tools/kelvora-lab/HttpRequestParser.h"
 #include "tools/kelvora-lab/HttpResponses.h"
 #include "tools/kelvora-lab/LabConfig.h"
@@ -110,6 +111,8 @@ private:
     bool BindOtherAddress(std::string& error);
     void AcceptAll(std::size_t serviceIndex);
     void ServeDatagrams(std::size_t serviceIndex);
+    void AnswerProbe(std::size_t serviceIndex, const sockaddr_in& peer, const ProbeRequest& request,
+                     std::string line);
     void ReadConnection(Connection& connection);
     void WriteConnection(Connection& connection);
     void ParsePending(Connection& connection);
