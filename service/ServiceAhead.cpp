@@ -38,7 +38,8 @@ ServiceAhead::ServiceAhead(ServiceHostLists& lists, ChannelListGet get, HostTest
     m_list = m_hostTasks.Start<ListResult>([this] { return FetchAndParse(); });
     {
         ServiceHostLists::HostsLock lock(m_lists);
-        for (const HostGroup group : {HostGroup::Website, HostGroup::Information, HostGroup::List}) {
+        for (const HostGroup group :
+             {HostGroup::Website, HostGroup::Information, HostGroup::List}) {
             m_hosts[Index(group)] = m_lists.Hosts(group);
         }
     }

@@ -1,9 +1,11 @@
 #include "startup/SystemProbes.h"
 
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <optional>
 
+#include "engine/Endpoints.h"
 #include "engine/ProbeReporter.h"
 #include "net/HttpGetClient.h"
 #include "platform/ConnectionStandIns.h"
@@ -14,7 +16,6 @@
 #include "probes/SystemInventory.h"
 #include "probes/TqGlobalMothed.h"
 #include "probes/XpSp2Patch.h"
-#include "engine/Endpoints.h"
 #include "service/HostsFileCheck.h"
 #include "service/ServiceAhead.h"
 #include "service/ServiceHostLists.h"
@@ -153,10 +154,10 @@ public:
         // Empty tests: the ahead connection tests end at once when the run is abandoned.
         m_ahead = std::make_unique<ServiceAhead>(
             m_lists, HttpChannelListGet(), HostTests{},
-            AheadPlan{endpoints::kChannelListUrl,
-                      {HostTestMode::TcpConnection, HostTestMode::TcpConnection,
-                       HostTestMode::Ping},
-                      {kChannelServerSample, kTrackerSample}});
+            AheadPlan{
+                endpoints::kChannelListUrl,
+                {HostTestMode::TcpConnection, HostTestMode::TcpConnection, HostTestMode::Ping},
+                {kChannelServerSample, kTrackerSample}});
     }
     void FinishRun() override { m_ahead.reset(); }
 
@@ -188,6 +189,11 @@ bool DeliverPatchAnswers(platform::CopyDataReceiver& answers, CheckProbes& probe
         }
     });
     return changed;
+}
+
+bool OneAtATimeFromEnvironment() {
+    const char* value = std::getenv(kOneAtATimeVariable);
+    return value != nullptr && std::string_view(value) == "1";
 }
 
 XpSp2PatchHelper* PatchHelperOf(CheckProbes& probes) {
