@@ -52,20 +52,29 @@ void ProbeTasks::Launch(std::function<void()> body) {
     body();
 }
 
-bool ProbeTasks::AcquireSlot() {
+std::uint64_t ProbeTasks::TakeTicket() {
+    std::lock_guard lock(m_mutex);
+    return m_nextTicket++;
+}
+
+bool ProbeTasks::AcquireSlot(std::uint64_t ticket) {
     std::unique_lock lock(m_mutex);
-    m_slotFreed.wait(lock, [this] { return m_cancelled || m_running < m_limit; });
+    m_slotFreed.wait(lock, [this, ticket] {
+        return m_cancelled || (ticket == m_nextToRun && m_running < m_limit);
+    });
     if (m_cancelled) {
         return false;
     }
+    ++m_nextToRun;
     ++m_running;
+    m_slotFreed.notify_all();
     return true;
 }
 
 void ProbeTasks::ReleaseSlot() {
     std::lock_guard lock(m_mutex);
     --m_running;
-    m_slotFreed.notify_one();
+    m_slotFreed.notify_all();
 }
 
 ProbeTasks::CancelHook::CancelHook(ProbeTasks& tasks, std::function<void()> onCancel)

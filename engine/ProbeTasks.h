@@ -4,6 +4,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <future>
@@ -66,7 +67,9 @@ public:
     };
 
 private:
-    bool AcquireSlot();
+    // Slots go out in the order the tasks were started, so the walk's first probes go first.
+    std::uint64_t TakeTicket();
+    bool AcquireSlot(std::uint64_t ticket);
     void ReleaseSlot();
     void Launch(std::function<void()> body);
 
@@ -74,6 +77,8 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_slotFreed;
     int m_running = 0;
+    std::uint64_t m_nextTicket = 0;
+    std::uint64_t m_nextToRun = 0;
     bool m_cancelled = false;
     int m_nextHook = 0;
     std::map<int, std::function<void()>> m_hooks;
@@ -84,10 +89,10 @@ template <class R>
 ProbeFuture<R> ProbeTasks::Start(std::function<R()> work) {
     auto promise = std::make_shared<std::promise<Captured<R>>>();
     ProbeFuture<R> future = promise->get_future().share();
-    Launch([this, promise, work = std::move(work)] {
+    Launch([this, promise, ticket = TakeTicket(), work = std::move(work)] {
         Captured<R> result;
         try {
-            if (AcquireSlot()) {
+            if (AcquireSlot(ticket)) {
                 {
                     CaptureScope scope(result.capture);
                     result.value = work();

@@ -135,20 +135,7 @@ std::optional<int> ServiceAhead::WalkServers(ProbeReporter& reporter, ServerGrou
     if (plan.entries.empty()) {
         return 0;
     }
-    std::vector<std::size_t> taken(plan.entries.size(), 0);
-    return WalkUdpServers(plan.entries, plan.chosen, reporter, [&](std::size_t i, int& attempts) {
-        const std::vector<UdpAttemptRecord>& records = plan.attempts[i].get().value;
-        if (taken[i] >= records.size()) {  // abandoned before it began: never reached here
-            ++attempts;
-            return false;
-        }
-        const UdpAttemptRecord& record = records[taken[i]++];
-        record.capture.Replay();
-        if (!record.answered) {
-            ++attempts;
-        }
-        return record.answered;
-    });
+    return WalkUdpServers(plan.entries, plan.chosen, reporter, ReplayAttempts(plan.attempts));
 }
 
 }  // namespace lumidex

@@ -53,7 +53,7 @@ private:
     struct ServerPlan {
         std::vector<ServerRecord> entries;
         std::vector<bool> chosen;
-        std::vector<ProbeFuture<std::vector<UdpAttemptRecord>>> attempts;  // by entry
+        std::vector<ServerAttempts> attempts;  // by entry
     };
     struct ListResult {
         bool fetched = false;

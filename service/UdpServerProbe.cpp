@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <vector>
 
 #include "engine/DiagLog.h"
@@ -70,7 +71,7 @@ int CRuntimeRandom::Next() {
 }
 
 std::vector<UdpAttemptRecord> RunServerAttempts(UdpProbeSocket& socket,
-                                               const ServerRecord& server) {
+                                                const ServerRecord& server) {
     std::vector<UdpAttemptRecord> records;
     int attempts = 0;
     while (attempts < kProbeAttemptsPerServer) {
@@ -82,6 +83,23 @@ std::vector<UdpAttemptRecord> RunServerAttempts(UdpProbeSocket& socket,
         }
     }
     return records;
+}
+
+UdpAttemptStep ReplayAttempts(const std::vector<ServerAttempts>& attempts) {
+    auto taken = std::make_shared<std::vector<std::size_t>>(attempts.size(), 0);
+    return [&attempts, taken](std::size_t i, int& attemptCount) {
+        const std::vector<UdpAttemptRecord>& records = attempts[i].get().value;
+        if ((*taken)[i] >= records.size()) {  // abandoned before it began
+            ++attemptCount;
+            return false;
+        }
+        const UdpAttemptRecord& record = records[(*taken)[i]++];
+        record.capture.Replay();
+        if (!record.answered) {
+            ++attemptCount;
+        }
+        return record.answered;
+    };
 }
 
 int WalkUdpServers(const std::vector<ServerRecord>& entries, const std::vector<bool>& chosen,

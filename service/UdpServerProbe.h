@@ -7,6 +7,7 @@
 
 #include "engine/ProbeCapture.h"
 #include "engine/ProbeReporter.h"
+#include "engine/ProbeTasks.h"
 #include "service/ServerList.h"
 #include "service/UdpProbeSocket.h"
 
@@ -42,6 +43,12 @@ std::vector<UdpAttemptRecord> RunServerAttempts(UdpProbeSocket& socket, const Se
 // The next attempt at entry index: true when the server answered; a failed attempt counts
 // itself in attempts and writes its findings line.
 using UdpAttemptStep = std::function<bool(std::size_t index, int& attempts)>;
+// One server's attempts made ahead on a task (see ProbeTasks), by entry.
+using ServerAttempts = ProbeFuture<std::vector<UdpAttemptRecord>>;
+// Takes the attempts in the walk's order, each replaying its findings line; attempts must
+// outlive the step.
+UdpAttemptStep ReplayAttempts(const std::vector<ServerAttempts>& attempts);
+
 // The walk over a drawn sample in list order, with its progress steps, stop polls and the
 // reportable flag; the attempts are made or replayed by attempt.
 int WalkUdpServers(const std::vector<ServerRecord>& entries, const std::vector<bool>& chosen,
