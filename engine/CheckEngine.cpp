@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "engine/FindingsText.h"
 #include "engine/DiagLog.h"
+#include "engine/FindingsText.h"
 
 namespace lumidex {
 

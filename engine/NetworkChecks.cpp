@@ -139,8 +139,8 @@ void CheckConnection(CheckEngine& engine, NetworkProbes& probes, NetworkAhead*) 
 
 void CheckInternet(CheckEngine& engine, NetworkProbes& probes, NetworkAhead* ahead) {
     const int row = engine.BeginItem(kInternet, "Internet连接...");
-    const int share = ahead != nullptr ? ahead->internet.get().Replayed()
-                                       : probes.CheckInternetConnection();
+    const int share =
+        ahead != nullptr ? ahead->internet.get().Replayed() : probes.CheckInternetConnection();
     if (share > 0) {
         engine.SetVerdict(row, "连接成功", CheckStatus::Ok);
     } else {

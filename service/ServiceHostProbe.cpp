@@ -29,9 +29,8 @@ void ProbeServiceHosts(ProbeReporter& reporter, ServiceHostLists& lists,
                      [&](std::size_t index) { return test(hosts[index]); });
 }
 
-void WalkServiceHosts(ProbeReporter& reporter, ServiceHostLists& lists,
-                      const std::string& itemName, const std::vector<std::string>& hosts,
-                      const HostOutcome& outcome) {
+void WalkServiceHosts(ProbeReporter& reporter, ServiceHostLists& lists, const std::string& itemName,
+                      const std::vector<std::string>& hosts, const HostOutcome& outcome) {
     if (hosts.empty()) {
         return;
     }
