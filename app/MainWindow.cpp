@@ -10,9 +10,10 @@ MainWindow::MainWindow(const CLumidexApp& app, DialogServices services)
     SystemProbeSettings settings;
     settings.installDirectory = app.InstallDirectory();
     settings.window = m_answers ? m_answers->Handle() : platform::kNoWindow;
-    m_dialog = std::make_unique<CLumidexDlg>(
-        app.InstallDirectory(), std::make_unique<CheckEngine>(MakeSystemProbes(settings)),
-        std::move(services));
+    auto engine = std::make_unique<CheckEngine>(MakeSystemProbes(settings));
+    engine->SetOneAtATime(OneAtATimeFromEnvironment());
+    m_dialog = std::make_unique<CLumidexDlg>(app.InstallDirectory(), std::move(engine),
+                                             std::move(services));
     if (!m_answers) {
         return;
     }

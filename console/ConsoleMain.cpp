@@ -130,6 +130,7 @@ int RunCheck(CLumidexApp& app, const ConsoleOptions& options) {
     settings.installDirectory = app.InstallDirectory();
     settings.window = answers ? answers->Handle() : platform::kNoWindow;
     CheckEngine engine(MakeSystemProbes(settings));
+    engine.SetOneAtATime(options.oneAtATime || OneAtATimeFromEnvironment());
     // As the window does when it opens: the log starts with every adapter's block.
     LogNetworkConfiguration();
     LiveView view(window, !json && isatty(STDOUT_FILENO));

@@ -42,6 +42,8 @@ ParsedOptions ParseConsoleOptions(const std::vector<std::string>& args) {
             contactGiven = true;
         } else if (arg == "--submit") {
             options.submit = true;
+        } else if (arg == "--one-at-a-time") {
+            options.oneAtATime = true;
         } else if (arg == "--json") {
             options.json = true;
         } else if (arg == "--endpoints") {
@@ -75,6 +77,9 @@ std::string ConsoleUsage(const std::string& program) {
            "  --club-id ID   with --submit: the Kelvora club ID\n"
            "  --email ADDR   with --submit: the e-mail address\n"
            "  --note TEXT    with --submit: a note for the report\n"
+           "  --one-at-a-time\n"
+           "                 probe one host after the other instead of side by side (as\n"
+           "                 LUMIDEX_ONE_AT_A_TIME=1 does); the rows are the same, only slower\n"
            "  --endpoints    print the hosts and ports Lumidex talks to, then exit\n"
            "  --help         this text\n"
            "  --version      the version\n"

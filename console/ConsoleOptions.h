@@ -12,6 +12,8 @@ struct ConsoleOptions {
     enum class Action { Check, Endpoints, Help, Version };
     Action action = Action::Check;
     bool json = false;
+    // Probe one host after the other, as the window does with LUMIDEX_ONE_AT_A_TIME=1.
+    bool oneAtATime = false;
     // After the run, send the report when the window's submit button would be enabled.
     bool submit = false;
     ContactDetails contact;  // --qq, --msn, --club-id, --email, --note

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "engine/FindingsText.h"
 #include "engine/DiagLog.h"
+#include "engine/FindingsText.h"
 
 namespace lumidex {
 
@@ -54,11 +54,18 @@ int CheckEngine::Run() {
     {
         std::lock_guard lock(m_engineLock);
         SetRunning(1);
+        if (m_probes.service && !m_oneAtATime) {
+            m_probes.service->StartAhead();
+        }
         RunBasicChecks();
         SetStatusText(kBasicChecksEnded);
         if (m_running == 1) {
             RunServiceChecks();
             SetStatusText(kServiceChecksEnded);
+        }
+        // Before the run is over: nothing started for it may still be under way.
+        if (m_probes.service) {
+            m_probes.service->FinishRun();
         }
         SetRunning(0);
     }

@@ -42,6 +42,12 @@ public:
     // 1 while the check phases execute; the window learns each change through its queue.
     int Running() const { return m_running.load(); }
 
+    // The one-at-a-time walk: every probe at its place in the walk, none ahead of it and none
+    // side by side. Otherwise probes wait side by side and the walk takes their results in
+    // its order, so that the window sees no difference but time. Set before Start.
+    void SetOneAtATime(bool oneAtATime) { m_oneAtATime = oneAtATime; }
+    bool OneAtATime() const { return m_oneAtATime.load(); }
+
     RunCounters& Counters() override { return m_counters; }
     // The engine's probes, for the window's handlers that answer them (the patch program).
     CheckProbes& Probes() { return m_probes; }
@@ -92,6 +98,7 @@ private:
     void RunServicePhase(ServiceProbes& probes);
 
     std::atomic<int> m_running{0};
+    std::atomic<bool> m_oneAtATime{false};
     // Held by the check thread for both phases. The window thread only tries it in Start.
     std::recursive_mutex m_engineLock;
     // Set before the thread starts; read without the engine lock, so that the window thread

@@ -57,6 +57,10 @@ public:
     virtual void RunXpSp2PatchStep(ProbeReporter& reporter) = 0;
 };
 
+// The sample sizes of the server walks.
+inline constexpr int kChannelServerSample = 8;
+inline constexpr int kTrackerSample = 6;
+
 enum class HostGroup { Website, Information, List };
 enum class HostTestMode { Ping, TcpConnection };
 enum class ServerGroup { ChannelServers, Trackers };
@@ -79,6 +83,14 @@ public:
                                    HostGroup group, HostTestMode mode) = 0;
     // Answered servers of a sample; advances the service progress once per sampled server.
     virtual int ProbeUdpServers(ProbeReporter& reporter, ServerGroup group, int sampleSize) = 0;
+
+    // Called when a run starts, unless the run walks one probe at a time: may start the
+    // probes that do not depend on earlier rows on threads of their own, so that the calls
+    // above, at their place in the walk, take the results and write what the one-at-a-time
+    // walk would write there. Probes that do nothing ahead answer every call at the call.
+    virtual void StartAhead() {}
+    // At the end of every run: abandons what was started ahead and waits for its threads.
+    virtual void FinishRun() {}
 };
 
 struct CheckProbes {

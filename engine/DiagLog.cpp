@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "engine/ProbeCapture.h"
 #include "platform/TextCodec.h"
 #include "platform/UniqueFd.h"
 #include "platform/WinePaths.h"
@@ -132,6 +133,10 @@ std::tm DiagLog::Now() const {
 }
 
 void DiagLog::Write(std::string_view text, int level) {
+    // A probe running ahead of the walk records its entry; the walk writes it at its place.
+    if (this == &TheDiagLog() && CaptureLog(std::string(text), level)) {
+        return;
+    }
     if (level > m_level.load()) {
         return;
     }

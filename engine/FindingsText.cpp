@@ -1,5 +1,7 @@
 #include "engine/FindingsText.h"
 
+#include "engine/ProbeCapture.h"
+
 namespace lumidex {
 
 void FindingsText::Reset(std::string_view text) {
@@ -8,6 +10,10 @@ void FindingsText::Reset(std::string_view text) {
 }
 
 void FindingsText::Append(std::string_view text) {
+    // A probe running ahead of the walk records its line; the walk appends it at its place.
+    if (this == &TheFindingsText() && CaptureFinding(std::string(text))) {
+        return;
+    }
     std::lock_guard lock(m_mutex);
     m_text.append(text);
 }

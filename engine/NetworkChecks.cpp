@@ -1,8 +1,13 @@
 // The basic network checks: rows 1 to 7, from the computer's own address outwards to the
 // Internet.
+#include <memory>
+#include <tuple>
+#include <utility>
+
 #include "engine/CheckEngine.h"
 #include "engine/DiagLog.h"
 #include "engine/FindingsText.h"
+#include "engine/ProbeTasks.h"
 
 namespace lumidex {
 namespace {
@@ -11,11 +16,34 @@ constexpr int kNetworkProgressRange = 8;
 
 enum ItemId { kLocalIp = 1, kGateway, kDnsServers, kIeOffline, kIeProxy, kConnection, kInternet };
 
+// The rows whose probes wait on the network (gateway and DNS echoes, the Internet sites),
+// started side by side once the adapter is chosen; the rows take the answers in their order.
+// Null in the one-at-a-time walk, where each row asks at its place.
+struct NetworkAhead {
+    explicit NetworkAhead(NetworkProbes& probes) : gateway(probes.DefaultGateway()) {
+        if (!gateway.empty()) {
+            gatewayReplies = tasks.Start<int>(
+                [&probes, this] { return probes.PingHost(gateway, kEchoRequestsPerHost); });
+        }
+        dns = tasks.Start<std::pair<int, std::string>>([&probes] {
+            const int replies = probes.PingDnsServers();
+            return std::pair(replies, probes.DnsServerText());
+        });
+        internet = tasks.Start<int>([&probes] { return probes.CheckInternetConnection(); });
+    }
+
+    const std::string gateway;
+    ProbeTasks tasks;
+    ProbeFuture<int> gatewayReplies;
+    ProbeFuture<std::pair<int, std::string>> dns;
+    ProbeFuture<int> internet;
+};
+
 std::string Bracketed(std::string_view head, const std::string& what) {
     return std::string(head) + "(" + what + ")";
 }
 
-void CheckLocalIp(CheckEngine& engine, NetworkProbes& probes) {
+void CheckLocalIp(CheckEngine& engine, NetworkProbes& probes, NetworkAhead*) {
     const int row = engine.BeginItem(kLocalIp, "本地IP...");
     probes.SelectAdapter();
     if (const std::string localIp = probes.LocalIp(); !localIp.empty()) {
@@ -29,9 +57,9 @@ void CheckLocalIp(CheckEngine& engine, NetworkProbes& probes) {
     }
 }
 
-void CheckGateway(CheckEngine& engine, NetworkProbes& probes) {
+void CheckGateway(CheckEngine& engine, NetworkProbes& probes, NetworkAhead* ahead) {
     const int row = engine.BeginItem(kGateway, "默认网关...");
-    const std::string gateway = probes.DefaultGateway();
+    const std::string gateway = ahead != nullptr ? ahead->gateway : probes.DefaultGateway();
     if (gateway.empty()) {
         const std::string detail = "获取默认网关失败";
         engine.SetVerdict(row, detail, CheckStatus::Error);
@@ -40,7 +68,9 @@ void CheckGateway(CheckEngine& engine, NetworkProbes& probes) {
         Log(detail);
         return;
     }
-    if (probes.PingHost(gateway, kEchoRequestsPerHost) > 0) {
+    const int replies = ahead != nullptr ? ahead->gatewayReplies.get().Replayed()
+                                         : probes.PingHost(gateway, kEchoRequestsPerHost);
+    if (replies > 0) {
         engine.SetVerdict(row, Bracketed("连接正常", gateway), CheckStatus::Ok);
         return;
     }
@@ -48,10 +78,16 @@ void CheckGateway(CheckEngine& engine, NetworkProbes& probes) {
     ++engine.Counters().warningCount;
 }
 
-void CheckDnsServers(CheckEngine& engine, NetworkProbes& probes) {
+void CheckDnsServers(CheckEngine& engine, NetworkProbes& probes, NetworkAhead* ahead) {
     const int row = engine.BeginItem(kDnsServers, "DNS能否ping通...");
-    const int dnsReplies = probes.PingDnsServers();
-    const std::string dnsText = probes.DnsServerText();
+    int dnsReplies = 0;
+    std::string dnsText;
+    if (ahead != nullptr) {
+        std::tie(dnsReplies, dnsText) = ahead->dns.get().Replayed();
+    } else {
+        dnsReplies = probes.PingDnsServers();
+        dnsText = probes.DnsServerText();
+    }
     if (dnsReplies > 0) {
         engine.SetVerdict(row, Bracketed("连接正常", dnsText), CheckStatus::Ok);
         return;
@@ -61,7 +97,7 @@ void CheckDnsServers(CheckEngine& engine, NetworkProbes& probes) {
                          noServer ? CheckStatus::Error : CheckStatus::Warning);
 }
 
-void CheckIeOffline(CheckEngine& engine, NetworkProbes& probes) {
+void CheckIeOffline(CheckEngine& engine, NetworkProbes& probes, NetworkAhead*) {
     const int row = engine.BeginItem(kIeOffline, "IE脱机设置...");
     if (probes.IsIEOffline()) {
         engine.ReportProblem(row, "IE处于脱机状态", CheckStatus::Warning);
@@ -70,7 +106,7 @@ void CheckIeOffline(CheckEngine& engine, NetworkProbes& probes) {
     }
 }
 
-void CheckIeProxy(CheckEngine& engine, NetworkProbes& probes) {
+void CheckIeProxy(CheckEngine& engine, NetworkProbes& probes, NetworkAhead*) {
     const int row = engine.BeginItem(kIeProxy, "IE代理服务器...");
     int proxySet = 0;
     int proxyReachable = 0;
@@ -84,7 +120,7 @@ void CheckIeProxy(CheckEngine& engine, NetworkProbes& probes) {
     }
 }
 
-void CheckConnection(CheckEngine& engine, NetworkProbes& probes) {
+void CheckConnection(CheckEngine& engine, NetworkProbes& probes, NetworkAhead*) {
     const int row = engine.BeginItem(kConnection, "本地连接...");
     switch (probes.GetLocalConnectionState()) {
         case 1:
@@ -101,9 +137,11 @@ void CheckConnection(CheckEngine& engine, NetworkProbes& probes) {
     }
 }
 
-void CheckInternet(CheckEngine& engine, NetworkProbes& probes) {
+void CheckInternet(CheckEngine& engine, NetworkProbes& probes, NetworkAhead* ahead) {
     const int row = engine.BeginItem(kInternet, "Internet连接...");
-    if (probes.CheckInternetConnection() > 0) {
+    const int share =
+        ahead != nullptr ? ahead->internet.get().Replayed() : probes.CheckInternetConnection();
+    if (share > 0) {
         engine.SetVerdict(row, "连接成功", CheckStatus::Ok);
     } else {
         engine.ReportProblem(row, "Internet连接中断", CheckStatus::Error);
@@ -115,13 +153,18 @@ void CheckInternet(CheckEngine& engine, NetworkProbes& probes) {
 // One row after the other, each followed by its step of the progress bar.
 void CheckEngine::RunNetworkChecks(NetworkProbes& probes) {
     SetProgressRange(kNetworkProgressRange);
-    using Item = void (*)(CheckEngine&, NetworkProbes&);
+    using Item = void (*)(CheckEngine&, NetworkProbes&, NetworkAhead*);
     constexpr Item kItems[] = {CheckLocalIp, CheckGateway,    CheckDnsServers, CheckIeOffline,
                                CheckIeProxy, CheckConnection, CheckInternet};
+    std::unique_ptr<NetworkAhead> ahead;
     int position = 0;
     for (const Item item : kItems) {
-        item(*this, probes);
+        item(*this, probes, ahead.get());
         SetProgressPos(++position);
+        // The gateway is known once the adapter is chosen.
+        if (item == CheckLocalIp && !OneAtATime()) {
+            ahead = std::make_unique<NetworkAhead>(probes);
+        }
     }
 }
 

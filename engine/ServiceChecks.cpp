@@ -11,8 +11,6 @@ namespace lumidex {
 namespace {
 
 constexpr int kFetchProgressRange = 100;
-constexpr int kChannelServerSample = 8;
-constexpr int kTrackerSample = 6;
 
 enum ItemId { kHostsFile = 13, kWebsite, kInformation, kListService, kChannels, kTrackers };
 

@@ -10,11 +10,11 @@
 #include <thread>
 #include <vector>
 
+#include "net/IcmpReply.h"
 #include "platform/HostLookup.h"
 #include "platform/NetLimits.h"
 #include "platform/SystemError.h"
 #include "platform/TickCount.h"
-#include "net/IcmpReply.h"
 
 namespace lumidex {
 namespace {
@@ -138,11 +138,16 @@ int PingHost(std::string_view host, unsigned count, const PingOptions& options) 
 
     const bool raw = socket.kind == platform::IcmpSocketKind::Raw;
     const std::uint16_t identifier = raw ? ProcessEchoIdentifier() : socket.kernelIdentifier;
-    const EchoExpectation expected{raw, addresses.front(), identifier};
+    // A late answer to an earlier request of this probe still counts, as it always did; an
+    // answer to another probe's request (same host, same identifier) does not.
+    std::vector<std::uint16_t> sent;
+    sent.reserve(count);
     int replies = 0;
     for (unsigned i = 0; i < count; ++i) {
+        sent.push_back(NextEchoSequence());
+        const EchoExpectation expected{raw, addresses.front(), identifier, sent};
         const EchoRequest request =
-            BuildEchoRequest(identifier, NextEchoSequence(), platform::GetTickCount());
+            BuildEchoRequest(identifier, sent.back(), platform::GetTickCount());
         // A failed send is not reported: the wait that follows runs out.
         (void)platform::RetryAfterSignal([&] {
             return ::sendto(socket.fd.get(), request.data(), request.size(), 0,

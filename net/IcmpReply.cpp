@@ -1,5 +1,7 @@
 #include "net/IcmpReply.h"
 
+#include <algorithm>
+
 #include "platform/ByteReader.h"
 
 namespace lumidex {
@@ -32,6 +34,8 @@ const char* DescribeIcmpReply(IcmpReplyVerdict verdict) {
             return "from another host";
         case IcmpReplyVerdict::WrongIdentifier:
             return "another identifier";
+        case IcmpReplyVerdict::WrongSequence:
+            return "another request's answer";
     }
     return "unknown";
 }
@@ -67,6 +71,7 @@ IcmpReplyVerdict CheckEchoReply(std::span<const std::uint8_t> datagram, std::uin
     const std::uint8_t code = reader.U8();
     reader.Skip(2);
     const std::uint16_t identifier = reader.U16Le();
+    const std::uint16_t sequence = reader.U16Le();
     if (!reader.Ok()) {
         return IcmpReplyVerdict::TooShort;
     }
@@ -78,6 +83,11 @@ IcmpReplyVerdict CheckEchoReply(std::span<const std::uint8_t> datagram, std::uin
     }
     if (identifier != expected.identifier) {
         return IcmpReplyVerdict::WrongIdentifier;
+    }
+    if (!expected.sequences.empty() &&
+        std::find(expected.sequences.begin(), expected.sequences.end(), sequence) ==
+            expected.sequences.end()) {
+        return IcmpReplyVerdict::WrongSequence;
     }
     return IcmpReplyVerdict::Reply;
 }

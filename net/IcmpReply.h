@@ -18,6 +18,7 @@ enum class IcmpReplyVerdict {
     NotEchoReply,     // type other than 0, or code other than 0
     WrongSource,      // from another host
     WrongIdentifier,  // another socket's or program's echo
+    WrongSequence,    // an answer to a request this probe did not send (another probe's)
 };
 
 const char* DescribeIcmpReply(IcmpReplyVerdict verdict);
@@ -26,6 +27,9 @@ struct EchoExpectation {
     bool ipHeader = true;          // a raw socket delivers the IP header in front
     std::uint32_t source = 0;      // network byte order
     std::uint16_t identifier = 0;  // the two identifier bytes read little-endian
+    // The sequences (read little-endian) of the requests sent so far; empty takes any. Probes
+    // of one process side by side share the identifier, and a raw socket sees every answer.
+    std::span<const std::uint16_t> sequences;
 };
 
 // from: the sender address the socket reported, network byte order.

@@ -24,6 +24,13 @@ HostTests SystemHostTests() {
 void ProbeServiceHosts(ProbeReporter& reporter, ServiceHostLists& lists,
                        const std::string& itemName, const std::vector<std::string>& hosts,
                        HostTestMode mode, const HostTests& tests) {
+    const auto& test = mode == HostTestMode::Ping ? tests.ping : tests.connect;
+    WalkServiceHosts(reporter, lists, itemName, hosts,
+                     [&](std::size_t index) { return test(hosts[index]); });
+}
+
+void WalkServiceHosts(ProbeReporter& reporter, ServiceHostLists& lists, const std::string& itemName,
+                      const std::vector<std::string>& hosts, const HostOutcome& outcome) {
     if (hosts.empty()) {
         return;
     }
@@ -34,11 +41,10 @@ void ProbeServiceHosts(ProbeReporter& reporter, ServiceHostLists& lists,
     reporter.SetStatusText(itemName);
 
     ServiceHostLists::HostsLock lock(lists);
-    const auto& test = mode == HostTestMode::Ping ? tests.ping : tests.connect;
     unsigned failures = 0;
-    for (const std::string& host : hosts) {
-        if (!test(host)) {
-            AddFinding("连接失败:" + host);
+    for (std::size_t i = 0; i < hosts.size(); ++i) {
+        if (!outcome(i)) {
+            AddFinding("连接失败:" + hosts[i]);
             ++failures;
         }
         reporter.AdvanceProgress();

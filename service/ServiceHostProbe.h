@@ -30,4 +30,10 @@ void ProbeServiceHosts(ProbeReporter& reporter, ServiceHostLists& lists,
                        const std::string& itemName, const std::vector<std::string>& hosts,
                        HostTestMode mode, const HostTests& tests);
 
+// Whether hosts[index] answered: tested at the call, or taken from a test started earlier.
+using HostOutcome = std::function<bool(std::size_t index)>;
+// The walk itself, in list order, with the row, findings, progress steps and stop polls.
+void WalkServiceHosts(ProbeReporter& reporter, ServiceHostLists& lists, const std::string& itemName,
+                      const std::vector<std::string>& hosts, const HostOutcome& outcome);
+
 }  // namespace lumidex

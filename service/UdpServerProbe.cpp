@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <vector>
 
 #include "engine/DiagLog.h"
@@ -27,6 +28,8 @@ void AddFinding(const char* format, const Ipv4Address& address, int attempts) {
     TheFindingsText().Append(line);
 }
 
+}  // namespace
+
 std::vector<bool> ChooseSample(std::size_t listSize, int sampleSize, SampleRandom& random) {
     std::vector<bool> chosen(listSize, false);
     random.Seed();
@@ -39,6 +42,8 @@ std::vector<bool> ChooseSample(std::size_t listSize, int sampleSize, SampleRando
     }
     return chosen;
 }
+
+namespace {
 
 // One attempt: true when the server itself answered with a probe reply.
 bool Attempt(UdpProbeSocket& socket, const ServerRecord& server, int& attempts) {
@@ -65,15 +70,41 @@ int CRuntimeRandom::Next() {
     return std::rand();
 }
 
-int ProbeUdpServers(UdpProbeSocket& socket, const ServerList& servers, int sampleSize,
-                    ProbeReporter& reporter, SampleRandom& random) {
-    if (servers.Empty()) {
-        return 0;
+std::vector<UdpAttemptRecord> RunServerAttempts(UdpProbeSocket& socket,
+                                                const ServerRecord& server) {
+    std::vector<UdpAttemptRecord> records;
+    int attempts = 0;
+    while (attempts < kProbeAttemptsPerServer) {
+        UdpAttemptRecord& record = records.emplace_back();
+        const CaptureScope scope(record.capture);
+        record.answered = Attempt(socket, server, attempts);
+        if (record.answered) {
+            break;
+        }
     }
-    const std::vector<ServerRecord> entries = servers.Entries();
-    const std::vector<bool> chosen = ChooseSample(entries.size(), sampleSize, random);
-    TheDiagLog().Write(kProbeStart, 1);
+    return records;
+}
 
+UdpAttemptStep ReplayAttempts(const std::vector<ServerAttempts>& attempts) {
+    auto taken = std::make_shared<std::vector<std::size_t>>(attempts.size(), 0);
+    return [&attempts, taken](std::size_t i, int& attemptCount) {
+        const std::vector<UdpAttemptRecord>& records = attempts[i].get().value;
+        if ((*taken)[i] >= records.size()) {  // abandoned before it began
+            ++attemptCount;
+            return false;
+        }
+        const UdpAttemptRecord& record = records[(*taken)[i]++];
+        record.capture.Replay();
+        if (!record.answered) {
+            ++attemptCount;
+        }
+        return record.answered;
+    };
+}
+
+int WalkUdpServers(const std::vector<ServerRecord>& entries, const std::vector<bool>& chosen,
+                   ProbeReporter& reporter, const UdpAttemptStep& attempt) {
+    TheDiagLog().Write(kProbeStart, 1);
     int answered = 0;
     bool stopped = false;
     for (std::size_t i = 0; i < entries.size() && !stopped; ++i) {
@@ -83,7 +114,7 @@ int ProbeUdpServers(UdpProbeSocket& socket, const ServerList& servers, int sampl
         }
         int attempts = 0;
         while (!stopped) {
-            const bool answer = Attempt(socket, entries[i], attempts);
+            const bool answer = attempt(i, attempts);
             if (answer) {
                 ++answered;
             }
@@ -101,6 +132,18 @@ int ProbeUdpServers(UdpProbeSocket& socket, const ServerList& servers, int sampl
         reporter.Counters().reportable = 1;
     }
     return answered;
+}
+
+int ProbeUdpServers(UdpProbeSocket& socket, const ServerList& servers, int sampleSize,
+                    ProbeReporter& reporter, SampleRandom& random) {
+    if (servers.Empty()) {
+        return 0;
+    }
+    const std::vector<ServerRecord> entries = servers.Entries();
+    const std::vector<bool> chosen = ChooseSample(entries.size(), sampleSize, random);
+    return WalkUdpServers(entries, chosen, reporter, [&](std::size_t i, int& attempts) {
+        return Attempt(socket, entries[i], attempts);
+    });
 }
 
 int ProbeUdpServers(UdpProbeSocket& socket, const ServerList& servers, int sampleSize,

@@ -2,7 +2,12 @@
 // counts the servers that answered.
 #pragma once
 
+#include <functional>
+#include <vector>
+
+#include "engine/ProbeCapture.h"
 #include "engine/ProbeReporter.h"
+#include "engine/ProbeTasks.h"
 #include "service/ServerList.h"
 #include "service/UdpProbeSocket.h"
 
@@ -22,6 +27,32 @@ public:
     void Seed() override;
     int Next() override;
 };
+
+// min(sampleSize, listSize) distinct positions, drawn uniformly after one Seed.
+std::vector<bool> ChooseSample(std::size_t listSize, int sampleSize, SampleRandom& random);
+
+// One attempt at one server: whether it answered, and what it wrote (its findings line).
+struct UdpAttemptRecord {
+    bool answered = false;
+    ProbeCapture capture;
+};
+// A server's attempts on a socket of its own, made as the walk makes them (the second only
+// after a failed first), each recorded for the walk to replay.
+std::vector<UdpAttemptRecord> RunServerAttempts(UdpProbeSocket& socket, const ServerRecord& server);
+
+// The next attempt at entry index: true when the server answered; a failed attempt counts
+// itself in attempts and writes its findings line.
+using UdpAttemptStep = std::function<bool(std::size_t index, int& attempts)>;
+// One server's attempts made ahead on a task (see ProbeTasks), by entry.
+using ServerAttempts = ProbeFuture<std::vector<UdpAttemptRecord>>;
+// Takes the attempts in the walk's order, each replaying its findings line; attempts must
+// outlive the step.
+UdpAttemptStep ReplayAttempts(const std::vector<ServerAttempts>& attempts);
+
+// The walk over a drawn sample in list order, with its progress steps, stop polls and the
+// reportable flag; the attempts are made or replayed by attempt.
+int WalkUdpServers(const std::vector<ServerRecord>& entries, const std::vector<bool>& chosen,
+                   ProbeReporter& reporter, const UdpAttemptStep& attempt);
 
 // Chooses min(sampleSize, list size) distinct positions uniformly, probes them in list order
 // and returns how many answered. Every failed attempt adds a findings line; every chosen

@@ -1,8 +1,11 @@
 #include "startup/SystemProbes.h"
 
+#include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <optional>
 
+#include "engine/Endpoints.h"
 #include "engine/ProbeReporter.h"
 #include "net/HttpGetClient.h"
 #include "platform/ConnectionStandIns.h"
@@ -14,6 +17,7 @@
 #include "probes/TqGlobalMothed.h"
 #include "probes/XpSp2Patch.h"
 #include "service/HostsFileCheck.h"
+#include "service/ServiceAhead.h"
 #include "service/ServiceHostLists.h"
 #include "service/ServiceHostProbe.h"
 #include "service/UdpServerProbe.h"
@@ -105,9 +109,18 @@ private:
 class SystemServiceProbes final : public ServiceProbes {
 public:
     bool FetchChannelList(const std::string& url) override {
+        if (m_ahead) {
+            if (const std::optional<bool> fetched = m_ahead->TakeFetch(url)) {
+                return *fetched;
+            }
+        }
         return m_lists.FetchChannelList(url, HttpChannelListGet());
     }
-    void ParseChannelList() override { m_lists.ParseChannelList(); }
+    void ParseChannelList() override {
+        if (!m_ahead || !m_ahead->TakeParse()) {
+            m_lists.ParseChannelList();
+        }
+    }
     void OpenUdpSocket(std::uint16_t port) override { m_lists.ProbeSocket().Open(port); }
     bool CheckHostsFile(std::string& wrongMapping, std::string& productMapping) override {
         return lumidex::CheckHostsFile(kHostsFilePath, wrongMapping, productMapping) != 0;
@@ -118,13 +131,35 @@ public:
     int ServerCount(ServerGroup group) override { return static_cast<int>(Servers(group).Size()); }
     void ProbeServiceHosts(ProbeReporter& reporter, const std::string& itemName, HostGroup group,
                            HostTestMode mode) override {
-        lumidex::ProbeServiceHosts(reporter, m_lists, itemName, m_lists.Hosts(group), mode,
-                                   m_tests);
+        const std::vector<std::string>& hosts = m_lists.Hosts(group);
+        if (m_ahead) {
+            if (const HostOutcome outcome = m_ahead->HostOutcomes(group, mode, hosts)) {
+                WalkServiceHosts(reporter, m_lists, itemName, hosts, outcome);
+                return;
+            }
+        }
+        lumidex::ProbeServiceHosts(reporter, m_lists, itemName, hosts, mode, m_tests);
     }
     int ProbeUdpServers(ProbeReporter& reporter, ServerGroup group, int sampleSize) override {
+        if (m_ahead) {
+            if (const std::optional<int> answered =
+                    m_ahead->WalkServers(reporter, group, sampleSize)) {
+                return *answered;
+            }
+        }
         return lumidex::ProbeUdpServers(m_lists.ProbeSocket(), Servers(group), sampleSize,
                                         reporter);
     }
+    void StartAhead() override {
+        // Empty tests: the ahead connection tests end at once when the run is abandoned.
+        m_ahead = std::make_unique<ServiceAhead>(
+            m_lists, HttpChannelListGet(), HostTests{},
+            AheadPlan{
+                endpoints::kChannelListUrl,
+                {HostTestMode::TcpConnection, HostTestMode::TcpConnection, HostTestMode::Ping},
+                {kChannelServerSample, kTrackerSample}});
+    }
+    void FinishRun() override { m_ahead.reset(); }
 
 private:
     ServerList& Servers(ServerGroup group) {
@@ -133,6 +168,7 @@ private:
 
     ServiceHostLists m_lists;
     HostTests m_tests = SystemHostTests();
+    std::unique_ptr<ServiceAhead> m_ahead;
 };
 
 }  // namespace
@@ -153,6 +189,11 @@ bool DeliverPatchAnswers(platform::CopyDataReceiver& answers, CheckProbes& probe
         }
     });
     return changed;
+}
+
+bool OneAtATimeFromEnvironment() {
+    const char* value = std::getenv(kOneAtATimeVariable);
+    return value != nullptr && std::string_view(value) == "1";
 }
 
 XpSp2PatchHelper* PatchHelperOf(CheckProbes& probes) {

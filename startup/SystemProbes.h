@@ -24,6 +24,11 @@ struct SystemProbeSettings {
 // does.
 CheckProbes MakeSystemProbes(const SystemProbeSettings& settings);
 
+// The environment's choice of the one-at-a-time walk, for both front ends:
+// LUMIDEX_ONE_AT_A_TIME=1.
+inline constexpr char kOneAtATimeVariable[] = "LUMIDEX_ONE_AT_A_TIME";
+bool OneAtATimeFromEnvironment();
+
 // The patch helper inside probes made by MakeSystemProbes, for the window's copied-data
 // handler; null for other probes.
 XpSp2PatchHelper* PatchHelperOf(CheckProbes& probes);

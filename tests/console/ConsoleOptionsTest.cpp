@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <utility>
+
 #include <string>
 #include <tuple>
 #include <vector>
+
+#include "startup/SystemProbes.h"
 
 namespace lumidex {
 namespace {
@@ -35,6 +40,24 @@ TEST(ConsoleOptionsTest, ContactDetailsGoWithSubmitInEitherSpelling) {
         EXPECT_EQ(std::tie(got.qq, got.msn, got.clubId, got.email, got.note),
                   std::tie(c.contact.qq, c.contact.msn, c.contact.clubId, c.contact.email,
                            c.contact.note));
+    }
+}
+
+TEST(ConsoleOptionsTest, OneAtATimeBySwitchOrEnvironment) {
+    EXPECT_TRUE(ParseConsoleOptions({"--json", "--one-at-a-time"}).options.oneAtATime);
+    EXPECT_FALSE(ParseConsoleOptions({"--json"}).options.oneAtATime);
+    EXPECT_FALSE(ParseConsoleOptions({"--one-at-a-time=1"}).error.empty());
+    const char* before = std::getenv(kOneAtATimeVariable);
+    const std::string saved = before != nullptr ? before : "";
+    for (const auto& [value, oneAtATime] : {std::pair{"1", true}, std::pair{"0", false},
+                                            std::pair{"", false}, std::pair{"yes", false}}) {
+        ::setenv(kOneAtATimeVariable, value, 1);
+        EXPECT_EQ(OneAtATimeFromEnvironment(), oneAtATime) << value;
+    }
+    ::unsetenv(kOneAtATimeVariable);
+    EXPECT_FALSE(OneAtATimeFromEnvironment());
+    if (before != nullptr) {
+        ::setenv(kOneAtATimeVariable, saved.c_str(), 1);
     }
 }
 

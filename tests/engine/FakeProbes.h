@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ScriptedEngine.h"
@@ -47,17 +49,31 @@ struct FakeNetwork : NetworkProbes {
     int connectionState = 2;
     int internetPercent = 100;
     std::function<void(int id)> during;  // runs inside the probes of rows 3 and 7
+    // The waiting probes (rows 2, 3, 7) write a log and a findings line each and answer last
+    // to first when they run side by side.
+    bool chatty = false;
 
     void SelectAdapter() override {}
     std::string LocalIp() override { return localIp; }
     std::string DefaultGateway() override { return gateway; }
     std::string GetSelfIP() override { return selfIp; }
-    int PingHost(const std::string&, int) override { return gatewayReplies; }
+    int PingHost(const std::string& host, int) override {
+        Chatter("ping " + host, 20);
+        return gatewayReplies;
+    }
     int PingDnsServers() override {
         if (during) {
             during(3);
         }
+        Chatter("dns", 10);
         return dnsReplies;
+    }
+    void Chatter(const std::string& line, int waitMs) const {
+        if (chatty) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+            Log(line);
+            AddFinding(line);
+        }
     }
     std::string DnsServerText() override { return dnsText; }
     bool IsIEOffline() override { return offline; }
@@ -70,6 +86,7 @@ struct FakeNetwork : NetworkProbes {
         if (during) {
             during(7);
         }
+        Chatter("sites", 0);
         return internetPercent;
     }
 };
@@ -122,9 +139,10 @@ public:
     }
 
     // Runs the engine to its end; false when it hung.
-    bool Run(CheckProbes probes, bool xpSp2Row = false) {
+    bool Run(CheckProbes probes, bool xpSp2Row = false, bool oneAtATime = false) {
         window.RebuildRows(xpSp2Row);
         engine = std::make_unique<CheckEngine>(std::move(probes));
+        engine->SetOneAtATime(oneAtATime);
         engine->Start(&window);
         return PumpUntilIdle(window, *engine);
     }

@@ -17,8 +17,8 @@ struct Outcome : testing::RowOutcome<FakeNetwork> {
     bool reportable;
 };
 
-TEST(NetworkChecks, EachOutcomeOfTheSevenRows) {
-    const Outcome outcomes[] = {
+const std::vector<Outcome>& Outcomes() {
+    static const std::vector<Outcome> outcomes = {
         {"adapter address", [](FakeNetwork&) {}, 1, "192.0.2.10", CheckStatus::Ok, 0, 0,
          "本地IP:192.0.2.10", false},
         {"address from the host name",
@@ -70,7 +70,11 @@ TEST(NetworkChecks, EachOutcomeOfTheSevenRows) {
         {"no site", [](FakeNetwork& n) { n.internetPercent = 0; }, 7, "Internet连接中断",
          CheckStatus::Error, 1, 0, "Internet连接中断", true},
     };
-    for (const Outcome& o : outcomes) {
+    return outcomes;
+}
+
+TEST(NetworkChecks, EachOutcomeOfTheSevenRows) {
+    for (const Outcome& o : Outcomes()) {
         SCOPED_TRACE(o.name);
         auto network = std::make_unique<FakeNetwork>();
         o.setUp(*network);
@@ -95,6 +99,45 @@ TEST(NetworkChecks, EachOutcomeOfTheSevenRows) {
         testing::ExpectOutcome(run, o, 7, o.reportable);
         EXPECT_EQ(run.LogLines(), expectedLog);
         EXPECT_EQ(TheFindingsText().Text(), expectedFindings);
+    }
+}
+
+// Side by side, the waiting probes answer last to first; the rows, counters, log and findings
+// are still those of the one-at-a-time walk.
+TEST(NetworkChecks, SideBySideReportsAsOneAtATime) {
+    struct Result {
+        std::vector<CheckRow> rows;
+        std::vector<int> counters;
+        std::vector<std::string> log;
+        std::string findings;
+    };
+    for (const Outcome& o : Outcomes()) {
+        SCOPED_TRACE(o.name);
+        Result results[2];
+        for (const bool oneAtATime : {true, false}) {
+            auto network = std::make_unique<FakeNetwork>();
+            network->chatty = true;
+            o.setUp(*network);
+            PhaseRun run;
+            CheckProbes probes;
+            probes.network = std::move(network);
+            ASSERT_TRUE(run.Run(std::move(probes), false, oneAtATime));
+            Result& result = results[oneAtATime ? 0 : 1];
+            for (int id = 1; id <= 7; ++id) {
+                result.rows.push_back(run.RowOf(id));
+            }
+            result.counters = {run.Counters().checkedCount, run.Counters().errorCount,
+                               run.Counters().warningCount, run.Counters().reportable};
+            result.log = run.LogLines();
+            result.findings = TheFindingsText().Text();
+        }
+        for (int i = 0; i < 7; ++i) {
+            EXPECT_EQ(results[1].rows[i].detail, results[0].rows[i].detail) << i + 1;
+            EXPECT_EQ(results[1].rows[i].status, results[0].rows[i].status) << i + 1;
+        }
+        EXPECT_EQ(results[1].counters, results[0].counters);
+        EXPECT_EQ(results[1].log, results[0].log);
+        EXPECT_EQ(results[1].findings, results[0].findings);
     }
 }
 

@@ -79,8 +79,12 @@ TEST(EchoRequest, SequenceNumbersAreConsecutiveFromAnyThread) {
 TEST(EchoReply, OnlyAnEchoReplyFromThePingedHostWithOurIdentifierCounts) {
     const std::uint32_t host = ::inet_addr("127.0.0.1");
     const std::uint32_t other = ::inet_addr("127.0.0.2");
-    const EchoExpectation raw{true, host, 0x1234};
-    const EchoExpectation dgram{false, host, 0x1234};
+    const EchoExpectation raw{true, host, 0x1234, {}};
+    const EchoExpectation dgram{false, host, 0x1234, {}};
+    const std::uint16_t mine[] = {7, 1};
+    const std::uint16_t others[] = {2, 3};
+    const EchoExpectation rawMine{true, host, 0x1234, mine};
+    const EchoExpectation rawOthers{true, host, 0x1234, others};
     const Bytes reply = Icmp(0, 0, 0x1234);
     Bytes withOptions = Ipv4(reply, host, 6);
     Bytes badVersion = Ipv4(reply, host);
@@ -110,6 +114,10 @@ TEST(EchoReply, OnlyAnEchoReplyFromThePingedHostWithOurIdentifierCounts) {
         {"another program's ping", Ipv4(Icmp(0, 0, 0x3412), host), host, raw,
          IcmpReplyVerdict::WrongIdentifier},
         {"another host", Ipv4(reply, other), other, raw, IcmpReplyVerdict::WrongSource},
+        {"an answer to one of our requests", Ipv4(reply, host), host, rawMine,
+         IcmpReplyVerdict::Reply},
+        {"an answer to another probe's request", Ipv4(reply, host), host, rawOthers,
+         IcmpReplyVerdict::WrongSequence},
         {"not IPv4", badVersion, host, raw, IcmpReplyVerdict::NotIpv4},
         {"not ICMP", udp, host, raw, IcmpReplyVerdict::NotIcmp},
         {"header longer than the ICMP part leaves", longHeader, host, raw,

@@ -42,7 +42,7 @@ int FuzzIcmpReply(const uint8_t* data, size_t size) {
     const std::span<const std::uint8_t> bytes(data, size);
     const std::uint32_t source = ::inet_addr("127.0.0.1");
     for (bool ipHeader : {true, false}) {
-        const EchoExpectation expected{ipHeader, source, kFuzzIdentifier};
+        const EchoExpectation expected{ipHeader, source, kFuzzIdentifier, {}};
         const IcmpReplyVerdict verdict = CheckEchoReply(bytes, source, expected);
         if (DescribeIcmpReply(verdict) == nullptr) {
             Broken("a verdict without a description");

@@ -4,9 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <memory>
 #include <set>
+#include <thread>
 
+#include "engine/Endpoints.h"
 #include "engine/FakeProbes.h"
+#include "service/ServiceAhead.h"
 #include "service/ServiceHostLists.h"
 #include "support/LoopbackServer.h"
 
@@ -117,6 +122,141 @@ TEST(ServiceHostProbe, EmptyGroupIsUntouchedAndAStopLeavesTheRestNormal) {
         EXPECT_EQ(run.RowOf(14).detail, "正常连接:90%") << "one host tested, one failure";
         EXPECT_EQ(run.RowOf(15).status, CheckStatus::NotChecked);
         EXPECT_EQ(run.engine->Running(), 0);
+    }
+}
+
+// Passes everything on; sets the stop button at the given progress step, so that a stop lands
+// at the same place of the walk however the probes run.
+class StopAtStep : public ProbeReporter {
+public:
+    StopAtStep(CheckEngine& engine, platform::Event& stop, int step)
+        : m_engine(engine), m_stop(stop), m_step(step) {}
+    RunCounters& Counters() override { return m_engine.Counters(); }
+    int FindItemRow(int id) override { return m_engine.FindItemRow(id); }
+    int FindItemRowByName(const std::string& name) override {
+        return m_engine.FindItemRowByName(name);
+    }
+    void SetCurrentItem(int row) override { m_engine.SetCurrentItem(row); }
+    void SetItemStatus(int row, CheckStatus status) override {
+        m_engine.SetItemStatus(row, status);
+    }
+    void SetItemText(int row, int column, std::string_view text) override {
+        m_engine.SetItemText(row, column, text);
+    }
+    void SetStatusText(std::string_view text) override { m_engine.SetStatusText(text); }
+    void ShowWaitCursor(bool shown) override { m_engine.ShowWaitCursor(shown); }
+    void SetProgressPos(int position) override {
+        m_engine.SetProgressPos(position);
+        if (position == m_step) {
+            m_stop.Set();
+        }
+    }
+    void EnsureItemVisible(int row) override { m_engine.EnsureItemVisible(row); }
+    bool StopIfRequested() override { return m_engine.StopIfRequested(); }
+
+private:
+    CheckEngine& m_engine;
+    platform::Event& m_stop;
+    int m_step;
+};
+
+// The built-in groups through the real walk, one at a time or side by side (ServiceAhead),
+// with scripted tests that write a log line each and answer last to first.
+struct BuiltInGroups : FakeService {
+    ServiceHostLists lists;
+    std::set<std::string> failing;
+    PhaseRun* run = nullptr;
+    int stopAtStep = 0;
+    std::unique_ptr<ServiceAhead> ahead;
+
+    HostTests Tests() {
+        const auto test = [this](const std::string& host) {
+            const std::size_t at = host.find('.');
+            std::this_thread::sleep_for(std::chrono::milliseconds(at == 0 ? 0 : 20 / at));
+            Log("tested " + host);
+            return failing.count(host) == 0;
+        };
+        return {test, test};
+    }
+    int HostCount(HostGroup group) override { return static_cast<int>(lists.Hosts(group).size()); }
+    void StartAhead() override {
+        ahead = std::make_unique<ServiceAhead>(
+            lists, [](const std::string&, const std::string&) { return ChannelListResponse{}; },
+            Tests(),
+            AheadPlan{
+                endpoints::kChannelListUrl,
+                {HostTestMode::TcpConnection, HostTestMode::TcpConnection, HostTestMode::Ping},
+                {kChannelServerSample, kTrackerSample}});
+    }
+    void FinishRun() override { ahead.reset(); }
+    void ProbeServiceHosts(ProbeReporter& reporter, const std::string& itemName, HostGroup group,
+                           HostTestMode mode) override {
+        StopAtStep stopping(*run->engine, run->window.StopEvent(), stopAtStep);
+        const std::vector<std::string>& hosts = lists.Hosts(group);
+        if (ahead) {
+            const HostOutcome outcome = ahead->HostOutcomes(group, mode, hosts);
+            ASSERT_TRUE(outcome);
+            WalkServiceHosts(stopping, lists, itemName, hosts, outcome);
+        } else {
+            lumidex::ProbeServiceHosts(stopping, lists, itemName, hosts, mode, Tests());
+        }
+        (void)reporter;
+    }
+};
+
+TEST(ServiceHostProbe, SideBySideGroupsReportAsOneAtATime) {
+    const struct {
+        const char* name;
+        std::set<std::string> failing;
+        int stopAtStep;  // progress position; the hosts file takes step 1
+    } cases[] = {
+        {"all answer", {}, 0},
+        {"some fail, a group wholly",
+         {"search.kelvora.com", "tvguide.kelvora.com", "msg.kelvora.com", "notice.kelvora.com",
+          "stat.kelvora.com", "snapshot.kelvora.com", "list2.kelvora.com"},
+         0},
+        {"stop between the second and third web host", {"www.kelvora.com"}, 3},
+        {"stop inside the list group", {"list.kelvora.com"}, 12},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        struct Result {
+            std::vector<CheckRow> rows;
+            std::vector<int> counters;
+            std::vector<std::string> log;
+            std::string findings;
+        } results[2];
+        for (const bool oneAtATime : {true, false}) {
+            PhaseRun run;
+            auto probes = std::make_unique<BuiltInGroups>();
+            probes->failing = c.failing;
+            probes->run = &run;
+            probes->stopAtStep = c.stopAtStep;
+            CheckProbes all;
+            all.service = std::move(probes);
+            ASSERT_TRUE(run.Run(std::move(all), false, oneAtATime));
+            Result& result = results[oneAtATime ? 0 : 1];
+            for (int id = 13; id <= 18; ++id) {
+                result.rows.push_back(run.RowOf(id));
+            }
+            result.counters = {run.Counters().checkedCount, run.Counters().errorCount,
+                               run.Counters().warningCount, run.Counters().reportable,
+                               run.Counters().serviceProgress};
+            result.log = run.LogLines();
+            result.findings = TheFindingsText().Text();
+        }
+        for (std::size_t i = 0; i < results[0].rows.size(); ++i) {
+            EXPECT_EQ(results[1].rows[i].detail, results[0].rows[i].detail) << i + 13;
+            EXPECT_EQ(results[1].rows[i].status, results[0].rows[i].status) << i + 13;
+        }
+        EXPECT_EQ(results[1].counters, results[0].counters);
+        EXPECT_EQ(results[1].log, results[0].log);
+        EXPECT_EQ(results[1].findings, results[0].findings);
+        if (c.stopAtStep == 3) {
+            EXPECT_EQ(results[0].rows[1].detail, "正常连接:67%")
+                << "untested hosts count as normal";
+            EXPECT_EQ(results[0].rows[2].status, CheckStatus::NotChecked);
+        }
     }
 }
 

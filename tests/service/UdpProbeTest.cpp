@@ -130,6 +130,52 @@ ProbeRun Probe(const std::vector<const UdpResponder*>& responders, int sampleSiz
     return Probe(socket, responders, sampleSize, random, stopAtPoll);
 }
 
+// The same run side by side: every chosen server probed at once on a socket of its own, the
+// walk taking their attempts in list order.
+ProbeRun ProbeSideBySide(const std::vector<const UdpResponder*>& responders, int sampleSize,
+                         SampleRandom& random, int stopAtPoll = 0) {
+    ServiceLogCapture log;
+    ServerList list;
+    for (const auto* responder : responders) {
+        list.InsertIfAbsent(responder->Record().address, responder->Record().port);
+    }
+    ProbeRun run;
+    if (list.Empty()) {
+        return run;
+    }
+    const std::vector<ServerRecord> entries = list.Entries();
+    const std::vector<bool> chosen = ChooseSample(entries.size(), sampleSize, random);
+    ProbeTasks tasks;
+    std::vector<ServerAttempts> attempts(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (chosen[i]) {
+            attempts[i] = tasks.Start<std::vector<UdpAttemptRecord>>([server = entries[i]] {
+                UdpProbeSocket socket(kShortWait);
+                socket.Open(0);
+                return RunServerAttempts(socket, server);
+            });
+        }
+    }
+    RecordingProbeHost host;
+    host.stopAtPoll = stopAtPoll;
+    run.answered = WalkUdpServers(entries, chosen, host, ReplayAttempts(attempts));
+    run.reportable = host.counters.reportable;
+    run.positions = host.positions;
+    run.stopPolls = host.stopPolls;
+    run.findings = ServiceLogCapture::Findings();
+    run.log = log.Lines();
+    return run;
+}
+
+void ExpectSameRun(const ProbeRun& sideBySide, const ProbeRun& oneAtATime) {
+    EXPECT_EQ(sideBySide.answered, oneAtATime.answered);
+    EXPECT_EQ(sideBySide.reportable, oneAtATime.reportable);
+    EXPECT_EQ(sideBySide.positions, oneAtATime.positions);
+    EXPECT_EQ(sideBySide.stopPolls, oneAtATime.stopPolls);
+    EXPECT_EQ(sideBySide.findings, oneAtATime.findings);
+    EXPECT_EQ(sideBySide.log, oneAtATime.log);
+}
+
 std::vector<ScriptedReply> Always(Bytes bytes, bool fromOther = false) {
     return {{std::move(bytes), fromOther}};
 }
@@ -170,6 +216,10 @@ TEST(ProbeUdpServers, JudgesEachServerByItsOwnReply) {
         EXPECT_EQ(received[0], Bytes(request.begin(), request.end()));
         EXPECT_EQ(received[0][6], 127);
         EXPECT_EQ(received[0][9], 2);
+
+        UdpResponder fresh(2, c.script);
+        ScriptedRandom again = InOrder();
+        ExpectSameRun(ProbeSideBySide({&fresh}, 8, again), run);
     }
 }
 
@@ -212,6 +262,9 @@ TEST(ProbeUdpServers, SamplesWalksInListOrderAndStops) {
         EXPECT_EQ(run.answered, 2);
         EXPECT_EQ(order(), (std::vector<int>{3, 4}));
         EXPECT_EQ(run.reportable, 0);
+        ScriptedRandom again = InOrder();
+        ExpectSameRun(ProbeSideBySide(servers, 8, again, 2), run);
+        order();
     }
     {
         SCOPED_TRACE("sample size 0");

@@ -1,0 +1,141 @@
+#include "service/ServiceAhead.h"
+
+#include "net/HttpGetClient.h"
+#include "net/IcmpEcho.h"
+
+namespace lumidex {
+namespace {
+
+std::size_t Index(HostGroup group) {
+    return static_cast<std::size_t>(group);
+}
+
+std::size_t Index(ServerGroup group) {
+    return static_cast<std::size_t>(group);
+}
+
+}  // namespace
+
+bool TestTcpConnection(const std::string& host, ProbeTasks& tasks) {
+    HttpGetClient client;
+    const ProbeTasks::CancelHook hook(tasks, [&client] { client.Close(); });
+    if (tasks.Cancelled()) {
+        return false;
+    }
+    const bool connected = client.Connect(host, 0);
+    client.Close();
+    return connected;
+}
+
+ServiceAhead::ServiceAhead(ServiceHostLists& lists, ChannelListGet get, HostTests tests,
+                           AheadPlan plan, std::chrono::milliseconds udpTimeout)
+    : m_lists(lists),
+      m_get(std::move(get)),
+      m_tests(std::move(tests)),
+      m_plan(std::move(plan)),
+      m_udpTimeout(udpTimeout) {
+    // In the walk's order, so that the first rows' probes get the first slots.
+    m_list = m_hostTasks.Start<ListResult>([this] { return FetchAndParse(); });
+    {
+        ServiceHostLists::HostsLock lock(m_lists);
+        for (const HostGroup group :
+             {HostGroup::Website, HostGroup::Information, HostGroup::List}) {
+            m_hosts[Index(group)] = m_lists.Hosts(group);
+        }
+    }
+    for (const HostGroup group : {HostGroup::Website, HostGroup::Information, HostGroup::List}) {
+        const bool ping = m_plan.modes[Index(group)] == HostTestMode::Ping;
+        for (const std::string& host : m_hosts[Index(group)]) {
+            m_outcomes[Index(group)].push_back(m_hostTasks.Start<bool>([this, host, ping] {
+                if (ping) {
+                    return m_tests.ping ? m_tests.ping(host)
+                                        : PingHost(host, kEchoRequestsPerHost) > 0;
+                }
+                return m_tests.connect ? m_tests.connect(host)
+                                       : TestTcpConnection(host, m_hostTasks);
+            }));
+        }
+    }
+}
+
+ServiceAhead::~ServiceAhead() {
+    m_hostTasks.Cancel();
+    m_serverTasks.Cancel();
+}
+
+ServiceAhead::ListResult ServiceAhead::FetchAndParse() {
+    ListResult result;
+    result.fetched = m_lists.FetchChannelList(m_plan.channelListUrl, m_get);
+    {
+        const CaptureScope scope(result.parse);
+        m_lists.ParseChannelList();
+    }
+    // The samples are drawn in the walk's order, channel servers first, each after its own
+    // seeding, as the walk draws them.
+    for (const ServerGroup group : {ServerGroup::ChannelServers, ServerGroup::Trackers}) {
+        const ServerList& servers =
+            group == ServerGroup::Trackers ? m_lists.Trackers() : m_lists.ChannelServers();
+        ServerPlan& plan = result.servers[Index(group)];
+        if (servers.Empty()) {
+            continue;
+        }
+        plan.entries = servers.Entries();
+        CRuntimeRandom random;
+        plan.chosen = ChooseSample(plan.entries.size(), m_plan.sampleSizes[Index(group)], random);
+        plan.attempts.resize(plan.entries.size());
+        for (std::size_t i = 0; i < plan.entries.size(); ++i) {
+            if (!plan.chosen[i]) {
+                continue;
+            }
+            plan.attempts[i] = m_serverTasks.Start<std::vector<UdpAttemptRecord>>(
+                [server = plan.entries[i], timeout = m_udpTimeout] {
+                    // A socket of its own: no other server's answer can reach this one's.
+                    UdpProbeSocket socket(timeout);
+                    socket.Open(0);
+                    return RunServerAttempts(socket, server);
+                });
+        }
+    }
+    return result;
+}
+
+std::optional<bool> ServiceAhead::TakeFetch(const std::string& url) {
+    if (m_fetchTaken || url != m_plan.channelListUrl) {
+        return std::nullopt;
+    }
+    m_fetchTaken = true;
+    return m_list.get().Replayed().fetched;
+}
+
+bool ServiceAhead::TakeParse() {
+    if (!m_fetchTaken || m_parseTaken) {
+        return false;
+    }
+    m_parseTaken = true;
+    m_list.get().value.parse.Replay();
+    return true;
+}
+
+HostOutcome ServiceAhead::HostOutcomes(HostGroup group, HostTestMode mode,
+                                       const std::vector<std::string>& hosts) {
+    if (m_plan.modes[Index(group)] != mode || hosts != m_hosts[Index(group)]) {
+        return {};
+    }
+    return [this, group](std::size_t index) {
+        return m_outcomes[Index(group)][index].get().Replayed();
+    };
+}
+
+std::optional<int> ServiceAhead::WalkServers(ProbeReporter& reporter, ServerGroup group,
+                                             int sampleSize) {
+    if (!m_parseTaken || m_plan.sampleSizes[Index(group)] != sampleSize) {
+        return std::nullopt;
+    }
+    const ServerPlan& plan = m_list.get().value.servers[Index(group)];
+    if (plan.entries.empty()) {
+        return 0;
+    }
+    return WalkUdpServers(plan.entries, plan.chosen, reporter, ReplayAttempts(plan.attempts));
+}
+
+}  // namespace lumidex
