@@ -103,25 +103,36 @@ struct ProbeRun {
     std::vector<std::string> log;
 };
 
-// One run as the service checks make it: the socket opened with port 0, then the walk.
-ProbeRun Probe(UdpProbeSocket& socket, const std::vector<const UdpResponder*>& responders,
-               int sampleSize, SampleRandom& random, int stopAtPoll = 0) {
-    ServiceLogCapture log;
-    EXPECT_TRUE(socket.Open(0));
+ServerList ListOf(const std::vector<const UdpResponder*>& responders) {
     ServerList list;
     for (const auto* responder : responders) {
         list.InsertIfAbsent(responder->Record().address, responder->Record().port);
     }
-    RecordingProbeHost host;
-    host.stopAtPoll = stopAtPoll;
+    return list;
+}
+
+// What a walk left behind: its answer, what the host recorded, the findings and the log.
+ProbeRun Result(int answered, const RecordingProbeHost& host, const ServiceLogCapture& log) {
     ProbeRun run;
-    run.answered = ProbeUdpServers(socket, list, sampleSize, host, random);
+    run.answered = answered;
     run.reportable = host.counters.reportable;
     run.positions = host.positions;
     run.stopPolls = host.stopPolls;
     run.findings = ServiceLogCapture::Findings();
     run.log = log.Lines();
     return run;
+}
+
+// One run as the service checks make it: the socket opened with port 0, then the walk.
+ProbeRun Probe(UdpProbeSocket& socket, const std::vector<const UdpResponder*>& responders,
+               int sampleSize, SampleRandom& random, int stopAtPoll = 0) {
+    ServiceLogCapture log;
+    EXPECT_TRUE(socket.Open(0));
+    const ServerList list = ListOf(responders);
+    RecordingProbeHost host;
+    host.stopAtPoll = stopAtPoll;
+    const int answered = ProbeUdpServers(socket, list, sampleSize, host, random);
+    return Result(answered, host, log);
 }
 
 ProbeRun Probe(const std::vector<const UdpResponder*>& responders, int sampleSize,
@@ -135,13 +146,9 @@ ProbeRun Probe(const std::vector<const UdpResponder*>& responders, int sampleSiz
 ProbeRun ProbeSideBySide(const std::vector<const UdpResponder*>& responders, int sampleSize,
                          SampleRandom& random, int stopAtPoll = 0) {
     ServiceLogCapture log;
-    ServerList list;
-    for (const auto* responder : responders) {
-        list.InsertIfAbsent(responder->Record().address, responder->Record().port);
-    }
-    ProbeRun run;
+    const ServerList list = ListOf(responders);
     if (list.Empty()) {
-        return run;
+        return {};
     }
     const std::vector<ServerRecord> entries = list.Entries();
     const std::vector<bool> chosen = ChooseSample(entries.size(), sampleSize, random);
@@ -158,13 +165,8 @@ ProbeRun ProbeSideBySide(const std::vector<const UdpResponder*>& responders, int
     }
     RecordingProbeHost host;
     host.stopAtPoll = stopAtPoll;
-    run.answered = WalkUdpServers(entries, chosen, host, ReplayAttempts(attempts));
-    run.reportable = host.counters.reportable;
-    run.positions = host.positions;
-    run.stopPolls = host.stopPolls;
-    run.findings = ServiceLogCapture::Findings();
-    run.log = log.Lines();
-    return run;
+    const int answered = WalkUdpServers(entries, chosen, host, ReplayAttempts(attempts));
+    return Result(answered, host, log);
 }
 
 void ExpectSameRun(const ProbeRun& sideBySide, const ProbeRun& oneAtATime) {
