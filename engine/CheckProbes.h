@@ -30,6 +30,9 @@ public:
     virtual int PingHost(const std::string& host, int count) = 0;
     // Replies from the configured DNS servers; afterwards DnsServerText() names them.
     virtual int PingDnsServers() = 0;
+    // The same with every server pinged at once; one after another unless a probe set can do
+    // better.
+    virtual int PingDnsServersSideBySide() { return PingDnsServers(); }
     virtual std::string DnsServerText() = 0;
     virtual bool IsIEOffline() = 0;
     // proxySet: a proxy is configured; reachable: it accepted a connection.

@@ -26,7 +26,7 @@ struct NetworkAhead {
                 [&probes, this] { return probes.PingHost(gateway, kEchoRequestsPerHost); });
         }
         dns = tasks.Start<std::pair<int, std::string>>([&probes] {
-            const int replies = probes.PingDnsServers();
+            const int replies = probes.PingDnsServersSideBySide();
             return std::pair(replies, probes.DnsServerText());
         });
         internet = tasks.Start<int>([&probes] { return probes.CheckInternetConnection(); });

@@ -1,13 +1,14 @@
 #include "probes/TqGlobalMothed.h"
 
+#include <future>
 #include <utility>
 
 #include "engine/CheckProbes.h"
+#include "net/IcmpEcho.h"
+#include "net/NetAddress.h"
 #include "platform/HostLookup.h"
 #include "probes/ConnectionState.h"
-#include "net/IcmpEcho.h"
 #include "probes/IeSettings.h"
-#include "net/NetAddress.h"
 #include "probes/InternetProbe.h"
 
 namespace lumidex {
@@ -94,15 +95,22 @@ int CTqGlobalMothed::PingHost(std::string_view host, unsigned count) {
     return m_probes.pingHost(host, count);
 }
 
-int CTqGlobalMothed::PingDnsServers(const std::vector<std::string>* servers) {
+int CTqGlobalMothed::PingDnsServers(const std::vector<std::string>* servers, bool sideBySide) {
     const std::vector<std::string>& list =
         servers != nullptr ? *servers : m_networkConfig.DnsServers();
     m_dnsServerText.clear();
-    int total = 0;
+    // A system names a handful of servers at most; each ping ends within its own bounds.
+    std::vector<std::future<int>> replies;
     for (const std::string& server : list) {
         m_dnsServerText += server;
         m_dnsServerText += ',';
-        total += PingHost(server, kEchoRequestsPerHost);
+        replies.push_back(
+            std::async(sideBySide ? std::launch::async : std::launch::deferred,
+                       [this, server] { return PingHost(server, kEchoRequestsPerHost); }));
+    }
+    int total = 0;
+    for (std::future<int>& reply : replies) {
+        total += reply.get();
     }
     if (!m_dnsServerText.empty()) {
         m_dnsServerText.pop_back();

@@ -33,8 +33,8 @@ public:
     int PingHost(std::string_view host, unsigned count);
     // Pings every server (the configuration's DNS servers when servers is null)
     // kEchoRequestsPerHost times, sets DnsServerText to the servers joined by "," and returns the
-    // total replies.
-    int PingDnsServers(const std::vector<std::string>* servers = nullptr);
+    // total replies. Side by side, the servers are pinged at once instead of one after another.
+    int PingDnsServers(const std::vector<std::string>* servers = nullptr, bool sideBySide = false);
 
     const std::string& LocalIp() const { return m_localIp; }
     const std::string& DefaultGateway() const { return m_defaultGateway; }

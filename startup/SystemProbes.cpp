@@ -39,6 +39,7 @@ public:
         return m_methods.PingHost(host, static_cast<unsigned>(count));
     }
     int PingDnsServers() override { return m_methods.PingDnsServers(); }
+    int PingDnsServersSideBySide() override { return m_methods.PingDnsServers(nullptr, true); }
     std::string DnsServerText() override { return m_methods.DnsServerText(); }
     bool IsIEOffline() override { return m_methods.IsIEOffline(); }
     void CheckIEProxy(int& proxySet, int& reachable) override {

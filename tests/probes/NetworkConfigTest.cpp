@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -223,6 +226,30 @@ TEST(PingDnsServers, PingsEachServerThreeTimesAndJoinsThemWithCommas) {
         EXPECT_EQ(methods.DnsServerText(), row.text);
         EXPECT_EQ(pinged, row.servers ? *row.servers : methods.Network().DnsServers());
     }
+}
+
+// Side by side, every server's ping is under way before any of them ends; the text and the
+// total are as one after another.
+TEST(PingDnsServers, SideBySidePingsEveryServerAtOnce) {
+    const Adapters none;
+    NetworkSeams probes =
+        ProbesOf(Source({"h", "", {"10.0.0.1", "10.0.0.2", "10.0.0.3"}, 1}, &none));
+    std::mutex mutex;
+    std::condition_variable arrived;
+    int started = 0;
+    bool together = true;
+    probes.pingHost = [&](std::string_view host, unsigned) {
+        std::unique_lock lock(mutex);
+        ++started;
+        arrived.notify_all();
+        together = arrived.wait_for(lock, std::chrono::seconds(10), [&] { return started == 3; }) &&
+                   together;
+        return host == "10.0.0.2" ? 2 : 1;
+    };
+    CTqGlobalMothed methods(std::move(probes));
+    EXPECT_EQ(methods.PingDnsServers(nullptr, true), 4);
+    EXPECT_TRUE(together);
+    EXPECT_EQ(methods.DnsServerText(), "10.0.0.1,10.0.0.2,10.0.0.3");
 }
 
 }  // namespace
