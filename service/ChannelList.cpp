@@ -1,10 +1,12 @@
 // The channel list: its download and the servers it names.
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "engine/DiagLog.h"
 #include "engine/Endpoints.h"
+#include "engine/ProbeTasks.h"
 #include "net/HttpGetClient.h"
 #include "service/ServiceHostLists.h"
 #include "service/ServiceLimits.h"
@@ -41,10 +43,17 @@ const XmlNode* UrlText(const XmlElement& url) {
 
 }  // namespace
 
-ChannelListGet HttpChannelListGet() {
-    return [](const std::string& url, const std::string& extraHeaders) {
+ChannelListGet HttpChannelListGet(ProbeTasks* cancel) {
+    return [cancel](const std::string& url, const std::string& extraHeaders) {
         HttpGetClient client;
         ChannelListResponse response;
+        std::optional<ProbeTasks::CancelHook> hook;
+        if (cancel != nullptr) {
+            hook.emplace(*cancel, [&client] { client.Close(); });
+            if (cancel->Cancelled()) {
+                return response;
+            }
+        }
         response.status = client.Get(url, extraHeaders);
         if (client.Body() != nullptr) {
             response.body = std::string(client.BodyText());

@@ -30,7 +30,7 @@ bool TestTcpConnection(const std::string& host, ProbeTasks& tasks) {
 ServiceAhead::ServiceAhead(ServiceHostLists& lists, ChannelListGet get, HostTests tests,
                            AheadPlan plan, std::chrono::milliseconds udpTimeout)
     : m_lists(lists),
-      m_get(std::move(get)),
+      m_get(get ? std::move(get) : HttpChannelListGet(&m_hostTasks)),
       m_tests(std::move(tests)),
       m_plan(std::move(plan)),
       m_udpTimeout(udpTimeout) {

@@ -32,7 +32,8 @@ struct AheadPlan {
 
 class ServiceAhead {
 public:
-    // A test left empty in tests is a cancellable TCP connection or the system's echo probe.
+    // A test left empty in tests is a cancellable TCP connection or the system's echo probe; an
+    // empty get is the real request, closed at once when the run is abandoned.
     ServiceAhead(ServiceHostLists& lists, ChannelListGet get, HostTests tests, AheadPlan plan,
                  std::chrono::milliseconds udpTimeout = kProbeReceiveTimeout);
     ~ServiceAhead();

@@ -33,8 +33,11 @@ using ChannelListGet =
 // The five header fields of the channel-list request, in their order, for the given host.
 std::string ChannelListRequestHeaders(std::string_view host);
 
-// The real request: one HttpGetClient, one Get, closed afterwards.
-ChannelListGet HttpChannelListGet();
+class ProbeTasks;
+
+// The real request: one HttpGetClient, one Get, closed afterwards. With cancel, cancelling
+// those tasks closes the connection at once, and a request after the cancel is not sent.
+ChannelListGet HttpChannelListGet(ProbeTasks* cancel = nullptr);
 
 class ServiceHostLists {
 public:

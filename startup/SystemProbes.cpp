@@ -152,9 +152,10 @@ public:
                                         reporter);
     }
     void StartAhead() override {
-        // Empty tests: the ahead connection tests end at once when the run is abandoned.
+        // Empty get and tests: the download and the connection tests started ahead end at
+        // once when the run is abandoned.
         m_ahead = std::make_unique<ServiceAhead>(
-            m_lists, HttpChannelListGet(), HostTests{},
+            m_lists, ChannelListGet{}, HostTests{},
             AheadPlan{
                 endpoints::kChannelListUrl,
                 {HostTestMode::TcpConnection, HostTestMode::TcpConnection, HostTestMode::Ping},

@@ -5,6 +5,7 @@
 
 #include "ServiceTestSupport.h"
 #include "engine/Endpoints.h"
+#include "engine/ProbeTasks.h"
 #include "service/ServiceHostLists.h"
 #include "support/LoopbackServer.h"
 
@@ -252,6 +253,18 @@ TEST(ChannelListFetch, SendsTheFiveFieldsInOrderOverTheWire) {
               "Toolbar)\r\nHost: 127.0.0.1\r\nConnection: Keep-Alive\r\n\r\n");
     EXPECT_EQ(server.Connections(), 1) << "one request, no repetition";
     EXPECT_EQ(lists.ChannelListText(), list);
+}
+
+// A run abandoned before the download started ahead sends nothing.
+TEST(ChannelListFetch, ACancelledRunSendsNoRequest) {
+    lumidex::testing::ScriptedServer server("HTTP/1.1 200 OK\r\n\r\n");
+    ProbeTasks tasks;
+    tasks.Cancel();
+    const ChannelListResponse response =
+        HttpChannelListGet(&tasks)(server.Url("/channels.htm.xml"), "");
+    server.Stop();
+    EXPECT_EQ(response.status, 0);
+    EXPECT_EQ(server.Connections(), 0);
 }
 
 }  // namespace
