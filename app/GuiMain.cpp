@@ -6,10 +6,10 @@
 #include <string>
 
 #include "app/DisplayProbe.h"
-#include "startup/LumidexApp.h"
 #include "app/MainWindow.h"
 #include "app/StatusImages.h"
 #include "console/ConsoleMain.h"
+#include "startup/LumidexApp.h"
 
 namespace lumidex {
 namespace {

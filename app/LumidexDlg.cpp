@@ -10,10 +10,10 @@
 
 #include "app/AboutDlg.h"
 #include "app/CheckListCtrl.h"
-#include "startup/LumidexApp.h"
 #include "app/SubmitLogDlg.h"
-#include "platform/WinePaths.h"
 #include "engine/Endpoints.h"
+#include "platform/WinePaths.h"
+#include "startup/LumidexApp.h"
 
 namespace lumidex {
 

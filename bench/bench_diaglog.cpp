@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/TextCodec.h"
 #include "engine/DiagLog.h"
+#include "platform/TextCodec.h"
 
 namespace {
 

@@ -22,9 +22,9 @@
 #include <string>
 #include <vector>
 
-#include "startup/LumidexApp.h"
 #include "app/LumidexDlg.h"
 #include "app/MainWindow.h"
+#include "startup/LumidexApp.h"
 
 namespace lumidex {
 namespace {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "startup/SystemProbes.h"
 #include "engine/CheckEngine.h"
 #include "engine/QueuedDiagWindow.h"
+#include "startup/SystemProbes.h"
 
 namespace {
 

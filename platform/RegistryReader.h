@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/RegistryValue.h"
 #include "platform/Registry.h"
+#include "platform/RegistryValue.h"
 
 namespace lumidex {
 

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "platform/RegistryReader.h"
 #include "net/HttpGetClient.h"
+#include "platform/RegistryReader.h"
 
 namespace lumidex {
 namespace {

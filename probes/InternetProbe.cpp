@@ -3,11 +3,11 @@
 #include <atomic>
 #include <memory>
 
-#include "platform/WorkerThread.h"
-#include "platform/Event.h"
 #include "engine/Endpoints.h"
 #include "net/HttpGetClient.h"
+#include "platform/Event.h"
 #include "platform/TextSplitter.h"
+#include "platform/WorkerThread.h"
 
 namespace lumidex {
 namespace {

@@ -4,10 +4,10 @@
 #include <span>
 #include <vector>
 
-#include "platform/RegistryReader.h"
 #include "platform/AsciiCase.h"
 #include "platform/ByteReader.h"
 #include "platform/FileVersionInfo.h"
+#include "platform/RegistryReader.h"
 
 namespace lumidex {
 namespace {

@@ -2,14 +2,14 @@
 
 #include <cstdio>
 
-#include "platform/LocalFile.h"
-#include "platform/RegistryReader.h"
 #include "engine/CheckItem.h"
+#include "engine/DiagLog.h"
 #include "engine/FindingsText.h"
 #include "platform/InstanceGuard.h"
+#include "platform/LocalFile.h"
+#include "platform/RegistryReader.h"
 #include "platform/SocketLayer.h"
 #include "platform/SystemError.h"
-#include "engine/DiagLog.h"
 
 namespace lumidex {
 

@@ -14,10 +14,10 @@
 #include "LabFixture.h"
 #include "app/AboutDlg.h"
 #include "app/CheckListCtrl.h"
-#include "startup/LumidexApp.h"
 #include "app/MainWindow.h"
 #include "app/StatusImages.h"
 #include "app/SubmitLogDlg.h"
+#include "startup/LumidexApp.h"
 #include "support/RunProcess.h"
 #include "support/Screenshots.h"
 

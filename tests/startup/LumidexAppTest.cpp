@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/InstanceGuard.h"
 #include "engine/DiagLog.h"
+#include "platform/InstanceGuard.h"
 #include "support/Files.h"
 #include "support/FixturePrefix.h"
 

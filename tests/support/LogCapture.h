@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/TextCodec.h"
 #include "engine/DiagLog.h"
+#include "platform/TextCodec.h"
 #include "support/Files.h"
 #include "support/TempDir.h"
 

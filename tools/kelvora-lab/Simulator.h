@@ -16,10 +16,10 @@
 
 #include "platform/UniqueFd.h"
 #include "tools/kelvora-lab/EventLog.h"
-#include "tools/kelvora-lab/ProbeDatagram.h"
 #include "tools/kelvora-lab/HttpRequestParser.h"
 #include "tools/kelvora-lab/HttpResponses.h"
 #include "tools/kelvora-lab/LabConfig.h"
+#include "tools/kelvora-lab/ProbeDatagram.h"
 
 namespace lumidex::lab {
 
