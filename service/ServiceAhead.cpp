@@ -82,19 +82,7 @@ ServiceAhead::ListResult ServiceAhead::FetchAndParse() {
         plan.entries = servers.Entries();
         CRuntimeRandom random;
         plan.chosen = ChooseSample(plan.entries.size(), m_plan.sampleSizes[Index(group)], random);
-        plan.attempts.resize(plan.entries.size());
-        for (std::size_t i = 0; i < plan.entries.size(); ++i) {
-            if (!plan.chosen[i]) {
-                continue;
-            }
-            plan.attempts[i] = m_serverTasks.Start<std::vector<UdpAttemptRecord>>(
-                [server = plan.entries[i], timeout = m_udpTimeout] {
-                    // A socket of its own: no other server's answer can reach this one's.
-                    UdpProbeSocket socket(timeout);
-                    socket.Open(0);
-                    return RunServerAttempts(socket, server);
-                });
-        }
+        plan.attempts = StartServerAttempts(m_serverTasks, plan.entries, plan.chosen, m_udpTimeout);
     }
     return result;
 }

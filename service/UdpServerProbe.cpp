@@ -85,6 +85,25 @@ std::vector<UdpAttemptRecord> RunServerAttempts(UdpProbeSocket& socket,
     return records;
 }
 
+std::vector<ServerAttempts> StartServerAttempts(ProbeTasks& tasks,
+                                                const std::vector<ServerRecord>& entries,
+                                                const std::vector<bool>& chosen,
+                                                std::chrono::milliseconds receiveTimeout) {
+    std::vector<ServerAttempts> attempts(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (!chosen[i]) {
+            continue;
+        }
+        attempts[i] =
+            tasks.Start<std::vector<UdpAttemptRecord>>([server = entries[i], receiveTimeout] {
+                UdpProbeSocket socket(receiveTimeout);
+                socket.Open(0);
+                return RunServerAttempts(socket, server);
+            });
+    }
+    return attempts;
+}
+
 UdpAttemptStep ReplayAttempts(const std::vector<ServerAttempts>& attempts) {
     auto taken = std::make_shared<std::vector<std::size_t>>(attempts.size(), 0);
     return [&attempts, taken](std::size_t i, int& attemptCount) {

@@ -2,6 +2,7 @@
 // counts the servers that answered.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <vector>
 
@@ -45,6 +46,14 @@ std::vector<UdpAttemptRecord> RunServerAttempts(UdpProbeSocket& socket, const Se
 using UdpAttemptStep = std::function<bool(std::size_t index, int& attempts)>;
 // One server's attempts made ahead on a task (see ProbeTasks), by entry.
 using ServerAttempts = ProbeFuture<std::vector<UdpAttemptRecord>>;
+
+// Starts the attempts of every chosen entry on tasks, each server on a socket of its own
+// (waiting receiveTimeout per reply), so that no other server's answer reaches it. Entries not
+// chosen keep an empty future.
+std::vector<ServerAttempts> StartServerAttempts(ProbeTasks& tasks,
+                                                const std::vector<ServerRecord>& entries,
+                                                const std::vector<bool>& chosen,
+                                                std::chrono::milliseconds receiveTimeout);
 // Takes the attempts in the walk's order, each replaying its findings line; attempts must
 // outlive the step.
 UdpAttemptStep ReplayAttempts(const std::vector<ServerAttempts>& attempts);

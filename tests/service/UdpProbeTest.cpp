@@ -153,16 +153,8 @@ ProbeRun ProbeSideBySide(const std::vector<const UdpResponder*>& responders, int
     const std::vector<ServerRecord> entries = list.Entries();
     const std::vector<bool> chosen = ChooseSample(entries.size(), sampleSize, random);
     ProbeTasks tasks;
-    std::vector<ServerAttempts> attempts(entries.size());
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (chosen[i]) {
-            attempts[i] = tasks.Start<std::vector<UdpAttemptRecord>>([server = entries[i]] {
-                UdpProbeSocket socket(kShortWait);
-                socket.Open(0);
-                return RunServerAttempts(socket, server);
-            });
-        }
-    }
+    const std::vector<ServerAttempts> attempts =
+        StartServerAttempts(tasks, entries, chosen, kShortWait);
     RecordingProbeHost host;
     host.stopAtPoll = stopAtPoll;
     const int answered = WalkUdpServers(entries, chosen, host, ReplayAttempts(attempts));
