@@ -77,19 +77,25 @@ void ProbeTasks::ReleaseSlot() {
     m_slotFreed.notify_all();
 }
 
-ProbeTasks::CancelHook::CancelHook(ProbeTasks& tasks, std::function<void()> onCancel)
+ProbeTasks::CancelHook::CancelHook(ProbeTasks* tasks, std::function<void()> onCancel)
     : m_tasks(tasks) {
-    std::lock_guard lock(tasks.m_mutex);
-    m_id = tasks.m_nextHook++;
-    if (tasks.m_cancelled) {
+    if (m_tasks == nullptr) {
+        return;
+    }
+    std::lock_guard lock(m_tasks->m_mutex);
+    m_id = m_tasks->m_nextHook++;
+    if (m_tasks->m_cancelled) {
         onCancel();
     }
-    tasks.m_hooks.emplace(m_id, std::move(onCancel));
+    m_tasks->m_hooks.emplace(m_id, std::move(onCancel));
 }
 
 ProbeTasks::CancelHook::~CancelHook() {
-    std::lock_guard lock(m_tasks.m_mutex);
-    m_tasks.m_hooks.erase(m_id);
+    if (m_tasks == nullptr) {
+        return;
+    }
+    std::lock_guard lock(m_tasks->m_mutex);
+    m_tasks->m_hooks.erase(m_id);
 }
 
 }  // namespace lumidex

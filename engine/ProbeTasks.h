@@ -53,17 +53,20 @@ public:
     bool Cancelled() const;
 
     // While it lives, a cancel of the runner calls onCancel (at once when already cancelled).
-    // onCancel must be safe to call from another thread than the task's.
+    // onCancel must be safe to call from another thread than the task's. Without a runner
+    // (nullptr) it does nothing and is never cancelled.
     class CancelHook {
     public:
-        CancelHook(ProbeTasks& tasks, std::function<void()> onCancel);
+        CancelHook(ProbeTasks* tasks, std::function<void()> onCancel);
         ~CancelHook();
         CancelHook(const CancelHook&) = delete;
         CancelHook& operator=(const CancelHook&) = delete;
 
+        bool Cancelled() const { return m_tasks != nullptr && m_tasks->Cancelled(); }
+
     private:
-        ProbeTasks& m_tasks;
-        int m_id;
+        ProbeTasks* m_tasks;
+        int m_id = 0;
     };
 
 private:

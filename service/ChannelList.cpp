@@ -1,6 +1,5 @@
 // The channel list: its download and the servers it names.
 #include <cstdio>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -47,12 +46,9 @@ ChannelListGet HttpChannelListGet(ProbeTasks* cancel) {
     return [cancel](const std::string& url, const std::string& extraHeaders) {
         HttpGetClient client;
         ChannelListResponse response;
-        std::optional<ProbeTasks::CancelHook> hook;
-        if (cancel != nullptr) {
-            hook.emplace(*cancel, [&client] { client.Close(); });
-            if (cancel->Cancelled()) {
-                return response;
-            }
+        const ProbeTasks::CancelHook hook(cancel, [&client] { client.Close(); });
+        if (hook.Cancelled()) {
+            return response;
         }
         response.status = client.Get(url, extraHeaders);
         if (client.Body() != nullptr) {

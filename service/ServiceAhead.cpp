@@ -1,6 +1,5 @@
 #include "service/ServiceAhead.h"
 
-#include "net/HttpGetClient.h"
 #include "net/IcmpEcho.h"
 
 namespace lumidex {
@@ -15,17 +14,6 @@ std::size_t Index(ServerGroup group) {
 }
 
 }  // namespace
-
-bool TestTcpConnection(const std::string& host, ProbeTasks& tasks) {
-    HttpGetClient client;
-    const ProbeTasks::CancelHook hook(tasks, [&client] { client.Close(); });
-    if (tasks.Cancelled()) {
-        return false;
-    }
-    const bool connected = client.Connect(host, 0);
-    client.Close();
-    return connected;
-}
 
 ServiceAhead::ServiceAhead(ServiceHostLists& lists, ChannelListGet get, HostTests tests,
                            AheadPlan plan, std::chrono::milliseconds udpTimeout)
@@ -52,7 +40,7 @@ ServiceAhead::ServiceAhead(ServiceHostLists& lists, ChannelListGet get, HostTest
                                         : PingHost(host, kEchoRequestsPerHost) > 0;
                 }
                 return m_tests.connect ? m_tests.connect(host)
-                                       : TestTcpConnection(host, m_hostTasks);
+                                       : TestTcpConnection(host, &m_hostTasks);
             }));
         }
     }

@@ -79,7 +79,4 @@ private:
     std::array<std::vector<ProbeFuture<bool>>, 3> m_outcomes;
 };
 
-// A TCP connection test that the tasks' cancel ends at once.
-bool TestTcpConnection(const std::string& host, ProbeTasks& tasks);
-
 }  // namespace lumidex

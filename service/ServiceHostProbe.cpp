@@ -3,14 +3,19 @@
 #include "engine/DiagLog.h"
 #include "engine/FindingsText.h"
 #include "engine/ProbeReporter.h"
+#include "engine/ProbeTasks.h"
 #include "net/HttpGetClient.h"
 #include "net/IcmpEcho.h"
 #include "service/ServiceHostLists.h"
 
 namespace lumidex {
 
-bool TestTcpConnection(const std::string& host) {
+bool TestTcpConnection(const std::string& host, ProbeTasks* cancel) {
     HttpGetClient client;
+    const ProbeTasks::CancelHook hook(cancel, [&client] { client.Close(); });
+    if (hook.Cancelled()) {
+        return false;
+    }
     const bool connected = client.Connect(host, 0);
     client.Close();
     return connected;
@@ -18,7 +23,7 @@ bool TestTcpConnection(const std::string& host) {
 
 HostTests SystemHostTests() {
     return {[](const std::string& host) { return PingHost(host, kEchoRequestsPerHost) > 0; },
-            TestTcpConnection};
+            [](const std::string& host) { return TestTcpConnection(host); }};
 }
 
 void ProbeServiceHosts(ProbeReporter& reporter, ServiceHostLists& lists,

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/CheckProbes.h"
+#include "engine/ProbeTasks.h"
 
 namespace lumidex {
 
@@ -22,8 +23,9 @@ struct HostTests {
 };
 HostTests SystemHostTests();
 
-// A connection test through a fresh HTTP client: connect, then close.
-bool TestTcpConnection(const std::string& host);
+// A connection test through a fresh HTTP client: connect, then close. With cancel, cancelling
+// those tasks ends the test at once, and a test after the cancel connects nowhere.
+bool TestTcpConnection(const std::string& host, ProbeTasks* cancel = nullptr);
 
 // Walks hosts under the lists' lock. An empty group leaves everything untouched.
 void ProbeServiceHosts(ProbeReporter& reporter, ServiceHostLists& lists,

@@ -92,7 +92,7 @@ TEST(ProbeTasks, AbandonedTasksEndThroughTheirHookAndTheRestNeverBegin) {
         results.push_back(tasks.Start<int>([&] {
             ++begun;
             std::promise<void> cancelled;
-            const ProbeTasks::CancelHook hook(tasks, [&cancelled] { cancelled.set_value(); });
+            const ProbeTasks::CancelHook hook(&tasks, [&cancelled] { cancelled.set_value(); });
             started.set_value();
             cancelled.get_future().wait();  // a connect that only a closed socket ends
             return 1;
