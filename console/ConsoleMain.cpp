@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -140,6 +141,8 @@ int RunCheck(CLumidexApp& app, const ConsoleOptions& options) {
     window.RebuildRows(HasXpSp2Row());
     const std::string notesBefore = window.Notes();
 
+    const auto startedAt = std::chrono::system_clock::now();
+    const auto startedSteady = std::chrono::steady_clock::now();
     engine.Start(&window);
     bool stopPressed = false;
     while (engine.IsRunning()) {
@@ -169,6 +172,14 @@ int RunCheck(CLumidexApp& app, const ConsoleOptions& options) {
     result.findings = TheFindingsText().Text();
     result.summary = window.Notes().substr(notesBefore.size());
     result.logPath = app.LogPath().empty() ? "" : platform::MapWindowsPath(app.LogPath());
+    for (int row = 0; row < window.Model().RowCount(); ++row) {
+        result.diagnosis.push_back(TheRunDiagnosis().Row(row));
+    }
+    result.startedAt = Iso8601Utc(startedAt);
+    result.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - startedSteady)
+                            .count();
+    result.version = LUMIDEX_VERSION;
 
     if (json) {
         std::cout << ResultToJson(result).dump(2) << "\n";

@@ -1,5 +1,7 @@
 #include "console/ConsoleOutput.h"
 
+#include <ctime>
+
 #include "engine/Endpoints.h"
 
 namespace lumidex {
@@ -16,7 +18,64 @@ std::string WithoutCarriageReturns(const std::string& text) {
     return out;
 }
 
+RowDiagnosis DiagnosisOf(const RunResult& result, std::size_t row) {
+    return row < result.diagnosis.size() ? result.diagnosis[row] : RowDiagnosis{};
+}
+
+nlohmann::json ProblemToJson(const Problem& problem) {
+    const ProblemInfo& info = InfoOf(problem.code);
+    nlohmann::json entry = {{"code", info.name},
+                            {"severity", SeverityName(problem.severity)},
+                            {"targets", problem.targets},
+                            {"advice", info.advice}};
+    if (!problem.detail.empty()) {
+        entry["detail"] = problem.detail;
+    }
+    return entry;
+}
+
+nlohmann::json ProbeToJson(const ProbeRecord& probe) {
+    nlohmann::json entry = {{"kind", ProbeKindName(probe.kind)},
+                            {"target", probe.target},
+                            {"step", probe.step},
+                            {"outcome", ProbeOutcomeName(probe.outcome)}};
+    entry["rtt_ms"] = probe.rttMs ? nlohmann::json(*probe.rttMs) : nlohmann::json(nullptr);
+    return entry;
+}
+
 }  // namespace
+
+std::vector<Problem> AllProblems(const RunResult& result) {
+    std::vector<Problem> problems;
+    const auto& rows = result.rows->Rows();
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        for (Problem& problem : RowProblems(rows[i].id, DiagnosisOf(result, i))) {
+            problems.push_back(std::move(problem));
+        }
+    }
+    return problems;
+}
+
+std::string FormatAdviceBlock(const RunResult& result) {
+    const std::vector<std::string> lines = AdviceLines(AllProblems(result));
+    if (lines.empty()) {
+        return {};
+    }
+    std::string block = "建议\n";
+    for (const std::string& line : lines) {
+        block += "- " + line + "\n";
+    }
+    return block;
+}
+
+std::string Iso8601Utc(std::chrono::system_clock::time_point when) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
 
 std::string FormatRowLine(const CheckRow& row) {
     if (row.IsSeparator()) {
@@ -36,6 +95,9 @@ std::string FormatResultText(const RunResult& result, const std::string& notes) 
     }
     out += WithoutCarriageReturns(notes);
     out += "\n";
+    if (const std::string advice = FormatAdviceBlock(result); !advice.empty()) {
+        out += "\n" + advice;
+    }
     if (!result.logPath.empty()) {
         out += "\nlog: " + result.logPath + "\n";
     }
@@ -44,13 +106,30 @@ std::string FormatResultText(const RunResult& result, const std::string& notes) 
 
 nlohmann::json ResultToJson(const RunResult& result) {
     auto rows = nlohmann::json::array();
-    for (const CheckRow& row : result.rows->Rows()) {
+    const auto& model = result.rows->Rows();
+    for (std::size_t i = 0; i < model.size(); ++i) {
+        const CheckRow& row = model[i];
         nlohmann::json entry = {{"id", row.id}, {"name", row.caption}, {"detail", row.detail}};
         entry["status"] = row.IsSeparator() ? nlohmann::json(nullptr)
                                             : nlohmann::json(CheckStatusName(*row.status));
+        const RowDiagnosis diagnosis = DiagnosisOf(result, i);
+        auto problems = nlohmann::json::array();
+        for (const Problem& problem : RowProblems(row.id, diagnosis)) {
+            problems.push_back(ProblemToJson(problem));
+        }
+        auto probes = nlohmann::json::array();
+        for (const ProbeRecord& probe : diagnosis.probes) {
+            probes.push_back(ProbeToJson(probe));
+        }
+        entry["problems"] = std::move(problems);
+        entry["probes"] = std::move(probes);
         rows.push_back(std::move(entry));
     }
     return {
+        {"schema_version", kResultSchemaVersion},
+        {"version", result.version},
+        {"started_at", result.startedAt},
+        {"duration_ms", result.durationMs},
         {"rows", std::move(rows)},
         {"total", result.total},
         {"checked", result.checked},

@@ -2,11 +2,14 @@
 // object with the whole result.
 #pragma once
 
+#include <chrono>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "engine/CheckListModel.h"
+#include "engine/Diagnosis.h"
 #include "engine/QueuedDiagWindow.h"
 
 namespace lumidex {
@@ -22,7 +25,23 @@ struct RunResult {
     std::string findings;
     std::string summary;
     std::string logPath;
+    // Beside the rows: each row's problems and probes, by row index.
+    std::vector<RowDiagnosis> diagnosis;
+    std::string startedAt;  // ISO 8601, UTC
+    long long durationMs = 0;
+    std::string version;
 };
+
+// The JSON's layout version. Fields are only ever added under one version; a field renamed,
+// removed or given another meaning makes a new one.
+inline constexpr int kResultSchemaVersion = 1;
+
+// Every row's problems, in row order (with the slow-probe ones).
+std::vector<Problem> AllProblems(const RunResult& result);
+// "建议" and the next step of each problem found, or empty when there is none.
+std::string FormatAdviceBlock(const RunResult& result);
+// When a run began, as the JSON carries it.
+std::string Iso8601Utc(std::chrono::system_clock::time_point when);
 
 // One row as a line: caption, verdict and detail.
 std::string FormatRowLine(const CheckRow& row);

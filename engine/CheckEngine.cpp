@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "engine/DiagLog.h"
+#include "engine/Diagnosis.h"
 #include "engine/FindingsText.h"
 
 namespace lumidex {
@@ -54,6 +55,7 @@ int CheckEngine::Run() {
     {
         std::lock_guard lock(m_engineLock);
         SetRunning(1);
+        TheRunDiagnosis().Reset();
         if (m_probes.service && !m_oneAtATime) {
             m_probes.service->StartAhead();
         }
@@ -134,6 +136,8 @@ int CheckEngine::FindItemRowByName(const std::string& prefix) {
 }
 
 void CheckEngine::SetCurrentItem(int row) {
+    // What the row's probes record from now on is the row's.
+    TheRunDiagnosis().SetCurrentRow(row);
     if (row == -1) {
         return;
     }

@@ -8,15 +8,22 @@ namespace {
 
 thread_local ProbeCapture* t_capture = nullptr;
 
+template <class... Handlers>
+struct Overloaded : Handlers... {
+    using Handlers::operator()...;
+};
+
 }  // namespace
 
 void ProbeCapture::Replay() const {
     for (const Entry& entry : m_entries) {
-        if (entry.finding) {
-            TheFindingsText().Append(entry.text);
-        } else {
-            TheDiagLog().Write(entry.text, entry.level);
-        }
+        std::visit(Overloaded{
+                       [](const LogEntry& log) { TheDiagLog().Write(log.text, log.level); },
+                       [](const FindingEntry& finding) { TheFindingsText().Append(finding.text); },
+                       [](const ProbeRecord& probe) { RecordProbe(probe); },
+                       [](const Problem& problem) { NoteProblem(problem); },
+                   },
+                   entry);
     }
 }
 
@@ -28,19 +35,11 @@ CaptureScope::~CaptureScope() {
     t_capture = m_previous;
 }
 
-bool CaptureLog(const std::string& text, int level) {
+bool CaptureEntry(ProbeCapture::Entry&& entry) {
     if (t_capture == nullptr) {
         return false;
     }
-    t_capture->m_entries.push_back({false, level, text});
-    return true;
-}
-
-bool CaptureFinding(const std::string& text) {
-    if (t_capture == nullptr) {
-        return false;
-    }
-    t_capture->m_entries.push_back({true, 0, text});
+    t_capture->m_entries.push_back(std::move(entry));
     return true;
 }
 

@@ -1,30 +1,35 @@
 // Work that runs ahead of its place in the walk (a probe on a task thread) must not write the
-// log or the findings text when it happens: what it writes is recorded on its thread instead,
-// and the walk replays the record where the one-at-a-time walk would have written it.
+// log, the findings text or the row's diagnosis when it happens: what it writes is recorded on
+// its thread instead, and the walk replays the record where the one-at-a-time walk would have
+// written it.
 #pragma once
 
 #include <string>
+#include <variant>
 #include <vector>
+
+#include "engine/Diagnosis.h"
 
 namespace lumidex {
 
 class ProbeCapture {
 public:
-    // Writes the recorded log entries and findings text through the normal calls, in the order
-    // they were made.
+    // Writes the recorded log entries, findings text, probes and problems through the normal
+    // calls, in the order they were made.
     void Replay() const;
 
-    struct Entry {
-        bool finding = false;  // findings text, else a log entry
+    struct LogEntry {
         int level = 0;
         std::string text;
     };
-    const std::vector<Entry>& Entries() const { return m_entries; }
+    struct FindingEntry {
+        std::string text;
+    };
+    using Entry = std::variant<LogEntry, FindingEntry, ProbeRecord, Problem>;
 
 private:
     friend class CaptureScope;
-    friend bool CaptureLog(const std::string& text, int level);
-    friend bool CaptureFinding(const std::string& text);
+    friend bool CaptureEntry(Entry&& entry);
     std::vector<Entry> m_entries;
 };
 
@@ -41,7 +46,12 @@ private:
 };
 
 // True when this thread records: the entry was taken and must not be written.
-bool CaptureLog(const std::string& text, int level);
-bool CaptureFinding(const std::string& text);
+bool CaptureEntry(ProbeCapture::Entry&& entry);
+inline bool CaptureLog(const std::string& text, int level) {
+    return CaptureEntry(ProbeCapture::LogEntry{level, text});
+}
+inline bool CaptureFinding(const std::string& text) {
+    return CaptureEntry(ProbeCapture::FindingEntry{text});
+}
 
 }  // namespace lumidex

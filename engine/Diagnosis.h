@@ -1,0 +1,105 @@
+// What a run learned beside each row's verdict: the typed problems that explain it and every
+// probe the row made with its round-trip time. Probes record as they happen; a probe running
+// ahead of the walk records into its capture, replayed at the row's place, so the records land
+// on the row that the one-at-a-time walk would have been on.
+#pragma once
+
+#include <chrono>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/ProblemCatalog.h"
+
+namespace lumidex {
+
+struct Problem {
+    ProblemCode code{};
+    Severity severity = Severity::Info;
+    std::vector<std::string> targets;  // host names, addresses, file paths
+    std::string detail;                // a status, a parser's error, a redirect URL
+};
+
+// The catalogue's severity for code.
+Problem MakeProblem(ProblemCode code, std::vector<std::string> targets = {},
+                    std::string detail = {});
+
+enum class ProbeKind { Icmp, Tcp, Udp, Http, Dns };
+enum class ProbeOutcome { Ok, Timeout, Refused, Unreachable, Error, Malformed };
+
+std::string_view ProbeKindName(ProbeKind kind);
+std::string_view ProbeOutcomeName(ProbeOutcome outcome);
+
+struct ProbeRecord {
+    ProbeKind kind = ProbeKind::Icmp;
+    std::string target;
+    ProbeOutcome outcome = ProbeOutcome::Ok;
+    std::optional<double> rttMs;  // only when something answered
+    std::string step;             // "echo", "connect", "answer", "lookup", "first_byte", "total"
+};
+
+// Milliseconds since start, for a record's round-trip time.
+double MillisecondsSince(std::chrono::steady_clock::time_point start);
+
+struct RowDiagnosis {
+    std::vector<Problem> problems;
+    std::vector<ProbeRecord> probes;
+};
+
+// The diagnosis of the current run, by row of the check list. Written by the check thread and
+// probe threads, read by the window thread (row tips) and the console; hence the lock.
+class RunDiagnosis {
+public:
+    // A new run: no rows, no current row.
+    void Reset();
+    // The row that records without a row of their own land on (-1: dropped).
+    void SetCurrentRow(int row);
+    int CurrentRow() const;
+
+    void AddProblem(int row, Problem problem);
+    void AddProbe(int row, ProbeRecord record);
+
+    RowDiagnosis Row(int row) const;
+    bool Empty() const;
+
+private:
+    RowDiagnosis* Slot(int row);
+
+    mutable std::mutex m_mutex;
+    int m_currentRow = -1;
+    std::vector<RowDiagnosis> m_rows;
+};
+
+// The one diagnosis of the process, reset by every run.
+RunDiagnosis& TheRunDiagnosis();
+
+// A probe's record for the current row; recorded by the capture instead on a thread that runs
+// ahead of the walk.
+void RecordProbe(ProbeRecord record);
+// A problem for the current row, the same way (for probes that find it while they probe).
+void NoteProblem(Problem problem);
+
+// While it lives, records without a row of their own go to row (a download made while the
+// walk shows another row but explained by this one).
+class DiagnosisRowScope {
+public:
+    explicit DiagnosisRowScope(int row);
+    ~DiagnosisRowScope();
+    DiagnosisRowScope(const DiagnosisRowScope&) = delete;
+    DiagnosisRowScope& operator=(const DiagnosisRowScope&) = delete;
+
+private:
+    int m_previous;
+};
+
+// The row's problems as reported, then one `info` problem per kind of probe that answered
+// slower than its threshold (itemId tells which threshold and code apply).
+std::vector<Problem> RowProblems(int itemId, const RowDiagnosis& row);
+
+// The next step of each code among problems, once per code in the order first met, with the
+// targets of all its problems after it.
+std::vector<std::string> AdviceLines(const std::vector<Problem>& problems);
+
+}  // namespace lumidex

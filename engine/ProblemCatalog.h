@@ -1,0 +1,85 @@
+// Every problem a run can name: its stable code (scripts read it from the JSON, so a code is
+// never renamed), its usual severity and the next step a user can take. docs/problems.md is
+// the same table for people; a test keeps the two equal.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string_view>
+
+namespace lumidex {
+
+enum class Severity { Error, Warning, Info };
+
+std::string_view SeverityName(Severity severity);
+
+enum class ProblemCode {
+    // This computer's address and its way out (rows 1 to 3).
+    NoLocalAddress,
+    LocalAddressFromHostName,
+    GatewayNotConfigured,
+    GatewayUnreachable,
+    GatewayPacketLoss,
+    GatewaySlow,
+    DnsNotConfigured,
+    DnsServerUnreachable,
+    DnsServerSlow,
+    DnsNotResolving,
+    // Browser settings, the link and the Internet (rows 4 to 7).
+    BrowserOffline,
+    ProxyEmpty,
+    ProxyUnreachable,
+    DialupNotConnected,
+    LinkDown,
+    InternetUnreachable,
+    InternetPartial,
+    InternetSlow,
+    CaptivePortal,
+    DesktopReportsPortal,
+    DesktopReportsLimited,
+    DesktopReportsNoConnection,
+    // The software (rows 8 to 12).
+    OsUnknown,
+    PlayerMissing,
+    PlayerTooOld,
+    AsfNotAssociated,
+    AsxNotAssociated,
+    AsxOtherPlayer,
+    XpSp2PatchMissing,
+    // The services (rows 13 to 18).
+    HostsFileUnreadable,
+    HostsMapsProductDomain,
+    HostsMapsWrongAddress,
+    DnsAnswersNonexistentNames,
+    ProductNamesHijacked,
+    WebHostsUnreachable,
+    InformationHostsUnreachable,
+    ListHostsUnreachable,
+    ServiceHostSlow,
+    ChannelListUnreachable,
+    ChannelListHttpError,
+    ChannelListMalformed,
+    ChannelListIntercepted,
+    ChannelListSlow,
+    NoChannelServersListed,
+    ChannelServersSilent,
+    ChannelServerSlow,
+    NoTrackersListed,
+    TrackersSilent,
+    TrackerSlow,
+    UdpRepliesMalformed,
+};
+
+struct ProblemInfo {
+    ProblemCode code;
+    std::string_view name;    // snake_case, stable
+    Severity severity;        // the usual one; a row may report it milder
+    std::string_view advice;  // the next step, in the product's language
+};
+
+// In the order of ProblemCode.
+std::span<const ProblemInfo> ProblemCatalog();
+const ProblemInfo& InfoOf(ProblemCode code);
+std::optional<ProblemCode> ProblemCodeFromName(std::string_view name);
+
+}  // namespace lumidex
