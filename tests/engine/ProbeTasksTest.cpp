@@ -10,17 +10,19 @@
 #include <thread>
 #include <vector>
 
+#include "engine/Diagnosis.h"
 #include "engine/FindingsText.h"
 #include "support/LogCapture.h"
 
 namespace lumidex {
 namespace {
 
-// Each task waits for the one after it, so they finish last to first; what they write lands
-// in list order, and only when the walk takes it.
+// Each task waits for the one after it, so they finish last to first; what they write (log,
+// findings, probe records) lands in list order, and only when the walk takes it.
 TEST(ProbeTasks, ResultsFinishingLastFirstAreWrittenInListOrderWhenTaken) {
     testing::LogCapture log;
     TheFindingsText().Reset("");
+    TheRunDiagnosis().Reset();
     constexpr int kTasks = 6;
     std::vector<std::promise<void>> finished(kTasks);
     std::vector<ProbeFuture<int>> results;
@@ -37,6 +39,8 @@ TEST(ProbeTasks, ResultsFinishingLastFirstAreWrittenInListOrderWhenTaken) {
                 }
                 Log("host " + std::to_string(i));
                 AddFinding("failed " + std::to_string(i));
+                RecordProbe({ProbeKind::Icmp, "host " + std::to_string(i), ProbeOutcome::Timeout,
+                             std::nullopt, "echo"});
                 finished[i].set_value();
                 return i * 10;
             }));
@@ -46,8 +50,13 @@ TEST(ProbeTasks, ResultsFinishingLastFirstAreWrittenInListOrderWhenTaken) {
         EXPECT_EQ(TheFindingsText().Text(), "");
         std::vector<std::string> expectedLog;
         std::string expectedFindings;
+        EXPECT_TRUE(TheRunDiagnosis().Empty());
         for (int i = 0; i < kTasks; ++i) {
+            // The walk is on row i when it takes result i: the record is that row's.
+            TheRunDiagnosis().SetCurrentRow(i);
             EXPECT_EQ(results[i].get().Replayed(), i * 10);
+            ASSERT_EQ(TheRunDiagnosis().Row(i).probes.size(), 1u);
+            EXPECT_EQ(TheRunDiagnosis().Row(i).probes[0].target, "host " + std::to_string(i));
             expectedLog.push_back("host " + std::to_string(i));
             expectedFindings += "\r\nfailed " + std::to_string(i);
         }
