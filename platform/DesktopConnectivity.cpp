@@ -170,7 +170,7 @@ DesktopConnectivityReading ReadDesktopConnectivityReading(std::chrono::milliseco
     if (sd_bus_message_read(reply.get(), "v", "u", &number) < 0) {
         return Silent(DesktopSilence::UnreadableReply);
     }
-    return {DesktopConnectivityFromNumber(number), DesktopSilence::NoBus};
+    return {.state = DesktopConnectivityFromNumber(number)};
 }
 
 std::optional<DesktopConnectivity> ReadDesktopConnectivity(std::chrono::milliseconds bound) {
