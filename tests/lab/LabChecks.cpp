@@ -22,6 +22,7 @@
 #include "LabClient.h"
 #include "LabFixture.h"
 #include "LabelDecoder.h"
+#include "support/RunProcess.h"
 
 namespace lumidex::labtest {
 namespace {
@@ -493,6 +494,42 @@ TEST_F(LabTest, WinePrefixCarriesTheMediaPlayerAndItsAssociations) {
             mode == "wmp" ? (ext == "asf" ? "WMP.AsfFile" : "WMP.AsxFile") : "OtherPlayer." + ext;
         EXPECT_EQ(system.find("@=\"" + id + "\"") != std::string::npos, mode != "none") << ext;
     }
+}
+
+// --- the client's system bus -------------------------------------------------------------
+
+// Asked with dbus-send, not with Lumidex's own reader, so a fault in either shows on its own.
+TEST_F(LabTest, SystemBusServesWhatTheScenarioSays) {
+    const std::string mode = lab().Setting("NM_CONNECTIVITY");
+    const std::string address = lab().Notes()["systemBus"];
+    const char* inherited = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
+    ASSERT_NE(inherited, nullptr);
+    // Every program in the lab reaches the lab's bus, or none: never this machine's own.
+    ASSERT_EQ(inherited, address);
+    const std::string socket = address.substr(address.find('=') + 1);
+    if (mode == "no-bus") {
+        EXPECT_FALSE(std::filesystem::exists(socket)) << socket;
+        return;
+    }
+    const auto asked = testing::RunProcess(
+        "/usr/bin/dbus-send",
+        {"--system", "--print-reply", "--reply-timeout=300",
+         "--dest=org.freedesktop.NetworkManager", "/org/freedesktop/NetworkManager",
+         "org.freedesktop.DBus.Properties.Get", "string:org.freedesktop.NetworkManager",
+         "string:Connectivity"},
+        {}, std::chrono::seconds(10));
+    const std::map<std::string, std::string> expected = {
+        {"no-service", "org.freedesktop.DBus.Error.ServiceUnknown"},
+        {"silent", "org.freedesktop.DBus.Error.NoReply"},
+        {"unknown", "uint32 0"},
+        {"none", "uint32 1"},
+        {"portal", "uint32 2"},
+        {"limited", "uint32 3"},
+        {"full", "uint32 4"},
+    };
+    ASSERT_TRUE(expected.count(mode)) << mode;
+    EXPECT_NE((asked.out + asked.err).find(expected.at(mode)), std::string::npos)
+        << mode << ": " << asked.out << asked.err;
 }
 
 // --- the program in the lab ---------------------------------------------------------------
