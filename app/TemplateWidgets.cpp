@@ -58,6 +58,17 @@ QWidget* MakeControl(const ControlTemplate& control, QWidget* parent) {
     return nullptr;
 }
 
+// Puts a control's widget at its place, shown or hidden, and names and maps it by its id.
+void PlaceControl(QWidget& widget, const ControlTemplate& control, BaseUnits units,
+                  ControlMap& controls) {
+    widget.setGeometry(DluToPixels(control.rect, units));
+    widget.setVisible(!control.hidden);
+    if (control.id != kNoControlId) {
+        widget.setObjectName(QString("control_%1").arg(control.id));
+        controls[control.id] = &widget;
+    }
+}
+
 }  // namespace
 
 QString DisplayText(const QString& text) {
@@ -82,12 +93,7 @@ BaseUnits ApplyTemplate(QDialog& dialog, const DialogTemplate& dialogTemplate, C
         if (widget == nullptr) {
             continue;
         }
-        widget->setGeometry(DluToPixels(control.rect, units));
-        widget->setVisible(!control.hidden);
-        if (control.id != kNoControlId) {
-            widget->setObjectName(QString("control_%1").arg(control.id));
-            controls[control.id] = widget;
-        }
+        PlaceControl(*widget, control, units, controls);
         // A group box only frames: below its controls it never takes their mouse input
         // (in Qt a later sibling would sit on top of the list it frames).
         if (qobject_cast<QGroupBox*>(widget) != nullptr) {
@@ -101,6 +107,15 @@ BaseUnits ApplyTemplate(QDialog& dialog, const DialogTemplate& dialogTemplate, C
         }
     }
     return units;
+}
+
+QWidget* AddControl(QDialog& dialog, const ControlTemplate& control, BaseUnits units,
+                    ControlMap& controls) {
+    QWidget* widget = MakeControl(control, &dialog);
+    if (widget != nullptr) {
+        PlaceControl(*widget, control, units, controls);
+    }
+    return widget;
 }
 
 }  // namespace lumidex

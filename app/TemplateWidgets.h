@@ -24,6 +24,11 @@ using CustomControl = std::function<QWidget*(const ControlTemplate&, QWidget* pa
 BaseUnits ApplyTemplate(QDialog& dialog, const DialogTemplate& dialogTemplate, ControlMap& controls,
                         const CustomControl& custom = {});
 
+// One control more, of a kind ApplyTemplate builds, placed, named and mapped as it does; for a
+// control a dialog adds beside its template's own. Null for a kind it does not know.
+QWidget* AddControl(QDialog& dialog, const ControlTemplate& control, BaseUnits units,
+                    ControlMap& controls);
+
 // Windows texts mark line breaks with CR LF; Qt widgets want LF.
 QString DisplayText(const QString& text);
 

@@ -21,6 +21,7 @@
 #include "probes/SystemInventory.h"
 #include "report/ReportBody.h"
 #include "report/ReportPoster.h"
+#include "report/ReportPreview.h"
 #include "startup/LumidexApp.h"
 #include "startup/SystemProbes.h"
 
@@ -102,8 +103,8 @@ std::string NoSubmitReason(const RunResult& result) {
     return "nothing to submit: the run counted no error";
 }
 
-// The submit button's report, sent from the terminal. The outcome goes to stdout, or to
-// stderr when stdout carries JSON.
+// The submit button's report, sent from the terminal, or with --dry-run shown as it would be
+// sent. The outcome or the request goes to stdout, or to stderr when stdout carries JSON.
 int SubmitReport(const RunResult& result, const ConsoleOptions& options) {
     std::ostream& out = options.json ? std::cerr : std::cout;
     const std::string reason = NoSubmitReason(result);
@@ -112,6 +113,10 @@ int SubmitReport(const RunResult& result, const ConsoleOptions& options) {
         return result.errors > 0 ? kExitErrorsFound : kExitClean;
     }
     const std::string body = BuildReportBody(LocalHostName(), result.findings, options.contact);
+    if (options.dryRun) {
+        out << FormatReportPreview(body, endpoints::kReportUrl);
+        return kExitErrorsFound;
+    }
     ReportPoster poster;
     const int status = poster.Post(body, endpoints::kReportUrl);
     if (status == kStatusOk || status == kStatusFound) {

@@ -42,6 +42,8 @@ ParsedOptions ParseConsoleOptions(const std::vector<std::string>& args) {
             contactGiven = true;
         } else if (arg == "--submit") {
             options.submit = true;
+        } else if (arg == "--dry-run") {
+            options.dryRun = true;
         } else if (arg == "--one-at-a-time") {
             options.oneAtATime = true;
         } else if (arg == "--json") {
@@ -59,6 +61,8 @@ ParsedOptions ParseConsoleOptions(const std::vector<std::string>& args) {
     }
     if (contactGiven && !options.submit) {
         parsed.error = "contact details go with --submit";
+    } else if (options.dryRun && !options.submit) {
+        parsed.error = "--dry-run goes with --submit (it shows the report instead of sending it)";
     }
     return parsed;
 }
@@ -77,6 +81,9 @@ std::string ConsoleUsage(const std::string& program) {
            "  --club-id ID   with --submit: the Kelvora club ID\n"
            "  --email ADDR   with --submit: the e-mail address\n"
            "  --note TEXT    with --submit: a note for the report\n"
+           "  --dry-run      with --submit: print the request the report would be (its\n"
+           "                 header, and its body decoded into readable text, then the\n"
+           "                 body's length in bytes) and send nothing\n"
            "  --one-at-a-time\n"
            "                 probe one host after the other instead of side by side (as\n"
            "                 LUMIDEX_ONE_AT_A_TIME=1 does); the rows are the same, only slower\n"

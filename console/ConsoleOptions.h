@@ -16,6 +16,8 @@ struct ConsoleOptions {
     bool oneAtATime = false;
     // After the run, send the report when the window's submit button would be enabled.
     bool submit = false;
+    // With submit: print the request the report would be, decoded, instead of sending it.
+    bool dryRun = false;
     ContactDetails contact;  // --qq, --msn, --club-id, --email, --note
 };
 

@@ -69,13 +69,17 @@ int RecognizeStatus(std::string_view response) {
     return status;
 }
 
+std::string BuildPostHeader(const std::string& host, const std::string& object,
+                            std::size_t bodyLength) {
+    return "POST " + object + " HTTP/1.1\r\nHost: " + host +
+           "\r\nAccept: */*\r\nContent-Type: */*\r\n"
+           "User-Agent: CrashReport/1.0\r\nContent-Length: " +
+           std::to_string(bodyLength) + "\r\nConnection: close\r\nCache-Control: no-cache\r\n\r\n";
+}
+
 std::string BuildPostRequest(const std::string& host, const std::string& object,
                              std::string_view body) {
-    std::string request = "POST " + object + " HTTP/1.1\r\nHost: " + host +
-                          "\r\nAccept: */*\r\nContent-Type: */*\r\n"
-                          "User-Agent: CrashReport/1.0\r\nContent-Length: " +
-                          std::to_string(body.size()) +
-                          "\r\nConnection: close\r\nCache-Control: no-cache\r\n\r\n";
+    std::string request = BuildPostHeader(host, object, body.size());
     request.append(body);
     request += "\r\n";
     return request;

@@ -2,6 +2,7 @@
 // two answers that count as accepted (a response holding "200 OK" or "302 ").
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -37,8 +38,11 @@ std::optional<HttpUrl> ParseHttpUrl(std::string_view url);
 // 200 when the text holds "200 OK", 302 when it holds "302 " (that test wins), else 0.
 int RecognizeStatus(std::string_view response);
 
-// "POST <object> HTTP/1.1" with the fixed header fields, the body and a closing CR LF that
-// Content-Length does not count.
+// "POST <object> HTTP/1.1" with the fixed header fields, up to and including the blank line
+// that ends them.
+std::string BuildPostHeader(const std::string& host, const std::string& object,
+                            std::size_t bodyLength);
+// The header, the body and a closing CR LF that Content-Length does not count.
 std::string BuildPostRequest(const std::string& host, const std::string& object,
                              std::string_view body);
 

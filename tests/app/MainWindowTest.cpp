@@ -11,6 +11,7 @@
 #include <QToolTip>
 #include <QTreeWidget>
 #include <atomic>
+#include <nlohmann/json.hpp>
 
 #include "GuiTestSupport.h"
 #include "QtTestMain.h"
@@ -23,13 +24,17 @@
 #include "engine/FindingsText.h"
 #include "platform/UniqueFd.h"
 #include "report/ReportBody.h"
+#include "report/ReportPreview.h"
 #include "support/FixturePrefix.h"
+#include "support/RunProcess.h"
 #include "support/Screenshots.h"
 
 namespace lumidex::testing {
 namespace {
 
 constexpr int kGateMs = 10000;
+// The exit status of isolated-run when no namespace can be made here.
+constexpr int kNoIsolation = 77;
 
 QImage IconImage(const QIcon& icon) {
     return icon.pixmap(16, 16).toImage();
@@ -446,6 +451,60 @@ private slots:
             QCOMPARE(dialog.result(), int(QDialog::Accepted));
             QVERIFY(!dialog.isVisible());
         }
+    }
+
+    // The button beside submit shows, read-only and before anything is sent, the very text
+    // lumidex-console --submit --dry-run prints for the same findings, host and contact; and
+    // submit then sends the body that text was made from.
+    void previewShowsTheConsolesDryRunText() {
+        FixturePrefix prefix;
+        TempDir runtime;
+        const ProcessResult run = RunProcess(
+            LUMIDEX_ISOLATED_RUN,
+            {LUMIDEX_CONSOLE_PATH, "--json", "--submit", "--dry-run", "--qq", "123&x=1", "--email",
+             "a@b.c", "--note", "你好\n100%"},
+            {{"WINEPREFIX", prefix.path().string()}, {"XDG_RUNTIME_DIR", runtime.path().string()}});
+        if (run.exitCode == kNoIsolation) {
+            QSKIP("no network namespace can be made here for the console's check run");
+        }
+        QCOMPARE(run.exitCode, 1);
+        TheFindingsText().Reset(nlohmann::json::parse(run.out).at("findings").get<std::string>());
+
+        Recorder recorder;
+        DialogServices services = recorder.Services();
+        services.hostName = LocalHostName;  // the console's, in the same host namespace
+        CSubmitLogDlg dialog(services);
+        dialog.show();
+        auto* preview = dialog.findChild<QPushButton*>("control_1011");
+        auto* send = dialog.findChild<QPushButton*>("control_1005");
+        QVERIFY(preview != nullptr && send != nullptr);
+        QCOMPARE(preview->text(), QString("查看发送内容"));
+        // Beside the form's own buttons, inside the form, its text whole.
+        QCOMPARE(preview->y(), send->y());
+        QVERIFY(preview->geometry().right() < send->x());
+        QVERIFY(dialog.rect().contains(preview->geometry()));
+        QVERIFY(preview->fontMetrics().horizontalAdvance(preview->text()) < preview->width());
+
+        QTest::keyClicks(dialog.findChild<QWidget*>("control_1006"), "123&x=1");
+        QTest::keyClicks(dialog.findChild<QWidget*>("control_1009"), "a@b.c");
+        auto* note = dialog.findChild<QWidget*>("control_1010");
+        qobject_cast<QPlainTextEdit*>(note)->insertPlainText("你好");
+        QTest::keyClick(note, Qt::Key_Return);
+        QTest::keyClicks(note, "100%");
+        QTest::mouseClick(preview, Qt::LeftButton);
+
+        auto* window = dialog.findChild<QDialog*>(kPreviewWindowName);
+        QVERIFY(window != nullptr && window->isVisible());
+        auto* text = window->findChild<QPlainTextEdit*>();
+        QVERIFY(text != nullptr && text->isReadOnly());
+        QCOMPARE(text->toPlainText(), QString::fromStdString(run.err));
+        QVERIFY(recorder.posted.empty());
+        QVERIFY(dialog.isVisible());
+
+        window->reject();
+        QTest::mouseClick(send, Qt::LeftButton);
+        QCOMPARE(recorder.posted.size(), size_t(1));
+        QCOMPARE(FormatReportPreview(recorder.posted[0], endpoints::kReportUrl), run.err);
     }
 };
 

@@ -82,6 +82,11 @@ private slots:
         qobject_cast<QPlainTextEdit*>(submit.findChild<QWidget*>("control_1010"))
             ->setPlainText("频道打不开");
         QVERIFY(Save(submit.grab(), "submit-dialog.png"));
+        submit.OnPreview();
+        auto* preview = submit.findChild<QDialog*>(kPreviewWindowName);
+        QVERIFY(preview != nullptr);
+        QVERIFY(Save(preview->grab(), "submit-preview.png"));
+        preview->reject();
         submit.close();
 
         // The tip of a row whose detail does not fit its column, drawn over the window.

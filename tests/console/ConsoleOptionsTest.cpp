@@ -14,20 +14,24 @@
 namespace lumidex {
 namespace {
 
-TEST(ConsoleOptionsTest, ContactDetailsGoWithSubmitInEitherSpelling) {
+TEST(ConsoleOptionsTest, ContactDetailsAndDryRunGoWithSubmit) {
     const struct {
         std::vector<std::string> args;
         bool ok;
         ContactDetails contact;
+        bool dryRun = false;
     } cases[] = {
         {{"--submit"}, true, {}},
         {{"--submit", "--qq", "123&x=1", "--msn=a@b", "--club-id", "id", "--email=e", "--note",
           "两行\r\n说明"},
          true,
          {"123&x=1", "a@b", "id", "e", "两行\r\n说明"}},
-        {{"--qq", "1"}, false, {}},           // without --submit
-        {{"--submit", "--note"}, false, {}},  // value missing
+        {{"--dry-run", "--submit", "--qq=1"}, true, {"1", "", "", "", ""}, true},
+        {{"--qq", "1"}, false, {}},            // without --submit
+        {{"--dry-run", "--json"}, false, {}},  // without --submit
+        {{"--submit", "--note"}, false, {}},   // value missing
         {{"--submit", "--qqq=1"}, false, {}},
+        {{"--submit", "--dry-run=1"}, false, {}},
     };
     for (const auto& c : cases) {
         const ParsedOptions parsed = ParseConsoleOptions(c.args);
@@ -36,6 +40,7 @@ TEST(ConsoleOptionsTest, ContactDetailsGoWithSubmitInEitherSpelling) {
             continue;
         }
         EXPECT_TRUE(parsed.options.submit);
+        EXPECT_EQ(parsed.options.dryRun, c.dryRun);
         const auto& got = parsed.options.contact;
         EXPECT_EQ(std::tie(got.qq, got.msn, got.clubId, got.email, got.note),
                   std::tie(c.contact.qq, c.contact.msn, c.contact.clubId, c.contact.email,

@@ -10,7 +10,10 @@
 
 #include "console/ConsoleOptions.h"
 #include "engine/CheckItem.h"
+#include "engine/Endpoints.h"
 #include "platform/InstanceGuard.h"
+#include "report/ReportBody.h"
+#include "report/ReportPreview.h"
 #include "startup/LumidexApp.h"
 #include "support/Files.h"
 #include "support/FixturePrefix.h"
@@ -101,16 +104,37 @@ TEST_F(ConsoleTest, PlainOutputHasNoEscapeCodes) {
 }
 
 TEST_F(ConsoleTest, ArgumentsOtherThanTheKnownOnesAreAUsageError) {
-    for (const std::string bad : {"--bogus", "check", "-j"}) {
+    for (const std::string bad : {"--bogus", "check", "-j", "--dry-run"}) {
         const auto run = RunDirect({bad});
         EXPECT_EQ(run.exitCode, 2) << bad;
         EXPECT_NE(run.err.find("Usage:"), std::string::npos);
         EXPECT_TRUE(run.out.empty());
     }
+    EXPECT_NE(RunDirect({"--dry-run"}).err.find("--dry-run goes with --submit"), std::string::npos);
     EXPECT_EQ(RunDirect({"--help"}).exitCode, 0);
     const auto version = RunDirect({"--version"});
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_NE(version.out.find("lumidex-console "), std::string::npos);
+}
+
+// The report a run would send, shown instead of sent: the text is the shared preview of the
+// body the run builds (the window's button shows the same), and no outcome is reported.
+TEST_F(ConsoleTest, SubmitDryRunPrintsTheDecodedRequestInsteadOfSending) {
+    const auto run = Run({"--json", "--submit", "--dry-run", "--qq=1&2", "--note", "一\n100%"});
+    SKIP_WITHOUT_ISOLATION(run);
+    ASSERT_EQ(run.exitCode, 1) << run.err;  // errors found; nothing sent, so nothing failed
+    const auto result = nlohmann::json::parse(run.out);
+    ContactDetails contact;
+    contact.qq = "1&2";
+    contact.note = "一\n100%";
+    EXPECT_EQ(run.err,
+              FormatReportPreview(BuildReportBody(LocalHostName(), result.at("findings"), contact),
+                                  endpoints::kReportUrl));
+    EXPECT_EQ(run.err.rfind("POST /bbs?nm=%B4%ED%CE%F3%D5%EF%B6%CF%B1%A8%B8%E6 HTTP/1.1\n", 0), 0u);
+    EXPECT_NE(run.err.find("\nco=\n开始基本网络检测\n"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("\nQQ=1&2\n"), std::string::npos);
+    EXPECT_NE(run.err.find("\n描述信息=一\n100%\n\nbody: "), std::string::npos);
+    EXPECT_EQ(run.err.find(kSubmitFailed), std::string::npos);
 }
 
 TEST_F(ConsoleTest, EndpointsListEveryRoleOnce) {

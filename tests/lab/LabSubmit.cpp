@@ -1,6 +1,7 @@
 // lumidex-console --submit in the lab: after a run with an error to report, the report server
 // must have stored a request whose form fields decode to the run's findings and the contact
-// details given; a server that answers and then holds the connection open must make the
+// details given (and with --dry-run must have received nothing while the request is printed
+// decoded); a server that answers and then holds the connection open must make the
 // submission stop reading at its bound and judge the answer it had: a success.
 #include <fcntl.h>
 #include <signal.h>
@@ -10,6 +11,7 @@
 
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string_view>
 #include <thread>
 
@@ -63,9 +65,10 @@ std::set<std::filesystem::path> StoredRequests(const std::filesystem::path& dir)
     return found;
 }
 
-// Runs lumidex-console --json --submit with kContact and watches the report folder meanwhile,
-// so the time from the server's copy of the request to the process's end is known.
-Submission Submit() {
+// Runs lumidex-console --json --submit with kContact (and `extra`) and watches the report
+// folder meanwhile, so the time from the server's copy of the request to the process's end is
+// known.
+Submission Submit(const std::vector<std::string>& extra = {}) {
     Submission out;
     const char* console = std::getenv("LUMIDEX_CONSOLE");
     if (console == nullptr) {
@@ -80,6 +83,7 @@ Submission Submit() {
                                      kContact.qq,     "--msn",   kContact.msn,   "--club-id",
                                      kContact.clubId, "--email", kContact.email, "--note",
                                      kContact.note};
+    args.insert(args.end(), extra.begin(), extra.end());
     std::vector<char*> argv;
     for (std::string& arg : args) {
         argv.push_back(arg.data());
@@ -130,6 +134,28 @@ Submission Submit() {
     out.out = ReadText(outFile);
     out.err = ReadText(errFile);
     return out;
+}
+
+// Connections the report server accepted so far, as its log counts them.
+std::size_t ReportServerAccepts() {
+    const std::string log = ReadText(Lab::Get().Notes()["log"].get<std::string>());
+    std::size_t count = 0;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find(" report ") != std::string::npos &&
+            line.find(" accept from ") != std::string::npos) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+// CR LF as LF, as a preview shows line breaks.
+std::string WithLfLineBreaks(std::string text) {
+    for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) {
+        text.erase(at, 1);
+    }
+    return text;
 }
 
 bool IsUpperHex(char c) {
@@ -240,6 +266,33 @@ TEST_F(SubmitHeldOpen, StopsReadingAtTheBoundAndCountsTheAnswerReceived) {
     EXPECT_LE(submission.storedToExit, kGiveUpBound);
     EXPECT_GE(submission.storedToExit, std::chrono::milliseconds(kReceiveTimeoutMs) - 1s);
     ExpectReportOf(submission);
+}
+
+// --dry-run: the request is printed with its form fields decoded, and nothing reaches the
+// report server, not even a connection.
+using SubmitDryRun = LabSubmit;
+TEST_F(SubmitDryRun, PrintsTheDecodedRequestAndTheServerReceivesNothing) {
+    const std::size_t acceptsBefore = ReportServerAccepts();
+    const Submission submission = Submit({"--dry-run"});
+    ASSERT_FALSE(submission.timedOut);
+    EXPECT_EQ(submission.exitStatus, 1) << submission.err;  // errors found, nothing sent
+    EXPECT_TRUE(submission.stored.empty()) << "the report server stored " << submission.stored;
+    EXPECT_EQ(ReportServerAccepts(), acceptsBefore) << "a connection reached the report server";
+
+    const Json run = Json::parse(submission.out, nullptr, false);
+    ASSERT_TRUE(run.is_object()) << submission.out << submission.err;
+    ASSERT_TRUE(run["submit_enabled"].get<bool>()) << "no reason to submit in this lab";
+    const std::string findings = run["findings"].get<std::string>();
+    const std::string length =
+        std::to_string(BuildReportBody(LocalHostName(), findings, kContact).size());
+    EXPECT_EQ(submission.err,
+              "POST /bbs?nm=%B4%ED%CE%F3%D5%EF%B6%CF%B1%A8%B8%E6 HTTP/1.1\n"
+              "Host: report.kelvora.com\nAccept: */*\nContent-Type: */*\n"
+              "User-Agent: CrashReport/1.0\nContent-Length: " +
+                  length + "\nConnection: close\nCache-Control: no-cache\n\n" +
+                  "fg=brindlebbspost\nnm=Brindle\nti=" + kReportTitle +
+                  "\nuser=" + LocalHostName() + "\nco=" + WithLfLineBreaks(findings) + "\n" +
+                  WithLfLineBreaks(kContactBlock) + "\nbody: " + length + " bytes\n");
 }
 
 }  // namespace

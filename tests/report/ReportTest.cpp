@@ -16,6 +16,7 @@
 #include "platform/UniqueFd.h"
 #include "report/ReportBody.h"
 #include "report/ReportPoster.h"
+#include "report/ReportPreview.h"
 #include "report/UrlEscape.h"
 
 namespace lumidex {
@@ -49,27 +50,82 @@ TEST(UrlEscapeTest, CutsOnceTheOutputPassesTwoThirdsOfTheWorkBuffer) {
     EXPECT_EQ(escaped.substr(escaped.size() - 3), "%26");
 }
 
+std::string Repeat(const std::string& text, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) {
+        out += text;
+    }
+    return out;
+}
+
+// The body of host "pc", findings "\r\nIE处于脱机状态" and kContact, as sent.
+const ContactDetails kContact = {"123&x=1", "", "a b", "", "你好\r\n"};
+const std::string kBody =
+    "fg=brindlebbspost&nm=Brindle&ti=KLV%BF%CD%BB%A7%B6%CB%B4%ED%CE%F3%D5%EF%B6%CF"
+    "&user=pc&co=\r\nIE%B4%A6%D3%DA%CD%D1%BB%FA%D7%B4%CC%AC\r\n"
+    "Title%3AKLV%D5%EF%B6%CF%C8%D5%D6%BE\r\nclubId=a b\r\nQQ=123%26x=1\r\nMSN=\r\n"
+    "email=\r\n%C3%E8%CA%F6%D0%C5%CF%A2=%C4%E3%BA%C3\r\n\r\n";
+
 TEST(ReportBodyTest, FieldsAreEscapedAndTheContactBlockFollowsACrLf) {
     EXPECT_EQ(FormatContactBlock({}),
               "Title:KLV诊断日志\r\nclubId=\r\nQQ=\r\nMSN=\r\nemail=\r\n描述信息=\r\n");
+    EXPECT_EQ(BuildReportBody("pc", "\r\nIE处于脱机状态", kContact), kBody);
+
     ContactDetails contact;
-    contact.qq = "123&x=1";
-    contact.clubId = "a b";
-    contact.note = "你好\r\n";
-    const std::string body = BuildReportBody("pc", "\r\nIE处于脱机状态", contact);
-    EXPECT_EQ(body,
-              "fg=brindlebbspost&nm=Brindle&ti=KLV%BF%CD%BB%A7%B6%CB%B4%ED%CE%F3%D5%EF%B6%CF"
-              "&user=pc&co=\r\nIE%B4%A6%D3%DA%CD%D1%BB%FA%D7%B4%CC%AC\r\n"
-              "Title%3AKLV%D5%EF%B6%CF%C8%D5%D6%BE\r\nclubId=a b\r\nQQ=123%26x=1\r\nMSN=\r\n"
-              "email=\r\n%C3%E8%CA%F6%D0%C5%CF%A2=%C4%E3%BA%C3\r\n\r\n");
 
     // A line break reaches the wire as CR LF however it was written, in any field.
-    contact = {};
     contact.qq = "1\n2";
     contact.note = "a\nb\r\nc\rd\n";
     EXPECT_EQ(FormatContactBlock(contact),
               "Title:KLV诊断日志\r\nclubId=\r\nQQ=1\r\n2\r\nMSN=\r\nemail=\r\n"
               "描述信息=a\r\nb\r\nc\r\nd\r\n\r\n");
+}
+
+TEST(ReportPreviewTest, UnescapesGbkAndShowsWhatIsNoEscapeAsItIs) {
+    const struct {
+        std::string escaped;
+        std::string shown;
+    } cases[] = {
+        {"%C4%E3%BA%C3=a b+c", "你好=a b+c"},
+        {"%c4%e3", "你"},  // either case of hex digit
+        {"100%", "100%"},
+        {"%4", "%4"},
+        {"%G1%41", "%G1A"},
+        {"%%41", "%A"},
+        {"%C4", "\uFFFD"},  // a GBK lead byte cut off at the end
+        {"%C4\r\nx", "\uFFFD\r\nx"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(UnescapeFormText(c.escaped), c.shown) << c.escaped;
+    }
+}
+
+TEST(ReportPreviewTest, TheRequestAsSentWithEachFieldDecodedOnALineOfItsOwn) {
+    const std::string url = "http://report.example:8080/bbs?nm=%B4%ED";
+    EXPECT_EQ(FormatReportPreview(kBody, url),
+              "POST /bbs?nm=%B4%ED HTTP/1.1\nHost: report.example\nAccept: */*\n"
+              "Content-Type: */*\nUser-Agent: CrashReport/1.0\nContent-Length: 249\n"
+              "Connection: close\nCache-Control: no-cache\n\n"
+              "fg=brindlebbspost\nnm=Brindle\nti=KLV客户端错误诊断\nuser=pc\nco=\nIE处于脱机状态\n"
+              "Title:KLV诊断日志\nclubId=a b\nQQ=123&x=1\nMSN=\nemail=\n描述信息=你好\n\n"
+              "\nbody: 249 bytes\n");
+    EXPECT_EQ(kBody.size(), 249u);
+
+    // Control bytes cannot move the cursor or vanish: a lone CR, ESC and DEL show as pictures.
+    const std::string tricky = FormatReportPreview("co=a\rb%1B[2J\x7F\tc", url);
+    EXPECT_NE(tricky.find("\nco=a\u240Db\u241B[2J\u2421\tc\n\nbody: 15 bytes\n"), std::string::npos)
+        << tricky;
+
+    // Findings cut by the escaping inside a GBK character: the half character shows as
+    // U+FFFD and the contact block still follows on its own lines.
+    const std::string cut =
+        FormatReportPreview(BuildReportBody("pc", Repeat("错", 30000), {}), url);
+    EXPECT_NE(cut.find("\nco=" + Repeat("错", 11111) + "\uFFFD\nTitle:KLV诊断日志\nclubId=\n"),
+              std::string::npos);
+
+    EXPECT_EQ(FormatReportPreview(kBody, "ftp://report.example/"),
+              "nothing would be sent: ftp://report.example/ is not an http:// address\n");
 }
 
 TEST(ReportUrlTest, OnlyHttpUrlsWithAHost) {
