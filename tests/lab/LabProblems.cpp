@@ -25,7 +25,7 @@ enum class Targets {
 
 struct Expected {
     std::string codes{};  // a code, or alternatives "a|b" when the lab cannot tell which
-    int row = 0;        // 0: any row
+    int row = 0;          // 0: any row
     // Literal targets or, starting with "@", what the lab's notes name: "@gateway", "@dns"
     // (each server), "@dead-proxy", "@ROLE" (every host of that role), "@channel-servers:MODE"
     // and "@trackers:MODE" (the servers of that mode). Empty: not compared.
@@ -261,6 +261,7 @@ TEST_F(ScenarioProblems, RunNamesTheScenariosProblemsWithTheirNextSteps) {
     const std::vector<FoundProblem> found = FoundProblems(run.result);
 
     std::set<std::string> allowed(entry->second.may.begin(), entry->second.may.end());
+    std::set<std::string> mustFound;  // the codes both runs give, whatever the timing
     for (const Expected& expected : entry->second.must) {
         const std::vector<std::string> codes = Split(expected.codes, '|');
         allowed.insert(codes.begin(), codes.end());
@@ -270,6 +271,7 @@ TEST_F(ScenarioProblems, RunNamesTheScenariosProblemsWithTheirNextSteps) {
             if (std::count(codes.begin(), codes.end(), problem.code) > 0 &&
                 (expected.row == 0 || expected.row == problem.row)) {
                 present = true;
+                mustFound.insert(problem.code);
                 targets.insert(targets.end(), problem.targets.begin(), problem.targets.end());
             }
         }
@@ -291,9 +293,7 @@ TEST_F(ScenarioProblems, RunNamesTheScenariosProblemsWithTheirNextSteps) {
         EXPECT_EQ(mismatch, "") << expected.codes;
     }
 
-    std::set<std::string> codesFound;
     for (const FoundProblem& problem : found) {
-        codesFound.insert(problem.code);
         EXPECT_EQ(allowed.count(problem.code), 1u) << "unexpected problem: " << problem.text;
         const auto code = ProblemCodeFromName(problem.code);
         ASSERT_TRUE(code.has_value()) << problem.text;
@@ -301,16 +301,19 @@ TEST_F(ScenarioProblems, RunNamesTheScenariosProblemsWithTheirNextSteps) {
         EXPECT_EQ(problem.advice, InfoOf(*code).advice) << problem.text;
     }
 
-    // The text output: the "建议" block, with the next step of every code, exactly when the
-    // JSON names problems (a second run in the same lab finds the same ones).
+    // The text output: the "建议" block exactly when the JSON names problems, with the next
+    // step of every code the scenario must give (a second run in the same lab gives them too;
+    // the tolerated ones may depend on timing).
     const ConsoleRun text = RunConsole("");
     const auto block = text.output.find("\n建议\n");
-    EXPECT_EQ(block != std::string::npos, !found.empty()) << text.output;
+    if (found.empty() || !mustFound.empty()) {
+        EXPECT_EQ(block != std::string::npos, !found.empty()) << text.output;
+    }
     if (block == std::string::npos) {
         return;
     }
     const std::string advice = text.output.substr(block);
-    for (const std::string& code : codesFound) {
+    for (const std::string& code : mustFound) {
         const auto info = ProblemCodeFromName(code);
         ASSERT_TRUE(info.has_value());
         EXPECT_NE(advice.find("- " + std::string(InfoOf(*info).advice)), std::string::npos)
