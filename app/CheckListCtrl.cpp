@@ -8,6 +8,7 @@
 #include <QToolTip>
 
 #include "app/RowTip.h"
+#include "engine/Diagnosis.h"
 
 namespace lumidex {
 namespace {
@@ -79,7 +80,11 @@ QString CCheckListCtrl::TipTextAt(const QPoint& pos) const {
         headings.push_back(headerItem()->text(column).toStdString());
         cells.push_back(row->text(column).toStdString());
     }
-    return QString::fromStdString(RowTipText(headings, cells));
+    // The list's rows are the run's rows, in the same order.
+    const int itemId = row->data(0, Qt::UserRole).toInt();
+    const RowDiagnosis diagnosis = TheRunDiagnosis().Row(indexFromItem(row).row());
+    return QString::fromStdString(
+        RowTipWithAdvice(RowTipText(headings, cells), AdviceLines(RowProblems(itemId, diagnosis))));
 }
 
 QString CCheckListCtrl::ShownTip(const QString& tipText) {

@@ -28,4 +28,17 @@ std::string RowTipText(const std::vector<std::string>& headings,
     return CutUtf8(tip, kRowTipCapacity - 1);
 }
 
+// The steps come after the cut: the cells' part of the tip stays what it always was, and a
+// long detail cannot push the steps out.
+std::string RowTipWithAdvice(const std::string& tip, const std::vector<std::string>& adviceLines) {
+    if (adviceLines.empty()) {
+        return tip;
+    }
+    std::string out = tip + "\r\n建议:";
+    for (const std::string& line : adviceLines) {
+        out += "\r\n- " + line;
+    }
+    return out;
+}
+
 }  // namespace lumidex

@@ -1,5 +1,6 @@
 // The tip a hovered row of the check list shows: every non-empty cell of the row as
-// "heading: text", one line each, so a detail wider than its column can be read in full.
+// "heading: text", one line each, so a detail wider than its column can be read in full; then
+// the next steps of the row's problems.
 #pragma once
 
 #include <string>
@@ -16,6 +17,10 @@ inline constexpr int kRowTipHeadingCapacity = 99;
 // (characters, not bytes: texts are UTF-8). cells[i] belongs under headings[i].
 std::string RowTipText(const std::vector<std::string>& headings,
                        const std::vector<std::string>& cells);
+
+// The tip of a row with problems: tip as RowTipText made it, cut included, then a line
+// "建议:" and one line "- STEP" per next step. Without steps, tip itself.
+std::string RowTipWithAdvice(const std::string& tip, const std::vector<std::string>& adviceLines);
 
 // The first maxChars characters of a UTF-8 text.
 std::string CutUtf8(const std::string& text, int maxChars);

@@ -40,13 +40,18 @@ constexpr std::array kCatalog = {
     ProblemInfo{DnsNotResolving, "dns_not_resolving", Error,
                 "域名无法解析：用 getent hosts 加域名测试，检查 /etc/resolv.conf 中的DNS服务器，"
                 "或联系网络服务商。"},
-    ProblemInfo{BrowserOffline, "browser_offline", Warning,
-                "IE处于脱机状态：在Wine中运行 winecfg 或IE的“文件”菜单取消“脱机工作”。"},
+    ProblemInfo{
+        BrowserOffline, "browser_offline", Warning,
+        "IE处于脱机状态：运行 wine iexplore，在“文件”菜单中取消“脱机工作”；或运行 wine regedit，把 "
+        "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings 下的 "
+        "GlobalUserOffline 改为0。"},
     ProblemInfo{ProxyEmpty, "proxy_empty", Error,
-                "已启用IE代理但没有填写代理服务器：在Wine的Internet选项中填写代理地址或关闭代理。"},
+                "已启用IE代理但没有填写代理服务器：运行 wine control "
+                "inetcpl.cpl，在“连接”→“局域网设置”中填写代理地址和端口，不用代理时取消勾选。"},
     ProblemInfo{ProxyUnreachable, "proxy_unreachable", Error,
-                "IE代理服务器无法连接：确认代理地址和端口正确、代理程序正在运行，或在Internet选项中"
-                "关闭代理。"},
+                "IE代理服务器无法连接：用 nc -vz "
+                "加代理地址和端口测试，确认代理程序正在运行；不需要代理时运行 wine control "
+                "inetcpl.cpl 关闭代理；公司网络请询问网络管理员。"},
     ProblemInfo{DialupNotConnected, "dialup_not_connected", Warning,
                 "拨号连接未建立：用 nmcli connection 查看并启动拨号（PPPoE）连接。"},
     ProblemInfo{LinkDown, "link_down", Error,
@@ -71,13 +76,17 @@ constexpr std::array kCatalog = {
     ProblemInfo{OsUnknown, "os_unknown", Info,
                 "无法识别Wine所模拟的Windows版本：运行 winecfg 选择一个Windows版本。"},
     ProblemInfo{PlayerMissing, "player_missing", Error,
-                "没有找到Windows Media Player：在Wine中安装Windows Media Player 9或更高版本。"},
+                "没有找到Windows Media Player：用 winetricks wmp10（或 "
+                "wmp9）在Kelvora所用的Wine前缀中安装，然后重新检测。"},
     ProblemInfo{PlayerTooOld, "player_too_old", Warning,
-                "Windows Media Player版本太旧：在Wine中升级到9或更高版本。"},
+                "Windows Media Player版本低于9：用 winetricks wmp10 "
+                "在Kelvora所用的Wine前缀中升级，然后重新检测。"},
     ProblemInfo{AsfNotAssociated, "asf_not_associated", Warning,
-                "asf文件没有关联到Windows Media Player：在Wine中重新安装播放器或修复文件关联。"},
+                "asf文件没有关联到Windows Media Player：用 winetricks wmp10 "
+                "重新安装播放器以恢复关联。"},
     ProblemInfo{AsxNotAssociated, "asx_not_associated", Warning,
-                "asx文件没有关联到任何播放器：在Wine中重新安装Windows Media Player。"},
+                "asx文件没有关联到任何播放器：用 winetricks wmp10 重新安装Windows Media "
+                "Player。"},
     ProblemInfo{
         AsxOtherPlayer, "asx_other_player", Warning,
         "asx文件关联到了其他播放器：在该播放器设置中取消asx关联，或重新安装Windows Media Player。"},
@@ -85,12 +94,14 @@ constexpr std::array kCatalog = {
         XpSp2PatchMissing, "xpsp2_patch_missing", Warning,
         "XP SP2的连接数限制补丁没有生效：按提示重新运行补丁程序，然后重启Wine（wineboot -r）。"},
     ProblemInfo{HostsFileUnreadable, "hosts_file_unreadable", Error,
-                "无法读取hosts文件：用 ls -l 查看Wine中的hosts文件是否存在、是否有读权限。"},
+                "无法读取hosts文件：用 ls -l /etc/hosts 查看文件是否存在、是否可读，必要时用 sudo "
+                "chmod 644 /etc/hosts 修复。"},
     ProblemInfo{HostsMapsProductDomain, "hosts_maps_product_domain", Warning,
-                "hosts文件中映射了KLV的域名：编辑Wine中的hosts文件，删除或注释掉这些行。"},
-    ProblemInfo{
-        HostsMapsWrongAddress, "hosts_maps_wrong_address", Error,
-        "hosts文件把KLV的域名映射到了错误的地址：编辑Wine中的hosts文件，删除这些行后重新检测。"},
+                "hosts文件中映射了KLV的域名：用 sudoedit /etc/hosts "
+                "删除或注释掉这些行（客服要求添加的除外），然后重新检测。"},
+    ProblemInfo{HostsMapsWrongAddress, "hosts_maps_wrong_address", Error,
+                "hosts文件把KLV的域名映射到了错误的地址：用 sudoedit /etc/hosts "
+                "删除这些行，然后重新检测。"},
     ProblemInfo{DnsAnswersNonexistentNames, "dns_answers_nonexistent_names", Warning,
                 "DNS服务器对不存在的域名也返回地址：换用不劫持域名的DNS服务器，或联系网络服务商关闭"
                 "此功能。"},

@@ -20,6 +20,7 @@
 #include "app/RowTip.h"
 #include "app/StatusImages.h"
 #include "app/SubmitLogDlg.h"
+#include "engine/Diagnosis.h"
 #include "engine/Endpoints.h"
 #include "engine/FindingsText.h"
 #include "platform/UniqueFd.h"
@@ -288,6 +289,23 @@ private slots:
         const QString cut = tipOf(1);
         QCOMPARE(cut.size(), kRowTipCapacity - 1);
         QVERIFY(cut.startsWith("项目: 默认网关\r\n详细: 长长"));
+        // With problems, their next steps follow the cut part, which stays as it was; the
+        // slow echo's step comes from the row's own threshold (row 1 is item 2, the gateway).
+        TheRunDiagnosis().Reset();
+        TheRunDiagnosis().AddProblem(1,
+                                     MakeProblem(ProblemCode::GatewayUnreachable, {"198.18.0.1"}));
+        TheRunDiagnosis().AddProbe(
+            1, {ProbeKind::Icmp, "198.18.0.1", ProbeOutcome::Ok, 250.0, "echo"});
+        const QString advised = tipOf(1);
+        const QString other = tipOf(0);
+        TheRunDiagnosis().Reset();
+        const auto step = [](ProblemCode code) {
+            return QString::fromStdString(std::string(InfoOf(code).advice));
+        };
+        QCOMPARE(advised, cut + "\r\n建议:\r\n- " + step(ProblemCode::GatewayUnreachable) +
+                              "（198.18.0.1）\r\n- " + step(ProblemCode::GatewaySlow) +
+                              "（198.18.0.1）");
+        QCOMPARE(other, QString("项目: 本地IP"));
         list->headerItem()->setText(1, QString(200, 'H'));
         QCOMPARE(tipOf(2), "项目: DNS服务器\r\n" + QString(98, 'H') + ": x");
         QCOMPARE(list->TipTextAt(QPoint(5, list->viewport()->height() + 5)), QString());

@@ -17,6 +17,7 @@
 #include "startup/LumidexApp.h"
 #include "support/Files.h"
 #include "support/FixturePrefix.h"
+#include "support/ResultSchema.h"
 #include "support/RunProcess.h"
 
 namespace lumidex {
@@ -60,6 +61,7 @@ TEST_F(ConsoleTest, JsonHasEveryRowInTableOrderAndTheSummary) {
     // Nothing answers in an empty network: errors are found.
     ASSERT_EQ(run.exitCode, 1) << run.err;
     const auto result = nlohmann::json::parse(run.out);
+    EXPECT_EQ(testing::ResultSchemaErrors(run.out, runtime.path() / "result.json"), "");
 
     const auto& rows = result.at("rows");
     ASSERT_EQ(rows.size(), 19u);

@@ -126,9 +126,16 @@ TEST_F(LabTest, HostsFileHoldsOnlyWhatTheScenarioAdds) {
 
 TEST_F(LabTest, GatewayAndDnsServersAnswerPingsAsTheScenarioSays) {
     const std::string gateway = lab().Notes()["gateway"];
-    EXPECT_EQ(Ping(gateway, 2, kSilence) > 0,
-              lab().Setting("GATEWAY_PING") == "on" && lab().Setting("LINK") != "down")
+    const bool linkUp = lab().Setting("LINK") != "down";
+    EXPECT_EQ(Ping(gateway, 2, kSilence) > 0, lab().Setting("GATEWAY_PING") != "off" && linkUp)
         << gateway;
+    // A slow gateway answers, but only after its delay.
+    if (lab().Setting("GATEWAY_PING") == "slow" && linkUp) {
+        const auto sent = std::chrono::steady_clock::now();
+        ASSERT_EQ(Ping(gateway, 1, kGuard), 1) << gateway;
+        EXPECT_GE(std::chrono::steady_clock::now() - sent,
+                  std::chrono::milliseconds(lab().Notes()["slowGatewayMs"].get<int>()));
+    }
     const bool dnsReachable = lab().Routed();
     for (const Json& server : lab().Notes()["dns"]) {
         const bool expected = dnsReachable && lab().Setting("DNS_PING") == "on";

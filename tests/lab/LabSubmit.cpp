@@ -19,6 +19,7 @@
 #include "platform/TextCodec.h"
 #include "report/ReportBody.h"
 #include "report/ReportLimits.h"
+#include "support/ResultSchema.h"
 
 namespace lumidex::labtest {
 namespace {
@@ -233,6 +234,8 @@ protected:
     void ExpectReportOf(const Submission& submission) {
         const Json run = Json::parse(submission.out, nullptr, false);
         ASSERT_TRUE(run.is_object()) << submission.out << submission.err;
+        EXPECT_EQ(testing::ResultSchemaErrors(submission.out, Lab::Get().Dir() / "submit.json"),
+                  "");
         ASSERT_TRUE(run["submit_enabled"].get<bool>()) << "no reason to submit in this lab";
         ASSERT_FALSE(submission.stored.empty()) << "the report server stored no request";
         std::string why;

@@ -18,6 +18,7 @@
 #include "app/StatusImages.h"
 #include "app/SubmitLogDlg.h"
 #include "startup/LumidexApp.h"
+#include "support/ResultSchema.h"
 #include "support/RunProcess.h"
 #include "support/Screenshots.h"
 
@@ -188,6 +189,8 @@ TEST_F(LabWindow, ShowsTheRowsOfTheConsoleAfterARun) {
     ASSERT_FALSE(result.timedOut);
     const Json expected = Json::parse(result.out, nullptr, false);
     ASSERT_TRUE(expected.is_object()) << result.out << result.err;
+    EXPECT_EQ(testing::ResultSchemaErrors(result.out, Lab::Get().Dir() / "window-console.json"),
+              "");
 
     ASSERT_EQ(window.rows.size(), expected["rows"].size());
     EXPECT_EQ(window.rows.size(), 19u);

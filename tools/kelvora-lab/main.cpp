@@ -6,6 +6,8 @@
 //                                    as "role host port protocol" lines for shell scripts
 //   kelvora-lab hold-tun NAME        attach to the tun device NAME until SIGTERM, so that it
 //                                    has carrier (a dial-up link that is connected)
+//   kelvora-lab slow-echo ADDRESS MS answer pings to ADDRESS after MS milliseconds until
+//                                    SIGTERM (a slow gateway; its own echo switched off)
 #include <fcntl.h>
 #include <linux/if.h>
 #include <linux/if_tun.h>
@@ -13,6 +15,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include <cstdio>
@@ -26,6 +29,7 @@
 #include "tools/kelvora-lab/LabConfig.h"
 #include "tools/kelvora-lab/LabLimits.h"
 #include "tools/kelvora-lab/Simulator.h"
+#include "tools/kelvora-lab/SlowEcho.h"
 
 namespace {
 
@@ -136,7 +140,8 @@ int Endpoints(int argc, char** argv) {
 void Usage() {
     std::cerr << "usage: kelvora-lab serve CONFIG.json\n"
                  "       kelvora-lab endpoints [FILE]\n"
-                 "       kelvora-lab hold-tun NAME\n";
+                 "       kelvora-lab hold-tun NAME\n"
+                 "       kelvora-lab slow-echo ADDRESS MS\n";
 }
 
 }  // namespace
@@ -175,6 +180,15 @@ int main(int argc, char** argv) {
     }
     if (command == "hold-tun" && argc == 3) {
         return HoldTun(argv[2]);
+    }
+    if (command == "slow-echo" && argc == 4) {
+        char* end = nullptr;
+        const long delayMs = std::strtol(argv[3], &end, 10);
+        if (end == argv[3] || *end != '\0' || delayMs < 0 || delayMs > 60000) {
+            Usage();
+            return 2;
+        }
+        return lumidex::lab::SlowEcho(argv[2], static_cast<int>(delayMs));
     }
     if (command == "endpoints" && argc <= 3) {
         return Endpoints(argc, argv);
