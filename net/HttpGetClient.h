@@ -66,6 +66,9 @@ public:
     // Why the last response was ended early (None when it was not).
     ReadError LastError() const { return m_response.Error(); }
     platform::ConnectResult LastConnectResult() const { return m_lastConnect; }
+    // True when the last connect attempt asked the resolver for its host name and got no
+    // address, so that it connected nowhere.
+    bool LastLookupFailed() const { return m_lastLookupFailed; }
 
     // host text and port as Connect understands them: with port 0, "name:port" behind a
     // colon after the first character (read as atoi does), else 80; a port of 0 becomes 80.
@@ -86,6 +89,7 @@ private:
     HostResolver m_resolver;
     ResponseReader m_response;
     platform::ConnectResult m_lastConnect = platform::ConnectResult::NotOpen;
+    bool m_lastLookupFailed = false;
 };
 
 }  // namespace lumidex

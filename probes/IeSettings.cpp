@@ -40,7 +40,8 @@ bool ConnectToProxy(const std::string& proxyText) {
     HttpGetClient client;
     const auto start = std::chrono::steady_clock::now();
     const bool connected = client.Connect(proxyText, 0);
-    RecordProbe(ConnectRecord(proxyText, client.LastConnectResult(), MillisecondsSince(start)));
+    RecordProbe(ConnectRecord(proxyText, client.LastConnectResult(), MillisecondsSince(start),
+                              client.LastLookupFailed()));
     return connected;
 }
 

@@ -25,15 +25,17 @@ struct RunState {
         bool ended = false;
         platform::ConnectResult result = platform::ConnectResult::NotOpen;
         double elapsedMs = 0;
+        bool lookupFailed = false;
     };
 
     // A site's attempt ended; it counts only before the verdict is taken.
-    void End(std::size_t site, platform::ConnectResult result, double elapsedMs) {
+    void End(std::size_t site, platform::ConnectResult result, double elapsedMs,
+             bool lookupFailed) {
         std::lock_guard lock(mutex);
         if (decided) {
             return;
         }
-        ends[site] = {true, result, elapsedMs};
+        ends[site] = {true, result, elapsedMs, lookupFailed};
         if (result == platform::ConnectResult::Connected && ++answered >= enough) {
             wakeUp.Set();
         }
@@ -94,7 +96,7 @@ private:
             attempt.connection.Close();
         }
         attempt.run->End(attempt.index, attempt.connection.LastConnectResult(),
-                         MillisecondsSince(start));
+                         MillisecondsSince(start), attempt.connection.LastLookupFailed());
     }
 
     std::shared_ptr<SiteAttempt> m_attempt;
@@ -109,8 +111,12 @@ std::vector<std::string> PublicSiteList() {
     return splitter.Pieces();
 }
 
-ProbeRecord ConnectRecord(std::string target, platform::ConnectResult result, double elapsedMs) {
+ProbeRecord ConnectRecord(std::string target, platform::ConnectResult result, double elapsedMs,
+                          bool lookupFailed) {
     using platform::ConnectResult;
+    if (lookupFailed) {
+        return {ProbeKind::Dns, std::move(target), ProbeOutcome::Error, {}, "lookup"};
+    }
     ProbeRecord record{ProbeKind::Tcp, std::move(target), ProbeOutcome::Error, {}, "connect"};
     switch (result) {
         case ConnectResult::Connected:
@@ -162,7 +168,8 @@ InternetProbeResult ProbeInternetSites(const std::vector<std::string>& sites,
         for (std::size_t i = 0; i < sites.size(); ++i) {
             const RunState::SiteEnd& end = run->ends[i];
             if (end.ended) {
-                verdict.connects.push_back(ConnectRecord(sites[i], end.result, end.elapsedMs));
+                verdict.connects.push_back(
+                    ConnectRecord(sites[i], end.result, end.elapsedMs, end.lookupFailed));
             } else if (!started[i]) {
                 verdict.connects.push_back(
                     ConnectRecord(sites[i], platform::ConnectResult::NotOpen, 0));

@@ -33,8 +33,10 @@ struct InternetProbeResult {
 };
 
 // The record of one TCP connect to target that ended with result after elapsedMs (the name's
-// look-up included); an attempt aborted because its wait ended counts as timed out.
-ProbeRecord ConnectRecord(std::string target, platform::ConnectResult result, double elapsedMs);
+// look-up included); an attempt aborted because its wait ended counts as timed out. When the
+// name did not resolve, no connect was made: the record is the failed look-up's.
+ProbeRecord ConnectRecord(std::string target, platform::ConnectResult result, double elapsedMs,
+                          bool lookupFailed = false);
 
 // Percentage (0 to 100, remainder dropped) of sites that accepted a TCP connection before the
 // wait ended. Each site is a host name or a dotted address, optionally with ":port" (else

@@ -19,6 +19,25 @@
 namespace lumidex::labtest {
 namespace {
 
+// ROWS with each row's probes as the distinct "kind step outcome" they hold. A probe's time
+// differs from run to run, and a probe nobody waited for (a public site still connecting when
+// enough sites had answered) is left out of a run's records, so the two walks share no more
+// than which probes landed on which row and how they ended.
+Json ProbesByKindStepAndOutcome(Json rows) {
+    for (Json& row : rows) {
+        if (!row.is_object() || !row.contains("probes")) {
+            continue;
+        }
+        std::set<std::string> held;
+        for (const Json& probe : row["probes"]) {
+            held.insert(probe.value("kind", "") + " " + probe.value("step", "") + " " +
+                        probe.value("outcome", ""));
+        }
+        row["probes"] = Json(std::vector<std::string>(held.begin(), held.end()));
+    }
+    return rows;
+}
+
 struct ConsoleRun {
     int exitStatus = -1;
     std::chrono::steady_clock::duration took{};
@@ -452,6 +471,9 @@ TEST_F(BothWays, OneAtATimeWalkGivesTheSameRowsFindingsAndLog) {
     ASSERT_TRUE(oneAtATime.result.is_object()) << oneAtATime.output;
     const bool sampled = kSampleNamesItsServers.count(scenario) > 0;
     const auto comparable = [&](const Json& value) {
+        if (value.is_array()) {
+            return ProbesByKindStepAndOutcome(value);
+        }
         return sampled && value.is_string() ? Json(WithoutSampledServers(value)) : value;
     };
     EXPECT_EQ(oneAtATime.exitStatus, Run().exitStatus);
