@@ -66,9 +66,6 @@ public:
     // Why the last response was ended early (None when it was not).
     ReadError LastError() const { return m_response.Error(); }
     platform::ConnectResult LastConnectResult() const { return m_lastConnect; }
-    // True when the last connect attempt asked the resolver for its host name and got no
-    // address, so that it connected nowhere.
-    bool LastLookupFailed() const { return m_lastLookupFailed; }
 
     // host text and port as Connect understands them: with port 0, "name:port" behind a
     // colon after the first character (read as atoi does), else 80; a port of 0 becomes 80.
@@ -76,12 +73,16 @@ public:
     // A name that starts with a decimal digit is a dotted address (inet_addr: 0xFFFFFFFF
     // when it is not one); other names go to resolver.
     static std::uint32_t ResolveAddress(const std::string& name, const HostResolver& resolver);
+    // True when the last connect attempt asked the resolver for its host name and got no
+    // address, so that it connected nowhere.
+    bool LastLookupFailed() const { return m_lastLookupFailed; }
 
 private:
     bool ConnectWithin(std::string_view host, std::uint16_t port, int connectTimeoutMs);
     int ReadResponse(const platform::Deadline& deadline);
 
     platform::TcpSocket m_socket;
+    bool m_lastLookupFailed = false;
     int m_receiveTimeoutMs;
     int m_connectTimeoutMs;
     int m_exchangeMs = kExchangeDeadlineMs;
@@ -89,7 +90,6 @@ private:
     HostResolver m_resolver;
     ResponseReader m_response;
     platform::ConnectResult m_lastConnect = platform::ConnectResult::NotOpen;
-    bool m_lastLookupFailed = false;
 };
 
 }  // namespace lumidex
