@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace lumidex {
 
@@ -34,13 +35,21 @@ public:
     // better.
     virtual int PingDnsServersSideBySide() { return PingDnsServers(); }
     virtual std::string DnsServerText() = 0;
+    // The servers of the last DNS ping that answered no echo, in their order.
+    virtual std::vector<std::string> SilentDnsServers() = 0;
     virtual bool IsIEOffline() = 0;
     // proxySet: a proxy is configured; reachable: it accepted a connection.
     virtual void CheckIEProxy(int& proxySet, int& reachable) = 0;
+    // The proxy text the last CheckIEProxy read; empty when none is set or the text is empty.
+    virtual std::string ProxyText() = 0;
     // 1 dial-up connected, 2 connected, -1 broken.
     virtual int GetLocalConnectionState() = 0;
+    // The dial-up connection that is still dialling; empty when none is.
+    virtual std::string DiallingConnection() = 0;
     // Share of the public sites that accepted a connection, 0 to 100.
     virtual int CheckInternetConnection() = 0;
+    // The sites of the last Internet probe whose connection failed, in the list's order.
+    virtual std::vector<std::string> UnreachedSites() = 0;
 };
 
 // The probes of the basic software checks (rows 8 to 12).

@@ -1,11 +1,13 @@
 // The basic network checks: rows 1 to 7, from the computer's own address outwards to the
 // Internet.
 #include <memory>
-#include <tuple>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "engine/CheckEngine.h"
 #include "engine/DiagLog.h"
+#include "engine/Diagnosis.h"
 #include "engine/FindingsText.h"
 #include "engine/ProbeTasks.h"
 
@@ -16,6 +18,17 @@ constexpr int kNetworkProgressRange = 8;
 
 enum ItemId { kLocalIp = 1, kGateway, kDnsServers, kIeOffline, kIeProxy, kConnection, kInternet };
 
+struct DnsEchoes {
+    int replies = 0;
+    std::string serverText;
+    std::vector<std::string> silent;
+};
+
+struct SiteConnects {
+    int share = 0;
+    std::vector<std::string> unreached;
+};
+
 // The rows whose probes wait on the network (gateway and DNS echoes, the Internet sites),
 // started side by side once the adapter is chosen; the rows take the answers in their order.
 // Null in the one-at-a-time walk, where each row asks at its place.
@@ -25,22 +38,37 @@ struct NetworkAhead {
             gatewayReplies = tasks.Start<int>(
                 [&probes, this] { return probes.PingHost(gateway, kEchoRequestsPerHost); });
         }
-        dns = tasks.Start<std::pair<int, std::string>>([&probes] {
+        dns = tasks.Start<DnsEchoes>([&probes] {
             const int replies = probes.PingDnsServersSideBySide();
-            return std::pair(replies, probes.DnsServerText());
+            return DnsEchoes{replies, probes.DnsServerText(), probes.SilentDnsServers()};
         });
-        internet = tasks.Start<int>([&probes] { return probes.CheckInternetConnection(); });
+        internet = tasks.Start<SiteConnects>([&probes] {
+            const int share = probes.CheckInternetConnection();
+            return SiteConnects{share, probes.UnreachedSites()};
+        });
     }
 
     const std::string gateway;
     ProbeTasks tasks;
     ProbeFuture<int> gatewayReplies;
-    ProbeFuture<std::pair<int, std::string>> dns;
-    ProbeFuture<int> internet;
+    ProbeFuture<DnsEchoes> dns;
+    ProbeFuture<SiteConnects> internet;
 };
 
 std::string Bracketed(std::string_view head, const std::string& what) {
     return std::string(head) + "(" + what + ")";
+}
+
+// What explains the verdict of the row being checked (the walk's current row).
+void Explain(ProblemCode code, std::vector<std::string> targets = {}, std::string detail = {}) {
+    NoteProblem(MakeProblem(code, std::move(targets), std::move(detail)));
+}
+
+// The same, milder than the catalogue says: the row's verdict stands without it.
+void ExplainAs(Severity severity, ProblemCode code, std::vector<std::string> targets) {
+    Problem problem = MakeProblem(code, std::move(targets));
+    problem.severity = severity;
+    NoteProblem(std::move(problem));
 }
 
 void CheckLocalIp(CheckEngine& engine, NetworkProbes& probes, NetworkAhead*) {
@@ -52,8 +80,10 @@ void CheckLocalIp(CheckEngine& engine, NetworkProbes& probes, NetworkAhead*) {
     } else if (const std::string selfIp = probes.GetSelfIP(); !selfIp.empty()) {
         engine.SetVerdict(row, selfIp, CheckStatus::Ok);
         Log("CTqGlobalMothed::GetSelfIP()本地IP:" + selfIp);
+        Explain(ProblemCode::LocalAddressFromHostName, {selfIp});
     } else {
         engine.SetVerdict(row, "获取本地IP失败", CheckStatus::Error);
+        Explain(ProblemCode::NoLocalAddress);
     }
 }
 
@@ -66,41 +96,57 @@ void CheckGateway(CheckEngine& engine, NetworkProbes& probes, NetworkAhead* ahea
         ++engine.Counters().errorCount;
         AddFinding(detail);
         Log(detail);
+        Explain(ProblemCode::GatewayNotConfigured);
         return;
     }
     const int replies = ahead != nullptr ? ahead->gatewayReplies.get().Replayed()
                                          : probes.PingHost(gateway, kEchoRequestsPerHost);
     if (replies > 0) {
         engine.SetVerdict(row, Bracketed("连接正常", gateway), CheckStatus::Ok);
+        if (replies < kEchoRequestsPerHost) {
+            Explain(ProblemCode::GatewayPacketLoss, {gateway},
+                    std::to_string(replies) + "/" + std::to_string(kEchoRequestsPerHost));
+        }
         return;
     }
     engine.SetVerdict(row, Bracketed("连接超时", gateway), CheckStatus::Warning);
     ++engine.Counters().warningCount;
+    Explain(ProblemCode::GatewayUnreachable, {gateway});
 }
 
 void CheckDnsServers(CheckEngine& engine, NetworkProbes& probes, NetworkAhead* ahead) {
     const int row = engine.BeginItem(kDnsServers, "DNS能否ping通...");
-    int dnsReplies = 0;
-    std::string dnsText;
+    DnsEchoes dns;
     if (ahead != nullptr) {
-        std::tie(dnsReplies, dnsText) = ahead->dns.get().Replayed();
+        dns = ahead->dns.get().Replayed();
     } else {
-        dnsReplies = probes.PingDnsServers();
-        dnsText = probes.DnsServerText();
+        dns.replies = probes.PingDnsServers();
+        dns.serverText = probes.DnsServerText();
+        dns.silent = probes.SilentDnsServers();
     }
-    if (dnsReplies > 0) {
-        engine.SetVerdict(row, Bracketed("连接正常", dnsText), CheckStatus::Ok);
+    // One problem per silent server, only informative while another server answers.
+    const Severity silentSeverity = dns.replies > 0 ? Severity::Info : Severity::Warning;
+    for (const std::string& server : dns.silent) {
+        ExplainAs(silentSeverity, ProblemCode::DnsServerUnreachable, {server});
+    }
+    if (dns.replies > 0) {
+        engine.SetVerdict(row, Bracketed("连接正常", dns.serverText), CheckStatus::Ok);
         return;
     }
-    const bool noServer = dnsText.empty();
-    engine.ReportProblem(row, noServer ? "获取DNS服务器失败" : Bracketed("连接超时", dnsText),
+    const bool noServer = dns.serverText.empty();
+    engine.ReportProblem(row,
+                         noServer ? "获取DNS服务器失败" : Bracketed("连接超时", dns.serverText),
                          noServer ? CheckStatus::Error : CheckStatus::Warning);
+    if (noServer) {
+        Explain(ProblemCode::DnsNotConfigured);
+    }
 }
 
 void CheckIeOffline(CheckEngine& engine, NetworkProbes& probes, NetworkAhead*) {
     const int row = engine.BeginItem(kIeOffline, "IE脱机设置...");
     if (probes.IsIEOffline()) {
         engine.ReportProblem(row, "IE处于脱机状态", CheckStatus::Warning);
+        Explain(ProblemCode::BrowserOffline);
     } else {
         engine.SetVerdict(row, "IE未处于脱机状态", CheckStatus::Ok);
     }
@@ -117,12 +163,19 @@ void CheckIeProxy(CheckEngine& engine, NetworkProbes& probes, NetworkAhead*) {
         engine.SetVerdict(row, "IE代理服务器已设置且能连接", CheckStatus::Ok);
     } else {
         engine.ReportProblem(row, "IE代理服务器无法连接", CheckStatus::Error);
+        // An enabled proxy without a server text is never tried, and so never connects.
+        if (const std::string proxy = probes.ProxyText(); proxy.empty()) {
+            Explain(ProblemCode::ProxyEmpty);
+        } else {
+            Explain(ProblemCode::ProxyUnreachable, {proxy});
+        }
     }
 }
 
 void CheckConnection(CheckEngine& engine, NetworkProbes& probes, NetworkAhead*) {
     const int row = engine.BeginItem(kConnection, "本地连接...");
-    switch (probes.GetLocalConnectionState()) {
+    const int state = probes.GetLocalConnectionState();
+    switch (state) {
         case 1:
             engine.SetVerdict(row, "拨号连接成功", CheckStatus::Ok);
             break;
@@ -131,20 +184,36 @@ void CheckConnection(CheckEngine& engine, NetworkProbes& probes, NetworkAhead*) 
             break;
         case -1:
             engine.ReportProblem(row, "本地连接中断", CheckStatus::Error);
+            Explain(ProblemCode::LinkDown);
             break;
         default:
             break;
+    }
+    // A dial-up connection still dialling is not used: the computer goes out through another
+    // link when there is one, and then that is only worth knowing.
+    if (const std::string dialling = probes.DiallingConnection(); !dialling.empty()) {
+        ExplainAs(state == -1 ? Severity::Warning : Severity::Info, ProblemCode::DialupNotConnected,
+                  {dialling});
     }
 }
 
 void CheckInternet(CheckEngine& engine, NetworkProbes& probes, NetworkAhead* ahead) {
     const int row = engine.BeginItem(kInternet, "Internet连接...");
-    const int share =
-        ahead != nullptr ? ahead->internet.get().Replayed() : probes.CheckInternetConnection();
-    if (share > 0) {
-        engine.SetVerdict(row, "连接成功", CheckStatus::Ok);
+    SiteConnects sites;
+    if (ahead != nullptr) {
+        sites = ahead->internet.get().Replayed();
     } else {
+        sites.share = probes.CheckInternetConnection();
+        sites.unreached = probes.UnreachedSites();
+    }
+    if (sites.share <= 0) {
         engine.ReportProblem(row, "Internet连接中断", CheckStatus::Error);
+        Explain(ProblemCode::InternetUnreachable);
+        return;
+    }
+    engine.SetVerdict(row, "连接成功", CheckStatus::Ok);
+    if (!sites.unreached.empty()) {
+        Explain(ProblemCode::InternetPartial, std::move(sites.unreached));
     }
 }
 

@@ -1,8 +1,10 @@
 // The basic software checks: rows 8 to 12, the software the streaming client plays through.
 #include <cstdlib>
+#include <string>
 
 #include "engine/CheckEngine.h"
 #include "engine/DiagLog.h"
+#include "engine/Diagnosis.h"
 #include "engine/FindingsText.h"
 
 namespace lumidex {
@@ -24,11 +26,15 @@ struct Association {
     const char* statusText;
     const char* noProgram;
     const char* otherProgramFinding;
+    ProblemCode noProgramCode;
+    ProblemCode otherProgramCode;  // the program is its target
 };
 
 constexpr Association kAssociations[] = {
-    {kAsfAssociation, ".asf", "asf文件关联...", "asf文件没有关联", "asf文件关联程序:"},
-    {kAsxAssociation, ".asx", "asx文件关联...", "asx文件没有关联", "asx文件关联程序:"},
+    {kAsfAssociation, ".asf", "asf文件关联...", "asf文件没有关联",
+     "asf文件关联程序:", ProblemCode::AsfNotAssociated, ProblemCode::AsfNotAssociated},
+    {kAsxAssociation, ".asx", "asx文件关联...", "asx文件没有关联",
+     "asx文件关联程序:", ProblemCode::AsxNotAssociated, ProblemCode::AsxOtherPlayer},
 };
 
 }  // namespace
@@ -43,6 +49,9 @@ void CheckEngine::RunSoftwareChecks(SoftwareProbes& probes) {
         SetVerdict(row, osName, CheckStatus::Ok);
         Log(osName);
         AddFinding(osName);
+        if (osName.empty()) {
+            NoteProblem(MakeProblem(ProblemCode::OsUnknown));
+        }
     }
     SetProgressPos(1);
 
@@ -57,6 +66,11 @@ void CheckEngine::RunSoftwareChecks(SoftwareProbes& probes) {
             ++m_counters.warningCount;
             line = "版本号低于9，请下载WMP9以上版本。您安装的" + line;
             status = CheckStatus::Warning;
+            if (version.empty()) {
+                NoteProblem(MakeProblem(ProblemCode::PlayerMissing));
+            } else {
+                NoteProblem(MakeProblem(ProblemCode::PlayerTooOld, {}, version));
+            }
         }
         SetVerdict(row, version, status);
         Log(line);
@@ -78,8 +92,10 @@ void CheckEngine::RunSoftwareChecks(SoftwareProbes& probes) {
             Log(detail);
             AddFinding(item.otherProgramFinding + detail);
             ++m_counters.warningCount;
+            NoteProblem(MakeProblem(item.otherProgramCode, {program}));
         } else {
             ReportProblem(row, item.noProgram, CheckStatus::Error);
+            NoteProblem(MakeProblem(item.noProgramCode));
         }
         SetProgressPos(++position);
     }

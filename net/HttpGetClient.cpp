@@ -35,8 +35,17 @@ HostAndPort HttpGetClient::SplitHostPort(std::string_view host, std::uint16_t po
     return out;
 }
 
+namespace {
+
+// A name that starts with a decimal digit is taken as a dotted address, never looked up.
+bool IsDottedName(const std::string& name) {
+    return !name.empty() && name[0] >= '0' && name[0] <= '9';
+}
+
+}  // namespace
+
 std::uint32_t HttpGetClient::ResolveAddress(const std::string& name, const HostResolver& resolver) {
-    if (!name.empty() && name[0] >= '0' && name[0] <= '9') {
+    if (IsDottedName(name)) {
         return ::inet_addr(name.c_str());
     }
     return resolver ? resolver(name) : platform::LookupHostIPv4(name);
@@ -63,6 +72,7 @@ bool HttpGetClient::ConnectWithin(std::string_view host, std::uint16_t port, int
     const HostAndPort target = SplitHostPort(host, port);
     // A name that does not resolve gives 0.0.0.0, which the socket refuses to connect to.
     const std::uint32_t address = ResolveAddress(target.name, m_resolver);
+    m_lastLookupFailed = address == 0 && !IsDottedName(target.name);
     m_lastConnect = m_socket.Connect(address, target.port, connectTimeoutMs);
     return m_lastConnect == platform::ConnectResult::Connected;
 }

@@ -73,12 +73,16 @@ public:
     // A name that starts with a decimal digit is a dotted address (inet_addr: 0xFFFFFFFF
     // when it is not one); other names go to resolver.
     static std::uint32_t ResolveAddress(const std::string& name, const HostResolver& resolver);
+    // True when the last connect attempt asked the resolver for its host name and got no
+    // address, so that it connected nowhere.
+    bool LastLookupFailed() const { return m_lastLookupFailed; }
 
 private:
     bool ConnectWithin(std::string_view host, std::uint16_t port, int connectTimeoutMs);
     int ReadResponse(const platform::Deadline& deadline);
 
     platform::TcpSocket m_socket;
+    bool m_lastLookupFailed = false;
     int m_receiveTimeoutMs;
     int m_connectTimeoutMs;
     int m_exchangeMs = kExchangeDeadlineMs;

@@ -14,6 +14,18 @@ bool IsDialUpConnected() {
     return IsDialUpConnected(platform::ListNetInterfaces());
 }
 
+std::string DiallingConnection(std::span<const platform::NetInterface> interfaces) {
+    const auto connections = platform::EnumRasConnections(interfaces);
+    if (connections.empty() || connections.front().state == platform::kRasConnected) {
+        return {};
+    }
+    return connections.front().name;
+}
+
+std::string DiallingConnection() {
+    return DiallingConnection(platform::ListNetInterfaces());
+}
+
 std::int32_t GetLocalConnectionState(std::span<const platform::NetInterface> interfaces) {
     if (IsDialUpConnected(interfaces)) {
         return kDialUpConnected;

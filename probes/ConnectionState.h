@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "platform/NetInterfaces.h"
 
@@ -17,6 +18,11 @@ inline constexpr std::int32_t kNotConnected = -1;
 // True when there is a dial-up connection and the first one is connected (not dialling).
 bool IsDialUpConnected(std::span<const platform::NetInterface> interfaces);
 bool IsDialUpConnected();
+
+// The name of the first dial-up connection when it is still dialling (not connected); empty
+// when there is none or it is connected.
+std::string DiallingConnection(std::span<const platform::NetInterface> interfaces);
+std::string DiallingConnection();
 
 // kDialUpConnected, else kNetworkConnected when some interface is connected, else
 // kNotConnected.

@@ -1,9 +1,12 @@
 #include "probes/IeSettings.h"
 
+#include <chrono>
 #include <cstring>
 
+#include "engine/Diagnosis.h"
 #include "net/HttpGetClient.h"
 #include "platform/RegistryReader.h"
+#include "probes/InternetProbe.h"
 
 namespace lumidex {
 namespace {
@@ -35,27 +38,32 @@ std::string ReadText(const RegistryReader& reader, const char* name) {
 
 bool ConnectToProxy(const std::string& proxyText) {
     HttpGetClient client;
-    return client.Connect(proxyText, 0);
+    const auto start = std::chrono::steady_clock::now();
+    const bool connected = client.Connect(proxyText, 0);
+    RecordProbe(ConnectRecord(proxyText, client.LastConnectResult(), MillisecondsSince(start),
+                              client.LastLookupFailed()));
+    return connected;
 }
 
 bool IsIEOffline() {
     return ReadNumber(InternetSettings(), "GlobalUserOffline") != 0;
 }
 
-void CheckIEProxy(std::int32_t& proxySet, std::int32_t& proxyReachable,
-                  const ProxyConnector& connect) {
+std::string CheckIEProxy(std::int32_t& proxySet, std::int32_t& proxyReachable,
+                         const ProxyConnector& connect) {
     const RegistryReader reader = InternetSettings();
     if (ReadNumber(reader, "ProxyEnable") == 0) {
         proxySet = 0;
         proxyReachable = 0;
-        return;
+        return {};
     }
     proxySet = 1;
-    const std::string proxy = ReadText(reader, "ProxyServer");
+    std::string proxy = ReadText(reader, "ProxyServer");
     if (proxy.empty()) {
-        return;
+        return {};
     }
     proxyReachable = connect(proxy) ? 1 : 0;
+    return proxy;
 }
 
 }  // namespace lumidex

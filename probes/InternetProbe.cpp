@@ -1,7 +1,9 @@
 #include "probes/InternetProbe.h"
 
 #include <atomic>
+#include <chrono>
 #include <memory>
+#include <mutex>
 
 #include "engine/Endpoints.h"
 #include "net/HttpGetClient.h"
@@ -15,19 +17,44 @@ namespace {
 constexpr char kSiteThreadName[] = "检测Ineternet连接";
 
 // What the waiting run and all its site threads share. Each thread co-owns it, so a thread
-// that outlives its stop budget still finds the counter and the event alive.
+// that outlives its stop budget still finds the results and the event alive.
 struct RunState {
-    explicit RunState(std::uint16_t enoughSites) : enough(enoughSites) {}
-    std::atomic<std::uint16_t> answered{0};
+    RunState(std::uint16_t enoughSites, std::size_t sites) : enough(enoughSites), ends(sites) {}
+
+    struct SiteEnd {
+        bool ended = false;
+        platform::ConnectResult result = platform::ConnectResult::NotOpen;
+        double elapsedMs = 0;
+        bool lookupFailed = false;
+    };
+
+    // A site's attempt ended; it counts only before the verdict is taken.
+    void End(std::size_t site, platform::ConnectResult result, double elapsedMs,
+             bool lookupFailed) {
+        std::lock_guard lock(mutex);
+        if (decided) {
+            return;
+        }
+        ends[site] = {true, result, elapsedMs, lookupFailed};
+        if (result == platform::ConnectResult::Connected && ++answered >= enough) {
+            wakeUp.Set();
+        }
+    }
+
     const std::uint16_t enough;
     platform::Event wakeUp{false};  // auto-reset: one wake per wait
+    std::mutex mutex;
+    bool decided = false;  // the verdict is taken: what ends later does not count
+    unsigned answered = 0;
+    std::vector<SiteEnd> ends;
 };
 
 // One site's connection attempt on its own thread.
 struct SiteAttempt {
-    SiteAttempt(std::shared_ptr<RunState> run, std::string site)
-        : run(std::move(run)), host(std::move(site)) {}
+    SiteAttempt(std::shared_ptr<RunState> run, std::size_t index, std::string site)
+        : run(std::move(run)), index(index), host(std::move(site)) {}
     std::shared_ptr<RunState> run;
+    const std::size_t index;
     std::string host;
     HttpGetClient connection;
     // Set before the run closes the connection, so a thread that had not even begun to
@@ -39,8 +66,8 @@ struct SiteAttempt {
 
 class SiteWorker : public WorkerThread {
 public:
-    SiteWorker(std::shared_ptr<RunState> run, std::string host)
-        : m_attempt(std::make_shared<SiteAttempt>(std::move(run), std::move(host))) {}
+    SiteWorker(std::shared_ptr<RunState> run, std::size_t index, std::string host)
+        : m_attempt(std::make_shared<SiteAttempt>(std::move(run), index, std::move(host))) {}
     ~SiteWorker() override { Stop(nullptr, kUnlimitedStopMs); }
 
     bool Ended() const { return m_attempt->ended; }
@@ -61,14 +88,15 @@ protected:
 
 private:
     static void Attempt(SiteAttempt& attempt) {
-        if (attempt.abandoned || !attempt.connection.Connect(attempt.host, 0)) {
+        if (attempt.abandoned) {
             return;
         }
-        attempt.connection.Close();
-        RunState& run = *attempt.run;
-        if (++run.answered >= run.enough) {
-            run.wakeUp.Set();
+        const auto start = std::chrono::steady_clock::now();
+        if (attempt.connection.Connect(attempt.host, 0)) {
+            attempt.connection.Close();
         }
+        attempt.run->End(attempt.index, attempt.connection.LastConnectResult(),
+                         MillisecondsSince(start), attempt.connection.LastLookupFailed());
     }
 
     std::shared_ptr<SiteAttempt> m_attempt;
@@ -83,24 +111,74 @@ std::vector<std::string> PublicSiteList() {
     return splitter.Pieces();
 }
 
+ProbeRecord ConnectRecord(std::string target, platform::ConnectResult result, double elapsedMs,
+                          bool lookupFailed) {
+    using platform::ConnectResult;
+    if (lookupFailed) {
+        return {ProbeKind::Dns, std::move(target), ProbeOutcome::Error, {}, "lookup"};
+    }
+    ProbeRecord record{ProbeKind::Tcp, std::move(target), ProbeOutcome::Error, {}, "connect"};
+    switch (result) {
+        case ConnectResult::Connected:
+            record.outcome = ProbeOutcome::Ok;
+            record.rttMs = elapsedMs;
+            break;
+        case ConnectResult::Refused:
+            record.outcome = ProbeOutcome::Refused;
+            break;
+        case ConnectResult::TimedOut:
+        case ConnectResult::Aborted:
+            record.outcome = ProbeOutcome::Timeout;
+            break;
+        case ConnectResult::Unreachable:
+            record.outcome = ProbeOutcome::Unreachable;
+            break;
+        case ConnectResult::NotOpen:
+            break;
+    }
+    return record;
+}
+
 unsigned CheckInternetConnection(const std::vector<std::string>& sites,
                                  const InternetProbeTiming& timing) {
+    return ProbeInternetSites(sites, timing).percentage;
+}
+
+InternetProbeResult ProbeInternetSites(const std::vector<std::string>& sites,
+                                       const InternetProbeTiming& timing) {
+    InternetProbeResult verdict;
     if (sites.empty()) {
-        return 0;
+        return verdict;
     }
-    const auto run = std::make_shared<RunState>(timing.enough);
+    const auto run = std::make_shared<RunState>(timing.enough, sites.size());
     std::vector<std::unique_ptr<SiteWorker>> workers;
     std::vector<bool> started;
     workers.reserve(sites.size());
-    for (const std::string& site : sites) {
-        workers.push_back(std::make_unique<SiteWorker>(run, site));
+    for (std::size_t i = 0; i < sites.size(); ++i) {
+        workers.push_back(std::make_unique<SiteWorker>(run, i, sites[i]));
         // A thread that cannot start simply does not count.
         started.push_back(workers.back()->Start(kSiteThreadName));
     }
-    run->wakeUp.Wait(timing.waitMs);
-    // Successes after this moment do not count.
-    const unsigned answered = run->answered.load();
-    const unsigned percentage = answered * 100u / static_cast<unsigned>(sites.size());
+    const bool enoughAnswered = run->wakeUp.Wait(timing.waitMs);
+    {
+        // Successes after this moment do not count.
+        std::lock_guard lock(run->mutex);
+        run->decided = true;
+        verdict.percentage = run->answered * 100u / static_cast<unsigned>(sites.size());
+        for (std::size_t i = 0; i < sites.size(); ++i) {
+            const RunState::SiteEnd& end = run->ends[i];
+            if (end.ended) {
+                verdict.connects.push_back(
+                    ConnectRecord(sites[i], end.result, end.elapsedMs, end.lookupFailed));
+            } else if (!started[i]) {
+                verdict.connects.push_back(
+                    ConnectRecord(sites[i], platform::ConnectResult::NotOpen, 0));
+            } else if (!enoughAnswered) {
+                verdict.connects.push_back(
+                    ConnectRecord(sites[i], platform::ConnectResult::TimedOut, 0));
+            }
+        }
+    }
     for (std::size_t i = 0; i < workers.size(); ++i) {
         workers[i]->Abort();
         workers[i]->Stop(nullptr, timing.stopBudgetMs);
@@ -112,7 +190,7 @@ unsigned CheckInternetConnection(const std::vector<std::string>& sites,
         }
         workers[i].reset();
     }
-    return percentage;
+    return verdict;
 }
 
 }  // namespace lumidex

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "net/IcmpEcho.h"
 #include "probes/NetworkConfig.h"
 
 namespace lumidex {
@@ -20,8 +21,8 @@ struct NetworkSeams {
     std::function<std::optional<std::string>()> hostName;
     // Name to IPv4 addresses, network byte order, in the resolver's order.
     std::function<std::vector<std::uint32_t>(std::string_view)> resolve;
-    // The ICMP echo probe: replies out of count.
-    std::function<int(std::string_view host, unsigned count)> pingHost;
+    // The ICMP echo probe: one turn per request.
+    std::function<std::vector<EchoTurn>(std::string_view host, unsigned count)> pingHost;
     // Seams of the other queries of CTqGlobalMothed go here.
 };
 

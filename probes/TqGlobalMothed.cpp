@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "engine/CheckProbes.h"
+#include "engine/Diagnosis.h"
 #include "net/IcmpEcho.h"
 #include "net/NetAddress.h"
 #include "platform/HostLookup.h"
@@ -30,6 +31,30 @@ const std::string* FirstUsable(const std::vector<std::string>& texts) {
     return nullptr;
 }
 
+ProbeOutcome OutcomeOf(EchoFate fate) {
+    switch (fate) {
+        case EchoFate::Answered:
+            return ProbeOutcome::Ok;
+        case EchoFate::TimedOut:
+            return ProbeOutcome::Timeout;
+        case EchoFate::Unreachable:
+            return ProbeOutcome::Unreachable;
+        case EchoFate::Failed:
+            return ProbeOutcome::Error;
+    }
+    return ProbeOutcome::Error;
+}
+
+void RecordEchoes(std::string_view host, const std::vector<EchoTurn>& turns) {
+    for (const EchoTurn& turn : turns) {
+        ProbeRecord record{ProbeKind::Icmp, std::string(host), OutcomeOf(turn.fate), {}, "echo"};
+        if (turn.fate == EchoFate::Answered) {
+            record.rttMs = turn.rttMs;
+        }
+        RecordProbe(std::move(record));
+    }
+}
+
 }  // namespace
 
 CTqGlobalMothed::CTqGlobalMothed(NetworkSeams probes)
@@ -42,7 +67,7 @@ CTqGlobalMothed::CTqGlobalMothed(NetworkSeams probes)
     }
     if (!m_probes.pingHost) {
         m_probes.pingHost = [](std::string_view host, unsigned count) {
-            return lumidex::PingHost(host, count);
+            return PingHostTurns(host, count);
         };
     }
 }
@@ -92,25 +117,35 @@ void CTqGlobalMothed::SelectAdapter() {
 }
 
 int CTqGlobalMothed::PingHost(std::string_view host, unsigned count) {
-    return m_probes.pingHost(host, count);
+    const std::vector<EchoTurn> turns = m_probes.pingHost(host, count);
+    RecordEchoes(host, turns);
+    return AnsweredTurns(turns);
 }
 
 int CTqGlobalMothed::PingDnsServers(const std::vector<std::string>* servers, bool sideBySide) {
     const std::vector<std::string>& list =
         servers != nullptr ? *servers : m_networkConfig.DnsServers();
     m_dnsServerText.clear();
-    // A system names a handful of servers at most; each ping ends within its own bounds.
-    std::vector<std::future<int>> replies;
+    m_silentDnsServers.clear();
+    // A system names a handful of servers at most; each ping ends within its own bounds. The
+    // pings record nothing themselves: a thread of their own has none of the walk's rows.
+    std::vector<std::future<std::vector<EchoTurn>>> pings;
     for (const std::string& server : list) {
         m_dnsServerText += server;
         m_dnsServerText += ',';
-        replies.push_back(
+        pings.push_back(
             std::async(sideBySide ? std::launch::async : std::launch::deferred,
-                       [this, server] { return PingHost(server, kEchoRequestsPerHost); }));
+                       [this, server] { return m_probes.pingHost(server, kEchoRequestsPerHost); }));
     }
     int total = 0;
-    for (std::future<int>& reply : replies) {
-        total += reply.get();
+    for (std::size_t i = 0; i < pings.size(); ++i) {
+        const std::vector<EchoTurn> turns = pings[i].get();
+        RecordEchoes(list[i], turns);
+        const int replies = AnsweredTurns(turns);
+        if (replies == 0) {
+            m_silentDnsServers.push_back(list[i]);
+        }
+        total += replies;
     }
     if (!m_dnsServerText.empty()) {
         m_dnsServerText.pop_back();
@@ -122,8 +157,9 @@ bool CTqGlobalMothed::IsIEOffline() {
     return lumidex::IsIEOffline();
 }
 
-void CTqGlobalMothed::CheckIEProxy(std::int32_t& proxySet, std::int32_t& proxyReachable) {
-    lumidex::CheckIEProxy(proxySet, proxyReachable);
+void CTqGlobalMothed::CheckIEProxy(std::int32_t& proxySet, std::int32_t& proxyReachable,
+                                   std::string& proxyText) {
+    proxyText = lumidex::CheckIEProxy(proxySet, proxyReachable);
 }
 
 std::int32_t CTqGlobalMothed::GetLocalConnectionState() {
@@ -131,7 +167,15 @@ std::int32_t CTqGlobalMothed::GetLocalConnectionState() {
 }
 
 unsigned CTqGlobalMothed::CheckInternetConnection() {
-    return lumidex::CheckInternetConnection(m_siteList);
+    InternetProbeResult result = ProbeInternetSites(m_siteList);
+    m_unreachedSites.clear();
+    for (ProbeRecord& connect : result.connects) {
+        if (connect.outcome != ProbeOutcome::Ok) {
+            m_unreachedSites.push_back(connect.target);
+        }
+        RecordProbe(std::move(connect));
+    }
+    return result.percentage;
 }
 
 }  // namespace lumidex

@@ -6,6 +6,7 @@
 
 #include "engine/CheckItem.h"
 #include "engine/DiagLog.h"
+#include "engine/Diagnosis.h"
 #include "engine/Endpoints.h"
 #include "engine/FindingsText.h"
 #include "platform/AsciiChar.h"
@@ -33,6 +34,13 @@ void DeleteFile(const std::string& windowsPath) {
 }
 
 using platform::IsSpace;
+
+// Row 12 sets itself, partly from the window thread: its problem goes to its own row, not to
+// whichever row the walk is on.
+void ExplainRow(int row, std::string detail) {
+    TheRunDiagnosis().AddProblem(
+        row, MakeProblem(ProblemCode::XpSp2PatchMissing, {}, std::move(detail)));
+}
 
 }  // namespace
 
@@ -94,6 +102,7 @@ void XpSp2PatchHelper::RunXpSp2PatchCheck() {
     m_reporter.SetItemStatus(row, CheckStatus::Error);
     LogAndFind(kPatchLaunchFailed);
     m_reporter.CountReportableError();
+    ExplainRow(row, "launch failed");
 }
 
 int XpSp2PatchHelper::PreparePatchPath() {
@@ -119,6 +128,7 @@ bool XpSp2PatchHelper::DownloadPatch() {
     if (PreparePatchPath() == -1) {
         m_reporter.SetItemText(row, kTextColumn, kPatchDirectoryFailed);
         m_reporter.SetItemStatus(row, CheckStatus::Error);
+        ExplainRow(row, "installation directory unknown");
         return false;
     }
     const std::string patchPath = PatchPath();
@@ -135,6 +145,7 @@ bool XpSp2PatchHelper::DownloadPatch() {
         m_reporter.SetItemText(row, kTextColumn, kPatchDownloadFailed);
         m_reporter.SetItemStatus(row, CheckStatus::Error);
         DeleteFile(tempPath);
+        ExplainRow(row, "download failed");
         return false;
     }
     DeleteFile(patchPath);
@@ -146,6 +157,7 @@ bool XpSp2PatchHelper::DownloadPatch() {
         m_reporter.SetItemText(row, kTextColumn, kPatchDownloadFailed);
         m_reporter.SetItemStatus(row, CheckStatus::Error);
         DeleteFile(tempPath);
+        ExplainRow(row, "download could not be moved into place");
         return false;
     }
     // A downloaded program runs as it is on Windows; here it needs its execute bits.
@@ -195,6 +207,7 @@ bool XpSp2PatchHelper::OnCopyData(uint32_t dwData, std::string_view text) {
     LaunchPatch(m_window, PatchPath(), platform::kSwShow);
     m_reporter.SetItemText(row, kTextColumn, kNotPatched);
     m_reporter.SetItemStatus(row, CheckStatus::Warning);
+    ExplainRow(row, "connection limit " + limitText);
     return true;
 }
 

@@ -11,6 +11,7 @@
 #include "platform/ConnectionStandIns.h"
 #include "platform/HostLookup.h"
 #include "platform/NetInterfaces.h"
+#include "probes/ConnectionState.h"
 #include "probes/DefaultValue.h"
 #include "probes/FileAssociation.h"
 #include "probes/SystemInventory.h"
@@ -41,17 +42,22 @@ public:
     int PingDnsServers() override { return m_methods.PingDnsServers(); }
     int PingDnsServersSideBySide() override { return m_methods.PingDnsServers(nullptr, true); }
     std::string DnsServerText() override { return m_methods.DnsServerText(); }
+    std::vector<std::string> SilentDnsServers() override { return m_methods.SilentDnsServers(); }
     bool IsIEOffline() override { return m_methods.IsIEOffline(); }
     void CheckIEProxy(int& proxySet, int& reachable) override {
-        m_methods.CheckIEProxy(proxySet, reachable);
+        m_methods.CheckIEProxy(proxySet, reachable, m_proxyText);
     }
+    std::string ProxyText() override { return m_proxyText; }
     int GetLocalConnectionState() override { return m_methods.GetLocalConnectionState(); }
+    std::string DiallingConnection() override { return lumidex::DiallingConnection(); }
     int CheckInternetConnection() override {
         return static_cast<int>(m_methods.CheckInternetConnection());
     }
+    std::vector<std::string> UnreachedSites() override { return m_methods.UnreachedSites(); }
 
 private:
     CTqGlobalMothed m_methods;
+    std::string m_proxyText;
 };
 
 class SystemSoftwareProbes final : public SoftwareProbes {

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "ScriptedEngine.h"
 #include "engine/CheckEngine.h"
 #include "engine/DiagLog.h"
+#include "engine/Diagnosis.h"
 #include "engine/FindingsText.h"
 #include "engine/QueuedDiagWindow.h"
 #include "platform/TextCodec.h"
@@ -43,15 +45,20 @@ struct FakeNetwork : NetworkProbes {
     int gatewayReplies = 3;
     int dnsReplies = 2;
     std::string dnsText = "192.0.2.53,192.0.2.54";
+    std::vector<std::string> silentDns;
     bool offline = false;
     int proxySet = 0;
     int proxyReachable = 0;
+    std::string proxyText;
     int connectionState = 2;
+    std::string dialling;
     int internetPercent = 100;
+    std::vector<std::string> unreachedSites;
     std::function<void(int id)> during;  // runs inside the probes of rows 3 and 7
     // The waiting probes (rows 2, 3, 7) write a log and a findings line each and answer last
     // to first when they run side by side.
     bool chatty = false;
+    // Every probe records one probe named for what it asked (a host, the DNS text, "sites").
 
     void SelectAdapter() override {}
     std::string LocalIp() override { return localIp; }
@@ -59,6 +66,7 @@ struct FakeNetwork : NetworkProbes {
     std::string GetSelfIP() override { return selfIp; }
     int PingHost(const std::string& host, int) override {
         Chatter("ping " + host, 20);
+        Record(ProbeKind::Icmp, host, gatewayReplies > 0);
         return gatewayReplies;
     }
     int PingDnsServers() override {
@@ -66,7 +74,14 @@ struct FakeNetwork : NetworkProbes {
             during(3);
         }
         Chatter("dns", 10);
+        if (!dnsText.empty()) {
+            Record(ProbeKind::Icmp, dnsText, dnsReplies > 0);
+        }
         return dnsReplies;
+    }
+    static void Record(ProbeKind kind, const std::string& target, bool answered) {
+        RecordProbe({kind, target, answered ? ProbeOutcome::Ok : ProbeOutcome::Timeout,
+                     answered ? std::optional<double>(1) : std::nullopt, "echo"});
     }
     void Chatter(const std::string& line, int waitMs) const {
         if (chatty) {
@@ -76,19 +91,27 @@ struct FakeNetwork : NetworkProbes {
         }
     }
     std::string DnsServerText() override { return dnsText; }
+    std::vector<std::string> SilentDnsServers() override { return silentDns; }
     bool IsIEOffline() override { return offline; }
     void CheckIEProxy(int& set, int& reachable) override {
         set = proxySet;
         reachable = proxyReachable;
+        if (proxySet != 0 && !proxyText.empty()) {
+            Record(ProbeKind::Tcp, proxyText, proxyReachable != 0);
+        }
     }
+    std::string ProxyText() override { return proxySet != 0 ? proxyText : std::string(); }
     int GetLocalConnectionState() override { return connectionState; }
+    std::string DiallingConnection() override { return dialling; }
     int CheckInternetConnection() override {
         if (during) {
             during(7);
         }
         Chatter("sites", 0);
+        Record(ProbeKind::Tcp, "sites", internetPercent > 0);
         return internetPercent;
     }
+    std::vector<std::string> UnreachedSites() override { return unreachedSites; }
 };
 
 struct FakeSoftware : SoftwareProbes {
@@ -148,6 +171,9 @@ public:
     }
 
     const CheckRow& RowOf(int id) const { return *window.Model().Row(window.Model().FindById(id)); }
+    RowDiagnosis DiagnosisOf(int id) const {
+        return TheRunDiagnosis().Row(window.Model().FindById(id));
+    }
     // The log's entries, text only, in UTF-8.
     std::vector<std::string> LogLines() const {
         const std::string text = platform::GbkToUtf8(ReadAll(m_dir.path() / "log.txt"));
@@ -168,6 +194,32 @@ public:
 private:
     TempDir m_dir;
 };
+
+// A row's problems, one text each: "code severity target... (detail)".
+inline std::vector<std::string> ProblemTexts(const RowDiagnosis& row) {
+    std::vector<std::string> texts;
+    for (const Problem& problem : row.problems) {
+        std::string text = std::string(InfoOf(problem.code).name) + " " +
+                           std::string(SeverityName(problem.severity));
+        for (const std::string& target : problem.targets) {
+            text += " " + target;
+        }
+        if (!problem.detail.empty()) {
+            text += " (" + problem.detail + ")";
+        }
+        texts.push_back(std::move(text));
+    }
+    return texts;
+}
+
+// The targets of a row's probes, in the order recorded.
+inline std::vector<std::string> ProbeTargets(const RowDiagnosis& row) {
+    std::vector<std::string> targets;
+    for (const ProbeRecord& probe : row.probes) {
+        targets.push_back(probe.target);
+    }
+    return targets;
+}
 
 // The outcome's row and the run's counters.
 template <class Fake>

@@ -15,60 +15,265 @@ using testing::PhaseRun;
 struct Outcome : testing::RowOutcome<FakeNetwork> {
     std::string logLine;  // the outcome's own log line, "" for none
     bool reportable;
+    std::vector<std::string> problems;  // the row's, as testing::ProblemTexts writes them
 };
 
 const std::vector<Outcome>& Outcomes() {
     static const std::vector<Outcome> outcomes = {
-        {"adapter address", [](FakeNetwork&) {}, 1, "192.0.2.10", CheckStatus::Ok, 0, 0,
-         "本地IP:192.0.2.10", false},
+        {"adapter address",
+         [](FakeNetwork&) {},
+         1,
+         "192.0.2.10",
+         CheckStatus::Ok,
+         0,
+         0,
+         "本地IP:192.0.2.10",
+         false,
+         {}},
         {"address from the host name",
          [](FakeNetwork& n) {
              n.localIp.clear();
              n.selfIp = "192.0.2.99";
          },
-         1, "192.0.2.99", CheckStatus::Ok, 0, 0, "CTqGlobalMothed::GetSelfIP()本地IP:192.0.2.99",
-         false},
-        {"no address", [](FakeNetwork& n) { n.localIp.clear(); }, 1, "获取本地IP失败",
-         CheckStatus::Error, 0, 0, "", false},
-        {"gateway answers", [](FakeNetwork&) {}, 2, "连接正常(192.0.2.1)", CheckStatus::Ok, 0, 0,
-         "", false},
-        {"gateway silent", [](FakeNetwork& n) { n.gatewayReplies = 0; }, 2, "连接超时(192.0.2.1)",
-         CheckStatus::Warning, 0, 1, "", false},
-        {"no gateway", [](FakeNetwork& n) { n.gateway.clear(); }, 2, "获取默认网关失败",
-         CheckStatus::Error, 1, 0, "获取默认网关失败", false},
-        {"dns answers", [](FakeNetwork&) {}, 3, "连接正常(192.0.2.53,192.0.2.54)", CheckStatus::Ok,
-         0, 0, "", false},
-        {"dns silent", [](FakeNetwork& n) { n.dnsReplies = 0; }, 3,
-         "连接超时(192.0.2.53,192.0.2.54)", CheckStatus::Warning, 0, 1,
-         "连接超时(192.0.2.53,192.0.2.54)", true},
+         1,
+         "192.0.2.99",
+         CheckStatus::Ok,
+         0,
+         0,
+         "CTqGlobalMothed::GetSelfIP()本地IP:192.0.2.99",
+         false,
+         {"local_address_from_host_name info 192.0.2.99"}},
+        {"no address",
+         [](FakeNetwork& n) { n.localIp.clear(); },
+         1,
+         "获取本地IP失败",
+         CheckStatus::Error,
+         0,
+         0,
+         "",
+         false,
+         {"no_local_address error"}},
+        {"gateway answers",
+         [](FakeNetwork&) {},
+         2,
+         "连接正常(192.0.2.1)",
+         CheckStatus::Ok,
+         0,
+         0,
+         "",
+         false,
+         {}},
+        {"gateway loses echoes",
+         [](FakeNetwork& n) { n.gatewayReplies = 2; },
+         2,
+         "连接正常(192.0.2.1)",
+         CheckStatus::Ok,
+         0,
+         0,
+         "",
+         false,
+         {"gateway_packet_loss info 192.0.2.1 (2/3)"}},
+        {"gateway silent",
+         [](FakeNetwork& n) { n.gatewayReplies = 0; },
+         2,
+         "连接超时(192.0.2.1)",
+         CheckStatus::Warning,
+         0,
+         1,
+         "",
+         false,
+         {"gateway_unreachable warning 192.0.2.1"}},
+        {"no gateway",
+         [](FakeNetwork& n) { n.gateway.clear(); },
+         2,
+         "获取默认网关失败",
+         CheckStatus::Error,
+         1,
+         0,
+         "获取默认网关失败",
+         false,
+         {"gateway_not_configured error"}},
+        {"dns answers",
+         [](FakeNetwork&) {},
+         3,
+         "连接正常(192.0.2.53,192.0.2.54)",
+         CheckStatus::Ok,
+         0,
+         0,
+         "",
+         false,
+         {}},
+        {"one dns server of two silent",
+         [](FakeNetwork& n) { n.silentDns = {"192.0.2.54"}; },
+         3,
+         "连接正常(192.0.2.53,192.0.2.54)",
+         CheckStatus::Ok,
+         0,
+         0,
+         "",
+         false,
+         {"dns_server_unreachable info 192.0.2.54"}},
+        {"dns silent",
+         [](FakeNetwork& n) {
+             n.dnsReplies = 0;
+             n.silentDns = {"192.0.2.53", "192.0.2.54"};
+         },
+         3,
+         "连接超时(192.0.2.53,192.0.2.54)",
+         CheckStatus::Warning,
+         0,
+         1,
+         "连接超时(192.0.2.53,192.0.2.54)",
+         true,
+         {"dns_server_unreachable warning 192.0.2.53",
+          "dns_server_unreachable warning 192.0.2.54"}},
         {"no dns",
          [](FakeNetwork& n) {
              n.dnsReplies = 0;
              n.dnsText.clear();
          },
-         3, "获取DNS服务器失败", CheckStatus::Error, 1, 0, "获取DNS服务器失败", true},
-        {"ie offline", [](FakeNetwork& n) { n.offline = true; }, 4, "IE处于脱机状态",
-         CheckStatus::Warning, 0, 1, "IE处于脱机状态", true},
-        {"ie online", [](FakeNetwork&) {}, 4, "IE未处于脱机状态", CheckStatus::Ok, 0, 0, "", false},
-        {"no proxy", [](FakeNetwork&) {}, 5, "未设置IE代理服务器", CheckStatus::Ok, 0, 0, "",
-         false},
+         3,
+         "获取DNS服务器失败",
+         CheckStatus::Error,
+         1,
+         0,
+         "获取DNS服务器失败",
+         true,
+         {"dns_not_configured error"}},
+        {"ie offline",
+         [](FakeNetwork& n) { n.offline = true; },
+         4,
+         "IE处于脱机状态",
+         CheckStatus::Warning,
+         0,
+         1,
+         "IE处于脱机状态",
+         true,
+         {"browser_offline warning"}},
+        {"ie online",
+         [](FakeNetwork&) {},
+         4,
+         "IE未处于脱机状态",
+         CheckStatus::Ok,
+         0,
+         0,
+         "",
+         false,
+         {}},
+        {"no proxy",
+         [](FakeNetwork&) {},
+         5,
+         "未设置IE代理服务器",
+         CheckStatus::Ok,
+         0,
+         0,
+         "",
+         false,
+         {}},
         {"proxy reachable",
          [](FakeNetwork& n) {
              n.proxySet = 1;
              n.proxyReachable = 1;
+             n.proxyText = "192.0.2.8:3128";
          },
-         5, "IE代理服务器已设置且能连接", CheckStatus::Ok, 0, 0, "", false},
-        {"proxy dead", [](FakeNetwork& n) { n.proxySet = 1; }, 5, "IE代理服务器无法连接",
-         CheckStatus::Error, 1, 0, "IE代理服务器无法连接", true},
-        {"dial-up", [](FakeNetwork& n) { n.connectionState = 1; }, 6, "拨号连接成功",
-         CheckStatus::Ok, 0, 0, "", false},
-        {"lan", [](FakeNetwork&) {}, 6, "连接成功", CheckStatus::Ok, 0, 0, "", false},
-        {"connection broken", [](FakeNetwork& n) { n.connectionState = -1; }, 6, "本地连接中断",
-         CheckStatus::Error, 1, 0, "本地连接中断", true},
-        {"one site of ten", [](FakeNetwork& n) { n.internetPercent = 10; }, 7, "连接成功",
-         CheckStatus::Ok, 0, 0, "", false},
-        {"no site", [](FakeNetwork& n) { n.internetPercent = 0; }, 7, "Internet连接中断",
-         CheckStatus::Error, 1, 0, "Internet连接中断", true},
+         5,
+         "IE代理服务器已设置且能连接",
+         CheckStatus::Ok,
+         0,
+         0,
+         "",
+         false,
+         {}},
+        {"proxy dead",
+         [](FakeNetwork& n) {
+             n.proxySet = 1;
+             n.proxyText = "192.0.2.8:3128";
+         },
+         5,
+         "IE代理服务器无法连接",
+         CheckStatus::Error,
+         1,
+         0,
+         "IE代理服务器无法连接",
+         true,
+         {"proxy_unreachable error 192.0.2.8:3128"}},
+        {"proxy without a server",
+         [](FakeNetwork& n) { n.proxySet = 1; },
+         5,
+         "IE代理服务器无法连接",
+         CheckStatus::Error,
+         1,
+         0,
+         "IE代理服务器无法连接",
+         true,
+         {"proxy_empty error"}},
+        {"dial-up",
+         [](FakeNetwork& n) { n.connectionState = 1; },
+         6,
+         "拨号连接成功",
+         CheckStatus::Ok,
+         0,
+         0,
+         "",
+         false,
+         {}},
+        {"lan", [](FakeNetwork&) {}, 6, "连接成功", CheckStatus::Ok, 0, 0, "", false, {}},
+        {"lan beside a dial-up still dialling",
+         [](FakeNetwork& n) { n.dialling = "ppp0"; },
+         6,
+         "连接成功",
+         CheckStatus::Ok,
+         0,
+         0,
+         "",
+         false,
+         {"dialup_not_connected info ppp0"}},
+        {"connection broken",
+         [](FakeNetwork& n) { n.connectionState = -1; },
+         6,
+         "本地连接中断",
+         CheckStatus::Error,
+         1,
+         0,
+         "本地连接中断",
+         true,
+         {"link_down error"}},
+        {"only a dial-up, still dialling",
+         [](FakeNetwork& n) {
+             n.connectionState = -1;
+             n.dialling = "ppp0";
+         },
+         6,
+         "本地连接中断",
+         CheckStatus::Error,
+         1,
+         0,
+         "本地连接中断",
+         true,
+         {"link_down error", "dialup_not_connected warning ppp0"}},
+        {"one site of ten",
+         [](FakeNetwork& n) {
+             n.internetPercent = 10;
+             n.unreachedSites = {"a.example", "b.example"};
+         },
+         7,
+         "连接成功",
+         CheckStatus::Ok,
+         0,
+         0,
+         "",
+         false,
+         {"internet_partial warning a.example b.example"}},
+        {"no site",
+         [](FakeNetwork& n) { n.internetPercent = 0; },
+         7,
+         "Internet连接中断",
+         CheckStatus::Error,
+         1,
+         0,
+         "Internet连接中断",
+         true,
+         {"internet_unreachable error"}},
     };
     return outcomes;
 }
@@ -99,17 +304,20 @@ TEST(NetworkChecks, EachOutcomeOfTheSevenRows) {
         testing::ExpectOutcome(run, o, 7, o.reportable);
         EXPECT_EQ(run.LogLines(), expectedLog);
         EXPECT_EQ(TheFindingsText().Text(), expectedFindings);
+        EXPECT_EQ(testing::ProblemTexts(run.DiagnosisOf(o.id)), o.problems);
     }
 }
 
-// Side by side, the waiting probes answer last to first; the rows, counters, log and findings
-// are still those of the one-at-a-time walk.
+// Side by side, the waiting probes answer last to first; the rows, counters, log, findings
+// and each row's problems and probes are still those of the one-at-a-time walk, and every
+// probe lands on the row that made it.
 TEST(NetworkChecks, SideBySideReportsAsOneAtATime) {
     struct Result {
         std::vector<CheckRow> rows;
         std::vector<int> counters;
         std::vector<std::string> log;
         std::string findings;
+        std::vector<std::vector<std::string>> problems;
     };
     for (const Outcome& o : Outcomes()) {
         SCOPED_TRACE(o.name);
@@ -118,6 +326,20 @@ TEST(NetworkChecks, SideBySideReportsAsOneAtATime) {
             auto network = std::make_unique<FakeNetwork>();
             network->chatty = true;
             o.setUp(*network);
+            const FakeNetwork& fake = *network;
+            const std::vector<std::vector<std::string>> probed = {
+                {},
+                fake.gateway.empty() ? std::vector<std::string>{}
+                                     : std::vector<std::string>{fake.gateway},
+                fake.dnsText.empty() ? std::vector<std::string>{}
+                                     : std::vector<std::string>{fake.dnsText},
+                {},
+                fake.proxySet != 0 && !fake.proxyText.empty()
+                    ? std::vector<std::string>{fake.proxyText}
+                    : std::vector<std::string>{},
+                {},
+                {"sites"},
+            };
             PhaseRun run;
             CheckProbes probes;
             probes.network = std::move(network);
@@ -125,6 +347,9 @@ TEST(NetworkChecks, SideBySideReportsAsOneAtATime) {
             Result& result = results[oneAtATime ? 0 : 1];
             for (int id = 1; id <= 7; ++id) {
                 result.rows.push_back(run.RowOf(id));
+                result.problems.push_back(testing::ProblemTexts(run.DiagnosisOf(id)));
+                EXPECT_EQ(testing::ProbeTargets(run.DiagnosisOf(id)), probed[id - 1])
+                    << id << (oneAtATime ? " one at a time" : " side by side");
             }
             result.counters = {run.Counters().checkedCount, run.Counters().errorCount,
                                run.Counters().warningCount, run.Counters().reportable};
@@ -138,6 +363,7 @@ TEST(NetworkChecks, SideBySideReportsAsOneAtATime) {
         EXPECT_EQ(results[1].counters, results[0].counters);
         EXPECT_EQ(results[1].log, results[0].log);
         EXPECT_EQ(results[1].findings, results[0].findings);
+        EXPECT_EQ(results[1].problems, results[0].problems);
     }
 }
 

@@ -435,21 +435,23 @@ const std::map<std::string, std::string>& NotComparedHere() {
 // which attempt count, are still compared.
 const std::set<std::string> kSampleNamesItsServers = {"trackers-silent", "channel-servers-silent"};
 
-// The rows as both walks must give them: every probe's round-trip time is the run's own (only
-// whether something answered is compared), and where a random sample picks the servers, the
-// servers rows 17 and 18 probed are the sample's own too.
+// The rows as both walks must give them, each row's probes as the distinct "kind step outcome"
+// they hold: a probe's time is the run's own, and a probe nobody waited for (a public site still
+// connecting when enough sites had answered) is left out of a run's records. Where a random
+// sample picks the servers, the servers rows 17 and 18 probed are the sample's own too.
 Json RowsWithoutTimes(Json rows, bool sampled) {
     for (Json& row : rows) {
-        const bool sampledRow = sampled && (row["id"] == 17 || row["id"] == 18);
-        for (Json& probe : row["probes"]) {
-            probe["answered"] = !probe["rtt_ms"].is_null();
-            probe.erase("rtt_ms");
-            if (sampledRow) {
-                probe.erase("target");
-            }
+        if (!row.is_object() || !row.contains("probes")) {
+            continue;
         }
-        for (Json& problem : row["problems"]) {
-            if (sampledRow) {
+        std::set<std::string> held;
+        for (const Json& probe : row["probes"]) {
+            held.insert(probe.value("kind", "") + " " + probe.value("step", "") + " " +
+                        probe.value("outcome", ""));
+        }
+        row["probes"] = Json(std::vector<std::string>(held.begin(), held.end()));
+        if (sampled && (row["id"] == 17 || row["id"] == 18)) {
+            for (Json& problem : row["problems"]) {
                 problem.erase("targets");
             }
         }

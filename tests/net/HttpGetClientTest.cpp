@@ -178,12 +178,14 @@ TEST(HttpGetClientTest, ConnectAndCloseKeepTheSocketRules) {
     HttpGetClient unresolved(2000, NoLookup);
     EXPECT_FALSE(unresolved.Connect("no-such-host:" + std::to_string(port), 0))
         << "0.0.0.0 must not reach this machine's own listener";
+    EXPECT_TRUE(unresolved.LastLookupFailed());
     EXPECT_TRUE(unresolved.Connect("127.0.0.1", port)) << "the failed attempt keeps its socket";
     EXPECT_TRUE(unresolved.Close());
 
     HttpGetClient refused(2000, NoLookup);
     EXPECT_FALSE(refused.Connect(testing::LoopbackSite(closedPort), 0));
     EXPECT_EQ(refused.LastConnectResult(), platform::ConnectResult::Refused);
+    EXPECT_FALSE(refused.LastLookupFailed()) << "a dotted address is never looked up";
 }
 
 TEST(HttpGetClientTest, DestructionClosesTheSocket) {

@@ -40,16 +40,22 @@ TEST(ConnectionStateTest, DialUpFirstThenAnyWorkingInterface) {
         std::vector<NetInterface> interfaces;
         bool dialUp;
         std::int32_t state;
+        std::string dialling = {};
     } rows[] = {
         {"LAN", {kLoopback, kLan}, false, kNetworkConnected},
         {"dial-up up", {kLoopback, kPppUp}, true, kDialUpConnected},
         {"dial-up beside LAN", {kLoopback, kLan, kPppUp}, true, kDialUpConnected},
-        {"still dialling falls back", {kLoopback, kLan, kPppDialling}, false, kNetworkConnected},
-        {"still dialling alone", {kLoopback, kPppDialling}, false, kNotConnected},
+        {"still dialling falls back",
+         {kLoopback, kLan, kPppDialling},
+         false,
+         kNetworkConnected,
+         "ppp0"},
+        {"still dialling alone", {kLoopback, kPppDialling}, false, kNotConnected, "ppp0"},
         {"only the first dial-up counts",
          {kPppDialling, If("ppp2", kPppUp.flags, true)},
          false,
-         kNetworkConnected},
+         kNetworkConnected,
+         "ppp0"},
         {"a dial-up that is down is none",
          {kPppDown, If("ppp2", kPppUp.flags, true)},
          true,
@@ -63,6 +69,7 @@ TEST(ConnectionStateTest, DialUpFirstThenAnyWorkingInterface) {
     for (const auto& row : rows) {
         EXPECT_EQ(IsDialUpConnected(row.interfaces), row.dialUp) << row.name;
         EXPECT_EQ(GetLocalConnectionState(row.interfaces), row.state) << row.name;
+        EXPECT_EQ(DiallingConnection(row.interfaces), row.dialling) << row.name;
     }
 }
 

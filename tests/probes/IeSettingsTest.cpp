@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/Diagnosis.h"
 #include "support/FixturePrefix.h"
 #include "support/LoopbackServer.h"
 
@@ -68,17 +69,37 @@ TEST(IeSettingsTest, ProxyFlagsFollowTheSettingsAndTheConnection) {
         std::int32_t proxySet;
         std::int32_t proxyReachable;
         std::optional<std::string> tried;  // the text the connector got, if called
+        std::string read;                  // the text returned
+        std::string recorded;              // the real connect's recorded outcome, "" none
     } rows[] = {
-        {"\"ProxyEnable\"=dword:00000000\n\"ProxyServer\"=\"" + live + "\"\n", true, 0, 0, {}},
-        {"\"ProxyEnable\"=dword:00000001\n\"ProxyServer\"=\"" + live + "\"\n", true, 1, 1, {}},
-        {"\"ProxyEnable\"=dword:00000001\n\"ProxyServer\"=\"" + dead + "\"\n", true, 1, 0, {}},
-        {"\"ProxyEnable\"=dword:00000001\n\"ProxyServer\"=\"\"\n", false, 1, 7, {}},
-        {"\"ProxyEnable\"=dword:00000001\n", false, 1, 7, {}},
+        {"\"ProxyEnable\"=dword:00000000\n\"ProxyServer\"=\"" + live + "\"\n",
+         true,
+         0,
+         0,
+         {},
+         "",
+         ""},
+        {"\"ProxyEnable\"=dword:00000001\n\"ProxyServer\"=\"" + live + "\"\n",
+         true,
+         1,
+         1,
+         {},
+         live,
+         "ok"},
+        {"\"ProxyEnable\"=dword:00000001\n\"ProxyServer\"=\"" + dead + "\"\n",
+         true,
+         1,
+         0,
+         {},
+         dead,
+         "refused"},
+        {"\"ProxyEnable\"=dword:00000001\n\"ProxyServer\"=\"\"\n", false, 1, 7, {}, "", ""},
+        {"\"ProxyEnable\"=dword:00000001\n", false, 1, 7, {}, "", ""},
         {"\"ProxyEnable\"=dword:00000001\n\"ProxyServer\"=\"proxy.corp\"\n", false, 1, 1,
-         "proxy.corp"},
+         "proxy.corp", "proxy.corp", ""},
         {"\"ProxyEnable\"=dword:00000001\n\"ProxyServer\"=\"http=" + live + ";ftp=" + live + "\"\n",
-         false, 1, 1, "http=" + live + ";ftp=" + live},
-        {"", false, 0, 0, {}},
+         false, 1, 1, "http=" + live + ";ftp=" + live, "http=" + live + ";ftp=" + live, ""},
+        {"", false, 0, 0, {}, "", ""},
     };
     for (const auto& row : rows) {
         IePrefix prefix(row.values);
@@ -87,17 +108,28 @@ TEST(IeSettingsTest, ProxyFlagsFollowTheSettingsAndTheConnection) {
             tried = text;
             return true;
         };
+        TheRunDiagnosis().Reset();
+        TheRunDiagnosis().SetCurrentRow(4);
         std::int32_t proxySet = 5;
         std::int32_t proxyReachable = 7;  // stays when a proxy is set without text
-        if (row.realConnect) {
-            CheckIEProxy(proxySet, proxyReachable);
-        } else {
-            CheckIEProxy(proxySet, proxyReachable, recording);
-        }
+        const std::string read = row.realConnect
+                                     ? CheckIEProxy(proxySet, proxyReachable)
+                                     : CheckIEProxy(proxySet, proxyReachable, recording);
         EXPECT_EQ(proxySet, row.proxySet) << row.values;
         EXPECT_EQ(proxyReachable, row.proxyReachable) << row.values;
         EXPECT_EQ(tried, row.tried) << row.values;
+        EXPECT_EQ(read, row.read) << row.values;
+        const std::vector<ProbeRecord> probes = TheRunDiagnosis().Row(4).probes;
+        ASSERT_EQ(probes.size(), row.recorded.empty() ? 0u : 1u) << row.values;
+        if (!row.recorded.empty()) {
+            EXPECT_EQ(probes[0].kind, ProbeKind::Tcp);
+            EXPECT_EQ(probes[0].target, row.read);
+            EXPECT_EQ(probes[0].step, "connect");
+            EXPECT_EQ(ProbeOutcomeName(probes[0].outcome), row.recorded);
+            EXPECT_EQ(probes[0].rttMs.has_value(), row.recorded == "ok");
+        }
     }
+    TheRunDiagnosis().Reset();
 }
 
 }  // namespace

@@ -21,6 +21,17 @@ long long MsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
+// Each connect's outcome, in the list's order.
+std::vector<std::string> Outcomes(const InternetProbeResult& result) {
+    std::vector<std::string> outcomes;
+    for (const ProbeRecord& connect : result.connects) {
+        EXPECT_EQ(connect.kind, ProbeKind::Tcp);
+        EXPECT_EQ(connect.step, "connect");
+        outcomes.emplace_back(ProbeOutcomeName(connect.outcome));
+    }
+    return outcomes;
+}
+
 TEST(InternetProbeTest, TheBuiltInListNamesTenDistinctHosts) {
     // Each site weighs a tenth of the percentage: an empty piece, a doubled site or a port in
     // the list would skew it.
@@ -51,8 +62,16 @@ TEST(InternetProbeTest, TenAnsweringSitesEndTheWaitEarly) {
     InternetProbeTiming timing;
     timing.waitMs = kLongWaitMs;
     const auto start = Clock::now();
-    EXPECT_GE(CheckInternetConnection(sites, timing), 60u);
+    const InternetProbeResult result = ProbeInternetSites(sites, timing);
+    EXPECT_GE(result.percentage, 60u);
     EXPECT_LT(MsSince(start), kEarlyMs);
+    // Sites still connecting when enough had answered were not waited for: left out, not
+    // failed.
+    EXPECT_EQ(Outcomes(result), std::vector<std::string>(result.connects.size(), "ok"));
+    EXPECT_EQ(result.connects.size() * 10, result.percentage);
+    for (const ProbeRecord& connect : result.connects) {
+        EXPECT_TRUE(connect.rttMs.has_value());
+    }
 }
 
 TEST(InternetProbeTest, RefusingSitesGiveZeroAfterTheFullWait) {
@@ -64,9 +83,12 @@ TEST(InternetProbeTest, RefusingSitesGiveZeroAfterTheFullWait) {
         sites.push_back(testing::LoopbackSite(port));
     }
     const auto start = Clock::now();
-    EXPECT_EQ(CheckInternetConnection(sites), 0u);
+    const InternetProbeResult result = ProbeInternetSites(sites);
+    EXPECT_EQ(result.percentage, 0u);
     EXPECT_GE(MsSince(start), InternetProbeTiming{}.waitMs);
     EXPECT_LT(MsSince(start), kEarlyMs);
+    EXPECT_EQ(Outcomes(result), std::vector<std::string>(10, "refused"));
+    EXPECT_EQ(result.connects.front().target, sites.front());
 }
 
 TEST(InternetProbeTest, SilentSitesAreAbortedWhenTheWaitEnds) {
@@ -78,7 +100,9 @@ TEST(InternetProbeTest, SilentSitesAreAbortedWhenTheWaitEnds) {
     InternetProbeTiming timing;
     timing.waitMs = 500;
     const auto start = Clock::now();
-    EXPECT_EQ(CheckInternetConnection(sites, timing), 25u);
+    const InternetProbeResult result = ProbeInternetSites(sites, timing);
+    EXPECT_EQ(result.percentage, 25u);
+    EXPECT_EQ(Outcomes(result), (std::vector<std::string>{"timeout", "timeout", "timeout", "ok"}));
     EXPECT_GE(MsSince(start), timing.waitMs);
     // Connects that were not aborted would run until their own bound.
     EXPECT_LT(MsSince(start), platform::kDefaultConnectTimeoutMs / 2)
@@ -90,6 +114,7 @@ TEST(InternetProbeTest, NoSitesGiveZeroAtOnce) {
     timing.waitMs = kLongWaitMs;
     const auto start = Clock::now();
     EXPECT_EQ(CheckInternetConnection({}, timing), 0u);
+    EXPECT_TRUE(ProbeInternetSites({}, timing).connects.empty());
     EXPECT_LT(MsSince(start), kEarlyMs);
 }
 

@@ -9,8 +9,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "engine/Diagnosis.h"
+#include "engine/ProbeCapture.h"
 #include "probes/NetworkConfig.h"
 #include "probes/TqGlobalMothed.h"
 #include "support/LogCapture.h"
@@ -199,16 +202,39 @@ TEST(GetSelfIP, AppendsEveryAddressOfTheHostNameAndReturnsTheFirstNonzero) {
     }
 }
 
+// Three turns, the first `answered` of them answered in 5 ms, the others unanswered.
+std::vector<lumidex::EchoTurn> Turns(int answered) {
+    std::vector<lumidex::EchoTurn> turns(3, {lumidex::EchoFate::TimedOut, 0});
+    for (int i = 0; i < answered; ++i) {
+        turns[static_cast<std::size_t>(i)] = {lumidex::EchoFate::Answered, 5};
+    }
+    return turns;
+}
+
+// The records of a row as "target outcome rtt" texts.
+Texts RecordTexts(const lumidex::RowDiagnosis& row) {
+    Texts texts;
+    for (const lumidex::ProbeRecord& probe : row.probes) {
+        EXPECT_EQ(probe.kind, lumidex::ProbeKind::Icmp);
+        EXPECT_EQ(probe.step, "echo");
+        texts.push_back(probe.target + " " + std::string(ProbeOutcomeName(probe.outcome)) +
+                        (probe.rttMs ? " " + std::to_string(static_cast<int>(*probe.rttMs)) : ""));
+    }
+    return texts;
+}
+
 TEST(PingDnsServers, PingsEachServerThreeTimesAndJoinsThemWithCommas) {
     struct Row {
         std::optional<Texts> servers;  // nullopt: the configured ones
         std::string text;
         int total;
+        Texts silent;
     } rows[] = {
-        {Texts{"10.0.0.1", "10.0.0.2"}, "10.0.0.1,10.0.0.2", 4},
-        {Texts{"10.0.0.2"}, "10.0.0.2", 1},
-        {Texts{}, "", 0},
-        {std::nullopt, "10.0.0.1,10.0.0.3", 3},
+        {Texts{"10.0.0.1", "10.0.0.2"}, "10.0.0.1,10.0.0.2", 4, {}},
+        {Texts{"10.0.0.2"}, "10.0.0.2", 1, {}},
+        {Texts{}, "", 0, {}},
+        {std::nullopt, "10.0.0.1,10.0.0.3", 3, {"10.0.0.3"}},
+        {Texts{"10.0.0.3", "10.0.0.4"}, "10.0.0.3,10.0.0.4", 0, {"10.0.0.3", "10.0.0.4"}},
     };
     const Adapters none;
     NetworkSeams probes = ProbesOf(Source({"h", "", {"10.0.0.1", "10.0.0.3"}, 1}, &none));
@@ -216,7 +242,7 @@ TEST(PingDnsServers, PingsEachServerThreeTimesAndJoinsThemWithCommas) {
     probes.pingHost = [&](std::string_view host, unsigned count) {
         EXPECT_EQ(count, 3u);
         pinged.emplace_back(host);
-        return host == "10.0.0.1" ? 3 : host == "10.0.0.2" ? 1 : 0;
+        return Turns(host == "10.0.0.1" ? 3 : host == "10.0.0.2" ? 1 : 0);
     };
     CTqGlobalMothed methods(std::move(probes));
     for (const Row& row : rows) {
@@ -224,12 +250,14 @@ TEST(PingDnsServers, PingsEachServerThreeTimesAndJoinsThemWithCommas) {
         const int total = methods.PingDnsServers(row.servers ? &*row.servers : nullptr);
         EXPECT_EQ(total, row.total) << row.text;
         EXPECT_EQ(methods.DnsServerText(), row.text);
+        EXPECT_EQ(methods.SilentDnsServers(), row.silent) << row.text;
         EXPECT_EQ(pinged, row.servers ? *row.servers : methods.Network().DnsServers());
     }
 }
 
-// Side by side, every server's ping is under way before any of them ends; the text and the
-// total are as one after another.
+// Side by side, every server's ping is under way before any of them ends; the text, the
+// total and the records are as one after another: recorded by the calling thread (the only
+// one a capture or the walk's row reaches), in the list's order whatever order the pings end in.
 TEST(PingDnsServers, SideBySidePingsEveryServerAtOnce) {
     const Adapters none;
     NetworkSeams probes =
@@ -239,17 +267,39 @@ TEST(PingDnsServers, SideBySidePingsEveryServerAtOnce) {
     int started = 0;
     bool together = true;
     probes.pingHost = [&](std::string_view host, unsigned) {
-        std::unique_lock lock(mutex);
-        ++started;
-        arrived.notify_all();
-        together = arrived.wait_for(lock, std::chrono::seconds(10), [&] { return started == 3; }) &&
-                   together;
-        return host == "10.0.0.2" ? 2 : 1;
+        {
+            std::unique_lock lock(mutex);
+            ++started;
+            arrived.notify_all();
+            together = arrived.wait_for(lock, std::chrono::seconds(10), [&] {
+                return started == 3;
+            }) && together;
+        }
+        if (host == "10.0.0.1") {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));  // ends last
+            return std::vector<lumidex::EchoTurn>{{lumidex::EchoFate::Answered, 12},
+                                                  {lumidex::EchoFate::Unreachable, 0},
+                                                  {lumidex::EchoFate::Failed, 0}};
+        }
+        return Turns(host == "10.0.0.2" ? 2 : 0);
     };
     CTqGlobalMothed methods(std::move(probes));
-    EXPECT_EQ(methods.PingDnsServers(nullptr, true), 4);
+    lumidex::TheRunDiagnosis().Reset();  // no current row: what a ping thread records is lost
+    lumidex::ProbeCapture capture;
+    {
+        lumidex::CaptureScope scope(capture);
+        EXPECT_EQ(methods.PingDnsServers(nullptr, true), 3);
+    }
     EXPECT_TRUE(together);
     EXPECT_EQ(methods.DnsServerText(), "10.0.0.1,10.0.0.2,10.0.0.3");
+    EXPECT_EQ(methods.SilentDnsServers(), Texts{"10.0.0.3"});
+    lumidex::TheRunDiagnosis().SetCurrentRow(2);
+    capture.Replay();
+    EXPECT_EQ(RecordTexts(lumidex::TheRunDiagnosis().Row(2)),
+              (Texts{"10.0.0.1 ok 12", "10.0.0.1 unreachable", "10.0.0.1 error", "10.0.0.2 ok 5",
+                     "10.0.0.2 ok 5", "10.0.0.2 timeout", "10.0.0.3 timeout", "10.0.0.3 timeout",
+                     "10.0.0.3 timeout"}));
+    lumidex::TheRunDiagnosis().Reset();
 }
 
 }  // namespace

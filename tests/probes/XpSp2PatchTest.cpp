@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/DiagLog.h"
+#include "engine/Diagnosis.h"
 #include "engine/FindingsText.h"
 #include "platform/CopyData.h"
 #include "platform/TextCodec.h"
@@ -55,9 +56,22 @@ public:
     std::vector<std::string> calls;
 };
 
+// The details of row 12's problems (each an xpsp2_patch_missing warning); the reporter puts
+// row 12 at kRow.
+std::vector<std::string> PatchProblems() {
+    std::vector<std::string> details;
+    for (const Problem& problem : TheRunDiagnosis().Row(kRow).problems) {
+        EXPECT_EQ(problem.code, ProblemCode::XpSp2PatchMissing);
+        EXPECT_EQ(problem.severity, Severity::Warning);
+        details.push_back(problem.detail);
+    }
+    return details;
+}
+
 class XpSp2PatchTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        TheRunDiagnosis().Reset();
         m_prefix.Activate();
         fs::create_directories(m_prefix.path() / "drive_c/Kelvora/log");
         TheDiagLog().SetPath(Host("drive_c/Kelvora/log/Lumidex_log.txt"));
@@ -68,6 +82,7 @@ protected:
         ::setenv("LUMIDEX_PATCH_ANSWER", "50|standin", 1);
     }
     void TearDown() override {
+        TheRunDiagnosis().Reset();
         TheDiagLog().SetPath("");
         ::unsetenv("LUMIDEX_PATCH_RECORD");
         ::unsetenv("LUMIDEX_PATCH_ANSWER");
@@ -173,6 +188,7 @@ TEST_F(XpSp2PatchTest, DownloadLaunchAndAnswer) {
               (std::vector<std::string>{"find 12", "text 14:1 连接数:50", "status 14 Ok"}));
     EXPECT_NE(Log().find(" 1 连接数:50"), std::string::npos) << Log();
     EXPECT_EQ(TheFindingsText().Text(), "\r\n连接数:50");
+    EXPECT_TRUE(PatchProblems().empty());
 }
 
 TEST_F(XpSp2PatchTest, ErrorPageIsSavedAndThenFailsToStart) {
@@ -187,6 +203,7 @@ TEST_F(XpSp2PatchTest, ErrorPageIsSavedAndThenFailsToStart) {
     EXPECT_NE(Log().find("调用XPSP2连接数补丁程序时失败"), std::string::npos);
     EXPECT_NE(Log().find(" 1 执行补丁程序时失败"), std::string::npos);
     EXPECT_EQ(TheFindingsText().Text(), "\r\n执行补丁程序时失败");
+    EXPECT_EQ(PatchProblems(), std::vector<std::string>{"launch failed"});
 }
 
 TEST_F(XpSp2PatchTest, FailuresBeforeTheLaunch) {
@@ -198,6 +215,7 @@ TEST_F(XpSp2PatchTest, FailuresBeforeTheLaunch) {
         std::vector<std::string> calls;
         std::size_t requests;
         std::string findings;
+        std::string problem;  // the detail of row 12's problem
     } rows[] = {
         {"three failed attempts",
          kInstall,
@@ -205,17 +223,20 @@ TEST_F(XpSp2PatchTest, FailuresBeforeTheLaunch) {
          {"find 12", "line 正在下载XPSp2补丁文件...", "cursor on", "line 下载补丁文件失败!",
           "text 14:1 下载补丁文件失败", "status 14 Error", "cursor off", "error"},
          3,
-         ""},
+         "",
+         "download failed"},
         {"no installation directory",
          "",
          silent.Url("/x"),
          {"find 12", "text 14:1 获取补丁目录失败", "status 14 Error", "error"},
          0,
-         "\r\n获取kelvora目录失败"},
+         "\r\n获取kelvora目录失败",
+         "installation directory unknown"},
     };
     for (const auto& row : rows) {
         m_reporter.calls.clear();
         TheFindingsText().Reset("");
+        TheRunDiagnosis().Reset();
         XpSp2PatchHelper helper(m_reporter);
         helper.SetInstallDirectory(row.install);
         helper.SetPatchUrl(row.url);
@@ -224,6 +245,7 @@ TEST_F(XpSp2PatchTest, FailuresBeforeTheLaunch) {
         EXPECT_EQ(m_reporter.calls, row.calls) << row.what;
         EXPECT_EQ(silent.Requests().size() - before, row.requests) << row.what;
         EXPECT_EQ(TheFindingsText().Text(), row.findings) << row.what;
+        EXPECT_EQ(PatchProblems(), std::vector<std::string>{row.problem}) << row.what;
         EXPECT_FALSE(fs::exists(Host(std::string(kPatchHost) + ".bak"))) << row.what;
         EXPECT_FALSE(fs::exists(Host(kPatchHost))) << row.what;
     }
@@ -257,11 +279,19 @@ TEST_F(XpSp2PatchTest, Answers) {
     for (const auto& row : rows) {
         m_reporter.calls.clear();
         TheFindingsText().Reset("");
+        TheRunDiagnosis().Reset();
+        TheRunDiagnosis().SetCurrentRow(0);  // the walk is on another row by now
         fs::remove(Host("starts"));
         EXPECT_EQ(m_helper.OnCopyData(row.data, row.text), !row.calls.empty()) << row.text;
         EXPECT_EQ(m_reporter.calls, row.calls) << row.text;
         if (row.visibleStart) {
             EXPECT_TRUE(Started("start")) << row.text;
+            // The answer reaches the window thread: the problem goes to row 12 itself.
+            EXPECT_EQ(PatchProblems(),
+                      std::vector<std::string>{"connection limit " + row.text.substr(0, 2)})
+                << row.text;
+        } else {
+            EXPECT_TRUE(PatchProblems().empty()) << row.text;
         }
         const bool ok = !row.calls.empty() && row.calls.back().ends_with("Ok");
         EXPECT_EQ(!TheFindingsText().Text().empty(), ok) << row.text;
