@@ -5,7 +5,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "engine/Interception.h"
 
 namespace lumidex {
 
@@ -41,6 +44,12 @@ public:
     virtual int GetLocalConnectionState() = 0;
     // Share of the public sites that accepted a connection, 0 to 100.
     virtual int CheckInternetConnection() = 0;
+    // A captive portal or intercepting proxy in front of the public sites, found by fetching a
+    // few of them; bounded in time. Probes that cannot fetch find none.
+    virtual std::optional<PortalFinding> FindCaptivePortal() { return std::nullopt; }
+    // What the system resolver answers for a name that cannot exist; bounded in time. Probes
+    // that cannot resolve find nothing.
+    virtual ResolverFinding CheckResolverAnswers() { return {}; }
 };
 
 // The probes of the basic software checks (rows 8 to 12).

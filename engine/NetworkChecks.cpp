@@ -7,6 +7,7 @@
 #include "engine/CheckEngine.h"
 #include "engine/DiagLog.h"
 #include "engine/FindingsText.h"
+#include "engine/Interception.h"
 #include "engine/ProbeTasks.h"
 
 namespace lumidex {
@@ -30,6 +31,10 @@ struct NetworkAhead {
             return std::pair(replies, probes.DnsServerText());
         });
         internet = tasks.Start<int>([&probes] { return probes.CheckInternetConnection(); });
+        resolver =
+            tasks.Start<ResolverFinding>([&probes] { return probes.CheckResolverAnswers(); });
+        portal = tasks.Start<std::optional<PortalFinding>>(
+            [&probes] { return probes.FindCaptivePortal(); });
     }
 
     const std::string gateway;
@@ -37,7 +42,22 @@ struct NetworkAhead {
     ProbeFuture<int> gatewayReplies;
     ProbeFuture<std::pair<int, std::string>> dns;
     ProbeFuture<int> internet;
+    ProbeFuture<ResolverFinding> resolver;
+    ProbeFuture<std::optional<PortalFinding>> portal;
 };
+
+// Beside the DNS row, when a server is configured: does the resolver answer a name that
+// cannot exist?
+void CheckResolverAnswers(CheckEngine& engine, NetworkProbes& probes, NetworkAhead* ahead) {
+    NoteResolverFinding(engine, ahead != nullptr ? ahead->resolver.get().Replayed()
+                                                 : probes.CheckResolverAnswers());
+}
+
+// Beside the Internet row, when sites took connections: is it a portal that took them?
+void CheckInterception(CheckEngine& engine, NetworkProbes& probes, NetworkAhead* ahead) {
+    NotePortalFinding(
+        engine, ahead != nullptr ? ahead->portal.get().Replayed() : probes.FindCaptivePortal());
+}
 
 std::string Bracketed(std::string_view head, const std::string& what) {
     return std::string(head) + "(" + what + ")";
@@ -87,6 +107,9 @@ void CheckDnsServers(CheckEngine& engine, NetworkProbes& probes, NetworkAhead* a
     } else {
         dnsReplies = probes.PingDnsServers();
         dnsText = probes.DnsServerText();
+    }
+    if (!dnsText.empty()) {
+        CheckResolverAnswers(engine, probes, ahead);
     }
     if (dnsReplies > 0) {
         engine.SetVerdict(row, Bracketed("连接正常", dnsText), CheckStatus::Ok);
@@ -143,6 +166,7 @@ void CheckInternet(CheckEngine& engine, NetworkProbes& probes, NetworkAhead* ahe
         ahead != nullptr ? ahead->internet.get().Replayed() : probes.CheckInternetConnection();
     if (share > 0) {
         engine.SetVerdict(row, "连接成功", CheckStatus::Ok);
+        CheckInterception(engine, probes, ahead);
     } else {
         engine.ReportProblem(row, "Internet连接中断", CheckStatus::Error);
     }

@@ -13,6 +13,8 @@
 #include "platform/NetInterfaces.h"
 #include "probes/DefaultValue.h"
 #include "probes/FileAssociation.h"
+#include "probes/PortalProbe.h"
+#include "probes/ResolverProbe.h"
 #include "probes/SystemInventory.h"
 #include "probes/TqGlobalMothed.h"
 #include "probes/XpSp2Patch.h"
@@ -48,6 +50,12 @@ public:
     int GetLocalConnectionState() override { return m_methods.GetLocalConnectionState(); }
     int CheckInternetConnection() override {
         return static_cast<int>(m_methods.CheckInternetConnection());
+    }
+    std::optional<PortalFinding> FindCaptivePortal() override {
+        return lumidex::FindCaptivePortal(PortalProbeSites());
+    }
+    ResolverFinding CheckResolverAnswers() override {
+        return lumidex::CheckResolverAnswers(NonexistentName(), ProductHostNames());
     }
 
 private:
