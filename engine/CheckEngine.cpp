@@ -56,6 +56,7 @@ int CheckEngine::Run() {
         std::lock_guard lock(m_engineLock);
         SetRunning(1);
         TheRunDiagnosis().Reset();
+        m_portal.reset();
         if (m_probes.service && !m_oneAtATime) {
             m_probes.service->StartAhead();
         }
@@ -75,6 +76,7 @@ int CheckEngine::Run() {
     window->EnableExit(true);
     notes += FormatSummary(window->RowCount() - kSeparatorRows, m_counters.checkedCount,
                            m_counters.warningCount, m_counters.errorCount);
+    notes += PortalNotesLine(m_portal);
     window->SetNotesText(notes);
     if (m_counters.reportable != 0 && m_counters.errorCount > 0) {
         window->EnableSubmit(true);

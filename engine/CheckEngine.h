@@ -5,12 +5,14 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "engine/CheckProbes.h"
 #include "engine/CheckStatus.h"
 #include "engine/DiagWindow.h"
+#include "engine/Interception.h"
 #include "engine/ProbeReporter.h"
 #include "platform/WorkerThread.h"
 
@@ -51,6 +53,8 @@ public:
     RunCounters& Counters() override { return m_counters; }
     // The engine's probes, for the window's handlers that answer them (the patch program).
     CheckProbes& Probes() { return m_probes; }
+    // The captive portal this run found in front of the web; check thread only.
+    std::optional<PortalFinding>& Portal() { return m_portal; }
 
     // The summary block appended to the notes at the end of a run.
     static std::string FormatSummary(int total, int checked, int warnings, int errors);
@@ -106,6 +110,7 @@ private:
     std::atomic<DiagWindow*> m_window{nullptr};
     RunCounters m_counters;
     CheckProbes m_probes;
+    std::optional<PortalFinding> m_portal;
 };
 
 }  // namespace lumidex

@@ -5,8 +5,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "engine/Interception.h"
 
 namespace lumidex {
 
@@ -50,6 +53,12 @@ public:
     virtual int CheckInternetConnection() = 0;
     // The sites of the last Internet probe whose connection failed, in the list's order.
     virtual std::vector<std::string> UnreachedSites() = 0;
+    // A captive portal or intercepting proxy in front of the public sites, found by fetching a
+    // few of them; bounded in time. Probes that cannot fetch find none.
+    virtual std::optional<PortalFinding> FindCaptivePortal() { return std::nullopt; }
+    // What the system resolver answers for a name that cannot exist; bounded in time. Probes
+    // that cannot resolve find nothing.
+    virtual ResolverFinding CheckResolverAnswers() { return {}; }
 };
 
 // The probes of the basic software checks (rows 8 to 12).

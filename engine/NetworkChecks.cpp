@@ -9,6 +9,7 @@
 #include "engine/DiagLog.h"
 #include "engine/Diagnosis.h"
 #include "engine/FindingsText.h"
+#include "engine/Interception.h"
 #include "engine/ProbeTasks.h"
 
 namespace lumidex {
@@ -46,6 +47,10 @@ struct NetworkAhead {
             const int share = probes.CheckInternetConnection();
             return SiteConnects{share, probes.UnreachedSites()};
         });
+        resolver =
+            tasks.Start<ResolverFinding>([&probes] { return probes.CheckResolverAnswers(); });
+        portal = tasks.Start<std::optional<PortalFinding>>(
+            [&probes] { return probes.FindCaptivePortal(); });
     }
 
     const std::string gateway;
@@ -53,7 +58,22 @@ struct NetworkAhead {
     ProbeFuture<int> gatewayReplies;
     ProbeFuture<DnsEchoes> dns;
     ProbeFuture<SiteConnects> internet;
+    ProbeFuture<ResolverFinding> resolver;
+    ProbeFuture<std::optional<PortalFinding>> portal;
 };
+
+// Beside the DNS row, when a server is configured: does the resolver answer a name that
+// cannot exist?
+void CheckResolverAnswers(CheckEngine& engine, NetworkProbes& probes, NetworkAhead* ahead) {
+    NoteResolverFinding(engine, ahead != nullptr ? ahead->resolver.get().Replayed()
+                                                 : probes.CheckResolverAnswers());
+}
+
+// Beside the Internet row, when sites took connections: is it a portal that took them?
+void CheckInterception(CheckEngine& engine, NetworkProbes& probes, NetworkAhead* ahead) {
+    NotePortalFinding(
+        engine, ahead != nullptr ? ahead->portal.get().Replayed() : probes.FindCaptivePortal());
+}
 
 std::string Bracketed(std::string_view head, const std::string& what) {
     return std::string(head) + "(" + what + ")";
@@ -123,6 +143,9 @@ void CheckDnsServers(CheckEngine& engine, NetworkProbes& probes, NetworkAhead* a
         dns.replies = probes.PingDnsServers();
         dns.serverText = probes.DnsServerText();
         dns.silent = probes.SilentDnsServers();
+    }
+    if (!dns.serverText.empty()) {
+        CheckResolverAnswers(engine, probes, ahead);
     }
     // One problem per silent server, only informative while another server answers.
     const Severity silentSeverity = dns.replies > 0 ? Severity::Info : Severity::Warning;
@@ -215,6 +238,7 @@ void CheckInternet(CheckEngine& engine, NetworkProbes& probes, NetworkAhead* ahe
     if (!sites.unreached.empty()) {
         Explain(ProblemCode::InternetPartial, std::move(sites.unreached));
     }
+    CheckInterception(engine, probes, ahead);
 }
 
 }  // namespace

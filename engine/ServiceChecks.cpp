@@ -6,6 +6,7 @@
 #include "engine/DiagLog.h"
 #include "engine/Endpoints.h"
 #include "engine/FindingsText.h"
+#include "engine/Interception.h"
 
 namespace lumidex {
 namespace {
@@ -16,10 +17,17 @@ enum ItemId { kHostsFile = 13, kWebsite, kInformation, kListService, kChannels, 
 
 void FetchChannelList(CheckEngine& engine, ServiceProbes& probes) {
     engine.SetProgressRange(kFetchProgressRange);
-    if (!probes.FetchChannelList(endpoints::kChannelListUrl)) {
+    const bool fetched = probes.FetchChannelList(endpoints::kChannelListUrl);
+    if (!fetched) {
         AddFinding("请求频道列表文件时发生错误");
     }
     probes.ParseChannelList();
+    // A portal's login page arrives with status 200 and names no server.
+    if (!fetched || probes.ServerCount(ServerGroup::ChannelServers) +
+                            probes.ServerCount(ServerGroup::Trackers) ==
+                        0) {
+        NoteChannelListFailure(engine);
+    }
 }
 
 // One step per sampled server and per host, and one for the hosts file.

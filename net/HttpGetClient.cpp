@@ -135,10 +135,18 @@ int HttpGetClient::Get(std::string_view url, std::optional<std::string_view> ext
 int HttpGetClient::ReadResponse(const platform::Deadline& deadline) {
     m_response = ResponseReader();
     std::array<char, kBodyGrowthBytes> buffer;
+    std::size_t received = 0;
     for (;;) {
-        const std::size_t wanted = std::min(buffer.size(), m_response.MaxWanted());
+        std::size_t wanted = std::min(buffer.size(), m_response.MaxWanted());
         if (wanted == 0) {
             break;
+        }
+        if (m_responseByteLimit > 0) {
+            if (received >= m_responseByteLimit) {
+                m_response.Finish();
+                break;
+            }
+            wanted = std::min(wanted, m_responseByteLimit - received);
         }
         // The exchange ran out of time: what arrived is judged as after a failed receive.
         if (deadline.Passed()) {
@@ -152,6 +160,7 @@ int HttpGetClient::ReadResponse(const platform::Deadline& deadline) {
             m_response.Finish();
             break;
         }
+        received += static_cast<std::size_t>(got);
         std::size_t consumed = 0;
         m_response.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(got)), consumed);
     }

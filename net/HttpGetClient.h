@@ -6,6 +6,7 @@
 // pending on the first one at once.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -43,6 +44,10 @@ public:
     // The bound on a whole Get (connect, request, response) and the clock it is measured by;
     // tests shorten it or hand in a clock of their own.
     void SetExchangeDeadline(int totalMs, platform::SteadyClock clock = {});
+    // Reads at most this many bytes of each response, head and body together (0: only the
+    // limits of HttpLimits.h); what arrived by then is judged as after a failed receive. For
+    // callers that only look at the start of an answer.
+    void SetResponseByteLimit(std::size_t bytes) { m_responseByteLimit = bytes; }
 
     // True when connected. port 0: host may carry ":port" behind the name, else 80. With a
     // socket already held (even after a failed attempt), true at once without connecting.
@@ -86,6 +91,7 @@ private:
     int m_receiveTimeoutMs;
     int m_connectTimeoutMs;
     int m_exchangeMs = kExchangeDeadlineMs;
+    std::size_t m_responseByteLimit = 0;
     platform::SteadyClock m_clock;
     HostResolver m_resolver;
     ResponseReader m_response;

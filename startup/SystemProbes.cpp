@@ -14,6 +14,8 @@
 #include "probes/ConnectionState.h"
 #include "probes/DefaultValue.h"
 #include "probes/FileAssociation.h"
+#include "probes/PortalProbe.h"
+#include "probes/ResolverProbe.h"
 #include "probes/SystemInventory.h"
 #include "probes/TqGlobalMothed.h"
 #include "probes/XpSp2Patch.h"
@@ -54,6 +56,12 @@ public:
         return static_cast<int>(m_methods.CheckInternetConnection());
     }
     std::vector<std::string> UnreachedSites() override { return m_methods.UnreachedSites(); }
+    std::optional<PortalFinding> FindCaptivePortal() override {
+        return lumidex::FindCaptivePortal(PortalProbeSites());
+    }
+    ResolverFinding CheckResolverAnswers() override {
+        return lumidex::CheckResolverAnswers(NonexistentName(), ProductHostNames());
+    }
 
 private:
     CTqGlobalMothed m_methods;

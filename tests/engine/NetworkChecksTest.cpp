@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "FakeProbes.h"
+#include "engine/Diagnosis.h"
 
 namespace lumidex {
 namespace {
@@ -391,6 +392,114 @@ TEST(NetworkChecks, StopDuringTheRowsTakesEffectAfterRowSeven) {
         EXPECT_EQ(run.Counters().checkedCount, 7);
         EXPECT_FALSE(run.window.StopEvent().Wait(0)) << "the phase that saw the stop resets it";
         EXPECT_EQ(run.window.StatusLine(), "当前进度：基本网络检测结束");
+    }
+}
+
+// A network that lies: a portal in front of the sites and a resolver that answers every name.
+// The problems land beside rows 3, 7, 13 and 16 in both walks, the notes get one line after
+// the summary only when a portal was found, and the rows are those of an honest network.
+TEST(NetworkChecks, InterceptionAddsProblemsBesideTheRowsAndOneNotesLine) {
+    struct LyingNetwork : testing::FakeNetwork {
+        std::optional<PortalFinding> portal;
+        ResolverFinding resolver;
+        std::optional<PortalFinding> FindCaptivePortal() override { return portal; }
+        ResolverFinding CheckResolverAnswers() override { return resolver; }
+    };
+    using Codes = std::vector<std::pair<int, std::string>>;  // item id, code name
+    struct Case {
+        const char* name;
+        std::function<void(LyingNetwork&, testing::FakeService&)> setUp;
+        Codes problems;        // every problem of rows 3, 7, 13 and 16, in row order
+        std::string notesEnd;  // what follows the summary
+    };
+    const PortalFinding login{"login.example", "http://login.example/?from=site"};
+    const std::vector<Case> cases = {
+        {"honest network", [](LyingNetwork&, testing::FakeService&) {}, {}, ""},
+        {"portal, list downloaded",
+         [&](LyingNetwork& n, testing::FakeService&) { n.portal = login; },
+         {{7, "captive_portal"}},
+         "\r\n检测到网络需要登录认证(login.example)"},
+        {"portal, list failed",
+         [&](LyingNetwork& n, testing::FakeService& s) {
+             n.portal = login;
+             s.fetched = false;
+         },
+         {{7, "captive_portal"}, {16, "channel_list_intercepted"}},
+         "\r\n检测到网络需要登录认证(login.example)"},
+        {"portal's login page, no server listed",
+         [&](LyingNetwork& n, testing::FakeService& s) {
+             n.portal = login;
+             s.servers = {{ServerGroup::ChannelServers, 0}, {ServerGroup::Trackers, 0}};
+         },
+         {{7, "captive_portal"}, {16, "channel_list_intercepted"}},
+         "\r\n检测到网络需要登录认证(login.example)"},
+        {"no site reached: no portal judged",
+         [&](LyingNetwork& n, testing::FakeService& s) {
+             n.portal = login;
+             n.internetPercent = 0;
+             s.fetched = false;
+         },
+         {},
+         ""},
+        {"resolver answers every name",
+         [](LyingNetwork& n, testing::FakeService&) {
+             n.resolver = {{"198.51.100.91"}, {}};
+         },
+         {{3, "dns_answers_nonexistent_names"}},
+         ""},
+        {"resolver sends product names there too",
+         [](LyingNetwork& n, testing::FakeService&) {
+             n.resolver = {{"198.51.100.90"}, {"channel.kelvora.com", "www.kelvora.com"}};
+         },
+         {{3, "dns_answers_nonexistent_names"}, {13, "product_names_hijacked"}},
+         ""},
+        {"no DNS server: the resolver is not asked",
+         [](LyingNetwork& n, testing::FakeService&) {
+             n.dnsReplies = 0;
+             n.dnsText.clear();
+             n.resolver = {{"198.51.100.91"}, {}};
+         },
+         {},
+         ""},
+    };
+    for (const Case& c : cases) {
+        for (const bool oneAtATime : {true, false}) {
+            SCOPED_TRACE(std::string(c.name) + (oneAtATime ? ", one at a time" : ", side by side"));
+            auto network = std::make_unique<LyingNetwork>();
+            auto service = std::make_unique<testing::FakeService>();
+            c.setUp(*network, *service);
+            PhaseRun run;
+            CheckProbes probes;
+            probes.network = std::move(network);
+            probes.software = std::make_unique<testing::FakeSoftware>();
+            probes.service = std::move(service);
+            ASSERT_TRUE(run.Run(std::move(probes), false, oneAtATime));
+
+            Codes problems;
+            std::vector<std::vector<std::string>> targets;
+            for (const int id : {3, 7, 13, 16}) {
+                const int row = run.window.Model().FindById(id);
+                for (const Problem& problem : TheRunDiagnosis().Row(row).problems) {
+                    problems.emplace_back(id, std::string(InfoOf(problem.code).name));
+                    targets.push_back(problem.targets);
+                }
+            }
+            EXPECT_EQ(problems, c.problems);
+            for (std::size_t i = 0; i < problems.size(); ++i) {
+                const int id = problems[i].first;
+                if (id == 7 || id == 16) {
+                    EXPECT_EQ(targets[i], std::vector<std::string>{"login.example"});
+                }
+                if (id == 13) {
+                    EXPECT_EQ(targets[i],
+                              (std::vector<std::string>{"channel.kelvora.com", "www.kelvora.com"}));
+                }
+            }
+            const std::string summary = CheckEngine::FormatSummary(
+                run.window.RowCount() - kSeparatorRows, run.Counters().checkedCount,
+                run.Counters().warningCount, run.Counters().errorCount);
+            EXPECT_EQ(run.window.Notes(), summary + c.notesEnd);
+        }
     }
 }
 

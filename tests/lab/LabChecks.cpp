@@ -64,6 +64,13 @@ TEST_F(LabTest, NamesResolveAsTheScenarioSays) {
     const bool dnsWorks = lab().Setting("DNS_SERVICE") == "on" &&
                           lab().Setting("DNS_CONFIGURED") == "yes" && lab().Routed();
     const std::string hostsFile = ReadText("/etc/hosts");
+    // A portal's resolver answers every name with the portal; a hijacking one answers the
+    // names it does not know with its own address.
+    const std::string portal = lab().Notes().contains("portal")
+                                   ? lab().Notes()["portal"]["address"].get<std::string>()
+                                   : std::string();
+    const std::string unknown =
+        !portal.empty() ? portal : lab().Notes().value("dnsUnknown", std::string());
     std::set<std::string> checked;
     std::string viaDns;
     for (const Json& host : lab().Notes()["hosts"]) {
@@ -83,18 +90,21 @@ TEST_F(LabTest, NamesResolveAsTheScenarioSays) {
             continue;
         }
         ASSERT_EQ(addresses.size(), 1u) << name;
-        EXPECT_EQ(addresses[0], host["address"]) << name;
+        EXPECT_EQ(addresses[0], portal.empty() ? host["address"].get<std::string>() : portal)
+            << name;
         viaDns = name;
     }
     if (!dnsWorks) {
         return;
     }
     // The answers came from the lab DNS, and nothing else is known there.
-    EXPECT_TRUE(Resolve("www.example.com").empty());
-    EXPECT_TRUE(Resolve("nosuch.invalid").empty());
+    const std::vector<std::string> unknownAnswer =
+        unknown.empty() ? std::vector<std::string>{} : std::vector<std::string>{unknown};
+    EXPECT_EQ(Resolve("www.example.com"), unknownAnswer);
+    EXPECT_EQ(Resolve("nosuch.invalid"), unknownAnswer);
     const std::string dnsLog = ReadText(lab().Notes()["dnsLog"].get<std::string>());
     EXPECT_NE(dnsLog.find("query[A] " + viaDns), std::string::npos) << viaDns;
-    EXPECT_NE(dnsLog.find("www.example.com is NXDOMAIN"), std::string::npos);
+    EXPECT_EQ(dnsLog.find("www.example.com is NXDOMAIN") != std::string::npos, unknown.empty());
     EXPECT_EQ(dnsLog.find("forwarded"), std::string::npos);
 }
 
@@ -199,13 +209,29 @@ TEST_F(LabTest, TcpHostsAcceptRefuseOrDropAsConfigured) {
         threads.emplace_back([&, i] {
             const Json& host = lab().Notes()["tcp"][i];
             const std::string mode = host["mode"];
-            const ConnectResult expected = mode == "accept"   ? ConnectResult::Connected
-                                           : mode == "refuse" ? ConnectResult::Refused
-                                                              : ConnectResult::TimedOut;
+            const bool answers = mode == "portal" || mode == "redirect-www";
+            const ConnectResult expected = mode == "accept" || answers ? ConnectResult::Connected
+                                           : mode == "refuse"          ? ConnectResult::Refused
+                                                                       : ConnectResult::TimedOut;
             platform::UniqueFd fd;
             const ConnectResult got = TcpConnect(host["address"], host["port"], kSilence, &fd);
             if (got != expected) {
                 failures[i] = host.dump() + ": " + ToString(got);
+            } else if (answers) {
+                // A portal sends every page to its login host; a redirecting site to its
+                // other name.
+                const std::string head = mode == "portal" ? "HTTP/1.1 302 Found\r\n"
+                                                          : "HTTP/1.1 301 Moved Permanently\r\n";
+                const std::string location =
+                    mode == "portal" ? "\r\nLocation: http://login.portal.lab/login?url=http://"
+                                       "www.example.com/\r\n"
+                                     : "\r\nLocation: http://example.com/\r\n";
+                const std::string answer = SendAll(fd.get(), HttpGet("/", "www.example.com"))
+                                               ? ReadUntilClose(fd.get(), kGuard).bytes
+                                               : std::string();
+                if (answer.rfind(head, 0) != 0 || answer.find(location) == std::string::npos) {
+                    failures[i] = host.dump() + ": " + answer;
+                }
             } else if (got == ConnectResult::Connected &&
                        !ReadUntilClose(fd.get(), kGuard).closed) {
                 failures[i] = host.dump() + ": accepted but not closed";

@@ -297,6 +297,11 @@ const std::map<std::string, ServiceExpectation>& ServiceExpectations() {
                         {kListError}};
         t["gateway-slow"] = t["healthy"];
         t["channel-list-chunked"] = t["healthy"];
+        t["nxdomain-hijack"] = t["healthy"];
+        t["portal-false-friend"] = t["healthy"];
+        // Every host takes the connection and the ping, and the list is the portal's 302.
+        t["captive-portal"] = {
+            {hostsOk, all(14), all(15), all(16), none(17), none(18)}, {kListError}, {}};
         t["channel-list-until-close"] = t["healthy"];
         // The list is not had: no server is known in a fresh process.
         for (const char* name :

@@ -447,5 +447,26 @@ TEST(HttpResponses, DownloadAndReportAnswers) {
     EXPECT_GT(holdThenClose.holdFor, neverClose.holdFor) << "closed after a while, not never";
 }
 
+// A portal sends every page to its login host; a large site sends its bare name to its www.
+// name and back.
+TEST(HttpResponses, PortalAndRedirectingSites) {
+    const auto location = [](const HttpAnswer& answer) {
+        const auto at = answer.bytes.find("\r\nLocation: ") + 12;
+        return answer.bytes.substr(at, answer.bytes.find("\r\n", at) - at);
+    };
+    const auto portal = AnswerInterceptedTcp(
+        Request("GET /a?b HTTP/1.1\r\nHost: www.qq.com\r\n\r\n"), TcpMode::Portal);
+    EXPECT_EQ(portal.bytes.rfind("HTTP/1.1 302 Found\r\n", 0), 0u);
+    EXPECT_EQ(location(portal), "http://login.portal.lab/login?url=http://www.qq.com/a?b");
+    EXPECT_TRUE(portal.closeAfter);
+    const auto www = AnswerInterceptedTcp(Request("GET / HTTP/1.1\r\nHost: www.qq.com\r\n\r\n"),
+                                          TcpMode::RedirectWww);
+    EXPECT_EQ(www.bytes.rfind("HTTP/1.1 301 Moved Permanently\r\n", 0), 0u);
+    EXPECT_EQ(location(www), "http://qq.com/");
+    EXPECT_EQ(location(AnswerInterceptedTcp(Request("GET /x HTTP/1.1\r\nHost: qq.com\r\n\r\n"),
+                                            TcpMode::RedirectWww)),
+              "http://www.qq.com/x");
+}
+
 }  // namespace
 }  // namespace lumidex::lab

@@ -52,6 +52,21 @@ std::string Chunked(const std::string& body) {
 
 }  // namespace
 
+HttpAnswer AnswerInterceptedTcp(const HttpRequest& request, TcpMode mode) {
+    const std::string* hostField = request.Header("Host");
+    const std::string host = hostField != nullptr ? *hostField : std::string();
+    const std::string body = "<html><body>moved</body></html>\r\n";
+    if (mode == TcpMode::RedirectWww) {
+        const std::string other = host.rfind("www.", 0) == 0 ? host.substr(4) : "www." + host;
+        return WithLength(Head("301 Moved Permanently", "text/html", &request, true) +
+                              "Location: http://" + other + request.target + "\r\n",
+                          body, true);
+    }
+    return WithLength(Head("302 Found", "text/html", &request, true) + "Location: http://" +
+                          kPortalLoginHost + "/login?url=http://" + host + request.target + "\r\n",
+                      body, true);
+}
+
 HttpAnswer AnswerChannelList(const HttpRequest& request, ChannelListMode mode,
                              const std::string& channelListXml) {
     if (request.method != "GET") {

@@ -32,6 +32,11 @@ HttpAnswer AnswerDownload(const HttpRequest& request, DownloadMode mode);
 // The report server answers once the whole request is in; hold means: answer, then keep the
 // connection open (for kReportHoldThenClose, or as long as the lab holds anything).
 HttpAnswer AnswerReport(ReportMode mode);
+// A captive portal's login host: every request to a portal-mode host is sent there.
+inline constexpr char kPortalLoginHost[] = "login.portal.lab";
+// What a portal-mode (302 to the login host, the page asked for in the query) or a
+// redirect-www host (301 to the other name of the Host field) answers.
+HttpAnswer AnswerInterceptedTcp(const HttpRequest& request, TcpMode mode);
 // The answer to a request the parser rejected.
 HttpAnswer AnswerBadRequest();
 

@@ -33,8 +33,11 @@ constexpr NamedMode<ReportMode> kReportModes[] = {{"ok", ReportMode::Ok},
                                                   {"404", ReportMode::NotFound},
                                                   {"never-close", ReportMode::NeverClose},
                                                   {"hold-then-close", ReportMode::HoldThenClose}};
-constexpr NamedMode<TcpMode> kTcpModes[] = {
-    {"accept", TcpMode::Accept}, {"refuse", TcpMode::Refuse}, {"drop", TcpMode::Drop}};
+constexpr NamedMode<TcpMode> kTcpModes[] = {{"accept", TcpMode::Accept},
+                                            {"refuse", TcpMode::Refuse},
+                                            {"drop", TcpMode::Drop},
+                                            {"portal", TcpMode::Portal},
+                                            {"redirect-www", TcpMode::RedirectWww}};
 constexpr NamedMode<UdpMode> kUdpModes[] = {{"ok", UdpMode::Ok},
                                             {"silent", UdpMode::Silent},
                                             {"malformed", UdpMode::Malformed},

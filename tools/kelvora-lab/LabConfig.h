@@ -9,7 +9,8 @@
 //  "download": {"address": A, "port": P, "mode": "ok" | "404"},
 //  "report": {"address": A, "port": P, "dir": PATH, "mode": "ok" | "302" | "404" | "never-close" |
 //             "hold-then-close"},
-//  "tcp": [{"address": A, "port": P, "mode": "accept" | "refuse" | "drop"}, ...],
+//  "tcp": [{"address": A, "port": P, "mode": "accept" | "refuse" | "drop" | "portal" |
+//           "redirect-www"}, ...],
 //  "channelServers": [{"address": A, "port": RECORD_PORT, "listenPort": P, "mode": U}, ...],
 //  "trackers": [same], }                U: ok | silent | malformed | wrong-type |
 //                                          other-address | late
@@ -39,8 +40,10 @@ enum class DownloadMode { Ok, NotFound };
 // HoldThenClose: the answer at once, the connection closed only some seconds later.
 enum class ReportMode { Ok, Found, NotFound, NeverClose, HoldThenClose };
 // Refuse and drop open no listener: refusal is the kernel's reset on a closed port, and a
-// silent drop is the lab's route into a black hole.
-enum class TcpMode { Accept, Refuse, Drop };
+// silent drop is the lab's route into a black hole. Portal answers every request with a 302
+// to the portal's login host; RedirectWww with a 301 to the site's other name (the bare one
+// for "www." names, the "www." one for bare names), as large sites do.
+enum class TcpMode { Accept, Refuse, Drop, Portal, RedirectWww };
 enum class UdpMode { Ok, Silent, Malformed, WrongType, OtherAddress, Late };
 
 // A simulated TCP service: where it listens and how it behaves (the first mode by default).

@@ -183,7 +183,7 @@ bool Simulator::BindTcpServices(std::string& error) {
     for (std::size_t i = 0; i < m_config.tcp.size(); ++i) {
         const TcpService& tcp = m_config.tcp[i];
         Service& service = AddService(ServiceKind::Tcp, i, tcp.address, tcp.port);
-        if (tcp.mode != TcpMode::Accept) {
+        if (tcp.mode == TcpMode::Refuse || tcp.mode == TcpMode::Drop) {
             continue;  // refused by the kernel, or dropped by the lab's routes
         }
         if (!BindService(service, false, error)) {
@@ -350,7 +350,8 @@ void Simulator::AcceptAll(std::size_t serviceIndex) {
             return;
         }
         const std::string from = PeerText(peer);
-        if (service.kind == ServiceKind::Tcp) {
+        if (service.kind == ServiceKind::Tcp &&
+            m_config.tcp[service.index].mode == TcpMode::Accept) {
             m_log.Line(service.name, "accept from " + from + "; closed");
             continue;  // fd closes here: accept and close is the whole service
         }
@@ -565,6 +566,10 @@ void Simulator::OnRequest(Connection& connection) {
     }
     m_log.Line(service.name,
                "request from " + connection.peer + ": " + EscapeWire(connection.rawRequest));
+    if (service.kind == ServiceKind::Tcp) {
+        StartAnswer(connection, AnswerInterceptedTcp(request, m_config.tcp[service.index].mode));
+        return;
+    }
     StartAnswer(connection,
                 service.kind == ServiceKind::ChannelList
                     ? AnswerChannelList(request, m_config.channelList->mode, m_channelListXml)

@@ -1,0 +1,100 @@
+// A network that lies, end to end: the captive portal, the resolver that answers every name
+// and the sites that only redirect to their other name. The rows are those of an honest
+// network (other suites check them); here the problems beside them, in both walks, and the
+// one line of the notes.
+#include <cstdio>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "LabFixture.h"
+
+namespace lumidex::labtest {
+namespace {
+
+Json RunJson(const std::string& args) {
+    const char* console = std::getenv("LUMIDEX_CONSOLE");
+    if (console == nullptr) {
+        return Json();
+    }
+    FILE* pipe = ::popen((std::string("'") + console + "' " + args).c_str(), "r");
+    if (pipe == nullptr) {
+        return Json();
+    }
+    std::string output;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+        output.append(buffer, n);
+    }
+    ::pclose(pipe);
+    return Json::parse(output, nullptr, false);
+}
+
+// Item id -> problem code -> its targets, for the codes these detections give.
+using Found = std::map<int, std::map<std::string, Json>>;
+
+const std::set<std::string> kCodes = {"captive_portal", "channel_list_intercepted",
+                                      "dns_answers_nonexistent_names", "product_names_hijacked"};
+
+Found Interceptions(const Json& result) {
+    Found found;
+    for (const Json& row : result["rows"]) {
+        for (const Json& problem : row.value("problems", Json::array())) {
+            if (kCodes.count(problem["code"]) > 0) {
+                found[row["id"].get<int>()][problem["code"]] = problem;
+            }
+        }
+    }
+    return found;
+}
+
+using InterceptionProblems = LabTest;
+TEST_F(InterceptionProblems, ProblemsBesideTheRowsAndTheNotesLineInBothWalks) {
+    const std::string scenario = lab().Notes()["scenario"];
+    const std::string portal = "login.portal.lab";
+    for (const char* args : {"--json", "--json --one-at-a-time"}) {
+        SCOPED_TRACE(args);
+        const Json result = RunJson(args);
+        ASSERT_TRUE(result.is_object());
+        const Found found = Interceptions(result);
+        const std::string summary = result["summary"];
+        const std::string notesLine = "\r\n检测到网络需要登录认证(" + portal + ")";
+        const bool portalLine =
+            summary.size() >= notesLine.size() &&
+            summary.compare(summary.size() - notesLine.size(), notesLine.size(), notesLine) == 0;
+        if (scenario == "captive-portal") {
+            const std::string address = lab().Notes()["portal"]["address"];
+            ASSERT_EQ(found.size(), 4u) << result.dump();
+            const Json& captive = found.at(7).at("captive_portal");
+            EXPECT_EQ(captive["targets"], Json::array({portal}));
+            EXPECT_EQ(captive["detail"].get<std::string>().rfind("http://" + portal + "/login?", 0),
+                      0u);
+            EXPECT_EQ(captive["severity"], "error");
+            EXPECT_FALSE(captive["advice"].get<std::string>().empty());
+            EXPECT_EQ(found.at(16).at("channel_list_intercepted")["targets"],
+                      Json::array({portal}));
+            EXPECT_EQ(found.at(3).at("dns_answers_nonexistent_names")["targets"],
+                      Json::array({address}));
+            const Json& hijacked = found.at(13).at("product_names_hijacked");
+            EXPECT_EQ(hijacked["detail"], address);
+            EXPECT_EQ(hijacked["targets"].size(), 14u) << hijacked.dump();
+            EXPECT_EQ(hijacked["targets"][0], "channel.kelvora.com");
+            EXPECT_TRUE(portalLine) << summary;
+            continue;
+        }
+        EXPECT_FALSE(portalLine) << summary;
+        if (scenario == "nxdomain-hijack") {
+            ASSERT_EQ(found.size(), 1u) << result.dump();
+            EXPECT_EQ(found.at(3).at("dns_answers_nonexistent_names")["targets"],
+                      Json::array({lab().Notes()["dnsUnknown"]}));
+            continue;
+        }
+        // portal-false-friend and healthy: sites that redirect to their own other name, or do
+        // not answer at all, are no portal, and an honest resolver raises nothing.
+        EXPECT_TRUE(found.empty()) << result.dump();
+    }
+}
+
+}  // namespace
+}  // namespace lumidex::labtest
