@@ -439,7 +439,7 @@ TEST(NetworkChecks, InterceptionAddsProblemsBesideTheRowsAndOneNotesLine) {
              n.internetPercent = 0;
              s.fetched = false;
          },
-         {},
+         {{7, "internet_unreachable"}},
          ""},
         {"resolver answers every name",
          [](LyingNetwork& n, testing::FakeService&) {
@@ -487,7 +487,8 @@ TEST(NetworkChecks, InterceptionAddsProblemsBesideTheRowsAndOneNotesLine) {
             EXPECT_EQ(problems, c.problems);
             for (std::size_t i = 0; i < problems.size(); ++i) {
                 const int id = problems[i].first;
-                if (id == 7 || id == 16) {
+                if (problems[i].second == "captive_portal" ||
+                    problems[i].second == "channel_list_intercepted") {
                     EXPECT_EQ(targets[i], std::vector<std::string>{"login.example"});
                 }
                 if (id == 13) {
