@@ -459,7 +459,7 @@ TEST(NetworkChecks, InterceptionAddsProblemsBesideTheRowsAndOneNotesLine) {
              n.dnsText.clear();
              n.resolver = {{"198.51.100.91"}, {}};
          },
-         {},
+         {{3, "dns_not_configured"}},
          ""},
     };
     for (const Case& c : cases) {
