@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -39,10 +40,17 @@ enum class WaitOutcome {
 
 using Clock = std::chrono::steady_clock;
 
+// The errors by which the system says that no route leads to the host (a send, or an ICMP
+// error that a ping socket hands back as a receive error).
+bool IsNoRoute(int error) {
+    return error == ENETUNREACH || error == EHOSTUNREACH;
+}
+
 // Reads datagrams until the answer arrives or the deadline passes. Datagrams that are not the
 // answer (on a raw socket: our own request looped back, other programs' pings, errors) are
 // dropped and the wait goes on, so they cannot take the place of the answer.
-WaitOutcome AwaitReply(int fd, const EchoExpectation& expected, Clock::time_point deadline) {
+WaitOutcome AwaitReply(int fd, const EchoExpectation& expected, Clock::time_point deadline,
+                       int& receiveError) {
     while (true) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -71,6 +79,7 @@ WaitOutcome AwaitReply(int fd, const EchoExpectation& expected, Clock::time_poin
             continue;
         }
         if (got < 0) {
+            receiveError = errno;
             // A receive error would make the socket readable again at once: give up this turn
             // as an unanswered one rather than spin on it.
             return WaitOutcome::Unmatched;
@@ -123,14 +132,16 @@ std::uint16_t ProcessEchoIdentifier() {
     return static_cast<std::uint16_t>(::getpid() & 0xFFFF);
 }
 
-int PingHost(std::string_view host, unsigned count, const PingOptions& options) {
+std::vector<EchoTurn> PingHostTurns(std::string_view host, unsigned count,
+                                    const PingOptions& options) {
+    std::vector<EchoTurn> turns(count);
     const platform::IcmpSocket socket = platform::OpenIcmpSocket(options.socketPolicy);
     if (socket.kind == platform::IcmpSocketKind::None) {
-        return 0;
+        return turns;
     }
     const std::vector<std::uint32_t> addresses = platform::GetHostByName(host);
     if (addresses.empty()) {
-        return 0;
+        return turns;
     }
     sockaddr_in destination{};
     destination.sin_family = AF_INET;
@@ -142,31 +153,51 @@ int PingHost(std::string_view host, unsigned count, const PingOptions& options) 
     // answer to another probe's request (same host, same identifier) does not.
     std::vector<std::uint16_t> sent;
     sent.reserve(count);
-    int replies = 0;
-    for (unsigned i = 0; i < count; ++i) {
+    for (EchoTurn& turn : turns) {
         sent.push_back(NextEchoSequence());
         const EchoExpectation expected{raw, addresses.front(), identifier, sent};
         const EchoRequest request =
             BuildEchoRequest(identifier, sent.back(), platform::GetTickCount());
-        // A failed send is not reported: the wait that follows runs out.
-        (void)platform::RetryAfterSignal([&] {
+        const Clock::time_point sentAt = Clock::now();
+        // A failed send is not reported: the wait that follows runs out. Only its reason is
+        // kept, to tell a missing route from silence.
+        const ssize_t sendResult = platform::RetryAfterSignal([&] {
             return ::sendto(socket.fd.get(), request.data(), request.size(), 0,
                             reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
         });
-        const WaitOutcome outcome = AwaitReply(
-            socket.fd.get(), expected, Clock::now() + std::chrono::milliseconds(kEchoWaitMs));
+        const bool noRoute = sendResult < 0 && IsNoRoute(errno);
+        int receiveError = 0;
+        const WaitOutcome outcome =
+            AwaitReply(socket.fd.get(), expected, sentAt + std::chrono::milliseconds(kEchoWaitMs),
+                       receiveError);
         if (outcome == WaitOutcome::Failed) {
             break;
         }
         if (outcome == WaitOutcome::TimedOut) {
+            turn.fate = noRoute ? EchoFate::Unreachable : EchoFate::TimedOut;
             continue;
         }
         if (outcome == WaitOutcome::Answered) {
-            ++replies;
+            turn.fate = EchoFate::Answered;
+            turn.rttMs = std::chrono::duration<double, std::milli>(Clock::now() - sentAt).count();
+        } else {
+            turn.fate = IsNoRoute(receiveError) ? EchoFate::Unreachable : EchoFate::Failed;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(kEchoPauseMs));
     }
-    return replies;
+    return turns;
+}
+
+int AnsweredTurns(const std::vector<EchoTurn>& turns) {
+    int answered = 0;
+    for (const EchoTurn& turn : turns) {
+        answered += turn.fate == EchoFate::Answered ? 1 : 0;
+    }
+    return answered;
+}
+
+int PingHost(std::string_view host, unsigned count, const PingOptions& options) {
+    return AnsweredTurns(PingHostTurns(host, count, options));
 }
 
 }  // namespace lumidex

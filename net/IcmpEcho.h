@@ -1,11 +1,12 @@
 // The ICMP echo probe: does a host answer at the network layer at all? Sends a few echo
-// requests and counts the requests that got an answer; no round-trip time is kept.
+// requests and counts the requests that got an answer, each with its round-trip time.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "platform/IcmpSocket.h"
 
@@ -41,10 +42,31 @@ struct PingOptions {
     platform::IcmpSocketPolicy socketPolicy = platform::IcmpSocketPolicy::Any;
 };
 
+// What became of one request of a probe.
+enum class EchoFate {
+    Answered,
+    TimedOut,     // nothing answered it within kEchoWaitMs
+    Unreachable,  // the system reported no route to the host
+    Failed,       // never sent (no ICMP socket, unknown host, a failed wait) or a receive error
+};
+
+struct EchoTurn {
+    EchoFate fate = EchoFate::Failed;
+    // From sending the request to the answer that ended its wait; 0 unless answered. A late
+    // answer to an earlier request of the probe ends the wait too, so on a lossy path a time
+    // can read shorter than that request's real round trip.
+    double rttMs = 0;
+};
+
 // Sends count echo requests to host (dotted address or name), one at a time, each waiting up
 // to kEchoWaitMs for its answer, with a pause of kEchoPauseMs after each answered one, and
 // returns how many were answered. 0 also when no ICMP socket can be opened or the host is
 // unknown. Blocks the calling thread.
 int PingHost(std::string_view host, unsigned count, const PingOptions& options = {});
+// The same, with one turn per request in the order sent (always count of them).
+std::vector<EchoTurn> PingHostTurns(std::string_view host, unsigned count,
+                                    const PingOptions& options = {});
+// The answered turns.
+int AnsweredTurns(const std::vector<EchoTurn>& turns);
 
 }  // namespace lumidex

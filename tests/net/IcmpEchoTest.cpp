@@ -140,14 +140,21 @@ TEST(EchoReply, OnlyAnEchoReplyFromThePingedHostWithOurIdentifierCounts) {
 
 class PingLoopback : public ::testing::TestWithParam<IcmpSocketPolicy> {};
 
-// Loopback answers every echo request; the probe pauses after each answer.
+// Loopback answers every echo request, each within its wait; the probe pauses after each
+// answer.
 TEST_P(PingLoopback, EveryRequestIsAnsweredOnce) {
     if (platform::OpenIcmpSocket(GetParam()).kind == IcmpSocketKind::None) {
         GTEST_SKIP() << "this kind of ICMP socket may not be opened here";
     }
     const std::uint16_t before = NextEchoSequence();
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(PingHost("127.0.0.1", 3, {GetParam()}), 3);
+    const std::vector<EchoTurn> turns = PingHostTurns("127.0.0.1", 3, {GetParam()});
+    ASSERT_EQ(turns.size(), 3u);
+    for (const EchoTurn& turn : turns) {
+        EXPECT_EQ(turn.fate, EchoFate::Answered);
+        EXPECT_GT(turn.rttMs, 0);
+        EXPECT_LT(turn.rttMs, kEchoWaitMs);
+    }
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_GE(took, std::chrono::milliseconds(3 * kEchoPauseMs));
     EXPECT_LT(took, std::chrono::milliseconds(3 * kEchoPauseMs + kEchoWaitMs));
@@ -175,6 +182,10 @@ TEST(PingHost, AnUnknownHostOrNoRequestsGiveZeroAtOnce) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(PingHost("", 3), 0);
     EXPECT_EQ(PingHost("127.0.0.1", 0), 0);
+    const std::vector<EchoTurn> turns = PingHostTurns("", 2);
+    ASSERT_EQ(turns.size(), 2u) << "a turn for each request, even one never sent";
+    EXPECT_EQ(turns[0].fate, EchoFate::Failed);
+    EXPECT_EQ(AnsweredTurns(turns), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kEchoPauseMs));
 }
 
