@@ -31,6 +31,20 @@ std::uint32_t LookUp(const std::string& name) {
     return address;
 }
 
+ProbeOutcome EchoOutcome(EchoFate fate) {
+    switch (fate) {
+        case EchoFate::Answered:
+            return ProbeOutcome::Ok;
+        case EchoFate::TimedOut:
+            return ProbeOutcome::Timeout;
+        case EchoFate::Unreachable:
+            return ProbeOutcome::Unreachable;
+        case EchoFate::Failed:
+            break;
+    }
+    return ProbeOutcome::Error;
+}
+
 ProblemCode UnreachableCode(HostGroup group) {
     switch (group) {
         case HostGroup::Website:
@@ -99,7 +113,13 @@ bool PingServiceHost(const std::string& host) {
         }
         address = platform::DottedAddress(found);
     }
-    return PingHost(address, kEchoRequestsPerHost) > 0;
+    const std::vector<EchoTurn> turns = PingHostTurns(address, kEchoRequestsPerHost);
+    for (const EchoTurn& turn : turns) {
+        const bool answered = turn.fate == EchoFate::Answered;
+        RecordProbe({ProbeKind::Icmp, host, EchoOutcome(turn.fate),
+                     answered ? std::optional<double>(turn.rttMs) : std::nullopt, "echo"});
+    }
+    return AnsweredTurns(turns) > 0;
 }
 
 HostTests SystemHostTests() {

@@ -11,6 +11,7 @@
 
 #include "engine/Endpoints.h"
 #include "engine/FakeProbes.h"
+#include "platform/IcmpSocket.h"
 #include "service/ServiceAhead.h"
 #include "service/ServiceHostLists.h"
 #include "support/DiagnosisText.h"
@@ -311,6 +312,17 @@ TEST(ServiceHostProbe, TcpTestUsesThePortBehindTheHost) {
                                         "tcp connect ok rtt", "tcp connect refused"}));
     EXPECT_EQ(diagnosis.Row().probes.at(2).target, "localhost:" + std::to_string(port));
     EXPECT_TRUE(diagnosis.Problems().empty());
+}
+
+// An address is pinged without a look-up, each echo recorded.
+TEST(ServiceHostProbe, PingRecordsEachEcho) {
+    if (platform::OpenIcmpSocket(platform::IcmpSocketPolicy::Any).kind ==
+        platform::IcmpSocketKind::None) {
+        GTEST_SKIP() << "no ICMP socket may be opened here";
+    }
+    const testing::DiagnosisCapture diagnosis;
+    EXPECT_TRUE(PingServiceHost("127.0.0.1"));
+    EXPECT_EQ(diagnosis.Probes(), std::vector<std::string>(3, "icmp echo ok rtt"));
 }
 
 }  // namespace
