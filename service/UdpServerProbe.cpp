@@ -1,5 +1,6 @@
 #include "service/UdpServerProbe.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -58,8 +59,16 @@ void RecordAnswer(const ServerRecord& server, ProbeOutcome outcome, std::optiona
     RecordProbe({ProbeKind::Udp, Target(server), outcome, rttMs, "answer"});
 }
 
-// One attempt: answered only when the server itself answered with a probe reply.
-UdpAttempt Attempt(UdpProbeSocket& socket, const ServerRecord& server, int& attempts) {
+bool Listed(const std::vector<ServerRecord>& servers, const Ipv4Address& address) {
+    return std::any_of(servers.begin(), servers.end(),
+                       [&](const ServerRecord& listed) { return listed.address == address; });
+}
+
+// One attempt: answered only when the server itself answered with a probe reply. A probe
+// reply from another server of the list is that server's late answer, silence for this one;
+// from an address the list does not name, or any other datagram, it is an odd reply.
+UdpAttempt Attempt(UdpProbeSocket& socket, const ServerRecord& server,
+                   const std::vector<ServerRecord>& listed, int& attempts) {
     const auto sentAt = std::chrono::steady_clock::now();
     if (!socket.SendProbeRequest(server)) {
         RecordAnswer(server, ProbeOutcome::Error, std::nullopt);
@@ -73,7 +82,8 @@ UdpAttempt Attempt(UdpProbeSocket& socket, const ServerRecord& server, int& atte
         return UdpAttempt::Answered;
     }
     // A late answer of another server, a malformed datagram and silence all count alike.
-    const bool odd = reply.kind != ProbeReceive::Nothing;
+    const bool odd = reply.kind != ProbeReceive::Nothing &&
+                     !(reply.kind == ProbeReceive::Accepted && Listed(listed, reply.sender));
     RecordAnswer(server, odd ? ProbeOutcome::Malformed : ProbeOutcome::Timeout,
                  odd ? std::optional<double>(rttMs) : std::nullopt);
     AddFinding(kTimedOut, server.address, ++attempts);
@@ -111,14 +121,14 @@ int CRuntimeRandom::Next() {
     return std::rand();
 }
 
-std::vector<UdpAttemptRecord> RunServerAttempts(UdpProbeSocket& socket,
-                                                const ServerRecord& server) {
+std::vector<UdpAttemptRecord> RunServerAttempts(UdpProbeSocket& socket, const ServerRecord& server,
+                                                const std::vector<ServerRecord>& listed) {
     std::vector<UdpAttemptRecord> records;
     int attempts = 0;
     while (attempts < kProbeAttemptsPerServer) {
         UdpAttemptRecord& record = records.emplace_back();
         const CaptureScope scope(record.capture);
-        record.result = Attempt(socket, server, attempts);
+        record.result = Attempt(socket, server, listed, attempts);
         if (record.result == UdpAttempt::Answered) {
             break;
         }
@@ -131,15 +141,16 @@ std::vector<ServerAttempts> StartServerAttempts(ProbeTasks& tasks,
                                                 const std::vector<bool>& chosen,
                                                 std::chrono::milliseconds receiveTimeout) {
     std::vector<ServerAttempts> attempts(entries.size());
+    const auto listed = std::make_shared<const std::vector<ServerRecord>>(entries);
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (!chosen[i]) {
             continue;
         }
-        attempts[i] =
-            tasks.Start<std::vector<UdpAttemptRecord>>([server = entries[i], receiveTimeout] {
+        attempts[i] = tasks.Start<std::vector<UdpAttemptRecord>>(
+            [server = entries[i], listed, receiveTimeout] {
                 UdpProbeSocket socket(receiveTimeout);
                 socket.Open(0);
-                return RunServerAttempts(socket, server);
+                return RunServerAttempts(socket, server, *listed);
             });
     }
     return attempts;
@@ -214,7 +225,7 @@ int ProbeUdpServers(ServerGroup group, UdpProbeSocket& socket, const ServerList&
     const std::vector<ServerRecord> entries = servers.Entries();
     const std::vector<bool> chosen = ChooseSample(entries.size(), sampleSize, random);
     return WalkUdpServers(group, entries, chosen, reporter, [&](std::size_t i, int& attempts) {
-        return Attempt(socket, entries[i], attempts);
+        return Attempt(socket, entries[i], entries, attempts);
     });
 }
 

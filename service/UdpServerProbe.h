@@ -47,8 +47,10 @@ struct UdpAttemptRecord {
     ProbeCapture capture;
 };
 // A server's attempts on a socket of its own, made as the walk makes them (the second only
-// after a failed first), each recorded for the walk to replay.
-std::vector<UdpAttemptRecord> RunServerAttempts(UdpProbeSocket& socket, const ServerRecord& server);
+// after a failed first), each recorded for the walk to replay; listed are the servers of its
+// list, whose probe replies are late answers rather than odd ones.
+std::vector<UdpAttemptRecord> RunServerAttempts(UdpProbeSocket& socket, const ServerRecord& server,
+                                                const std::vector<ServerRecord>& listed);
 
 // The next attempt at entry index; a failed attempt counts itself in attempts and writes its
 // findings line.

@@ -385,6 +385,40 @@ TEST(ProbeUdpServers, ALateReplyBetweenRunsLeavesTheNextRunAlone) {
     }
 }
 
+// A probe reply from the address of another server of the list is that server's late answer:
+// silence for the server probed, not an odd reply, whichever way the walk probes.
+TEST(ProbeUdpServers, AReplyFromAnotherListedServerIsItsLateAnswer) {
+    UdpResponder responder(2, [](int) { return Always(Reply(6, 6), true); });
+    ServerList list = ListOf({&responder});
+    list.InsertIfAbsent({{127, 0, 1, 2}}, 9);  // where the responder's replies come from
+    const std::vector<ServerRecord> entries = list.Entries();
+    const std::string expected = "error channel_servers_silent " +
+                                 responder.Record().address.Dotted() + ":" +
+                                 std::to_string(responder.Record().port) + ",127.0.1.2:9";
+    for (const bool sideBySide : {false, true}) {
+        SCOPED_TRACE(sideBySide ? "side by side" : "one at a time");
+        ServiceLogCapture log;
+        const DiagnosisCapture diagnosis;
+        ScriptedRandom random = InOrder();
+        RecordingProbeHost host;
+        int answered = 0;
+        if (sideBySide) {
+            const std::vector<bool> chosen = ChooseSample(entries.size(), 8, random);
+            ProbeTasks tasks;
+            const std::vector<ServerAttempts> attempts =
+                StartServerAttempts(tasks, entries, chosen, kShortWait);
+            answered = WalkUdpServers(ServerGroup::ChannelServers, entries, chosen, host,
+                                      ReplayAttempts(attempts));
+        } else {
+            UdpProbeSocket socket(kShortWait);
+            ASSERT_TRUE(socket.Open(0));
+            answered = ProbeUdpServers(ServerGroup::ChannelServers, socket, list, 8, host, random);
+        }
+        EXPECT_EQ(answered, 0);
+        EXPECT_EQ(diagnosis.Problems(), std::vector<std::string>{expected});
+    }
+}
+
 TEST(ProbeUdpServers, WithoutASocketEverySendFailsTwice) {
     // Nothing is sent: the socket is never opened, so these addresses are only named.
     ServiceLogCapture log;
