@@ -4,6 +4,7 @@
 
 #include "engine/CheckEngine.h"
 #include "engine/DiagLog.h"
+#include "engine/Diagnosis.h"
 #include "engine/Endpoints.h"
 #include "engine/FindingsText.h"
 #include "engine/Interception.h"
@@ -17,6 +18,9 @@ enum ItemId { kHostsFile = 13, kWebsite, kInformation, kListService, kChannels, 
 
 void FetchChannelList(CheckEngine& engine, ServiceProbes& probes) {
     engine.SetProgressRange(kFetchProgressRange);
+    // The walk shows the hosts-file row while the list is fetched, but the list is the list
+    // service's own: its probes and problems belong to that row.
+    const DiagnosisRowScope listRow(engine.FindItemRow(kListService));
     const bool fetched = probes.FetchChannelList(endpoints::kChannelListUrl);
     if (!fetched) {
         AddFinding("请求频道列表文件时发生错误");
@@ -91,16 +95,21 @@ void ProbeServerGroups(CheckEngine& engine, ServiceProbes& probes) {
         const char* finding;
         ServerGroup group;
         int sampleSize;
+        ProblemCode noneListed;
     };
-    for (const ServerItem& item : {ServerItem{kChannels, "频道服务...", "检测频道服务器",
-                                              ServerGroup::ChannelServers, kChannelServerSample},
-                                   ServerItem{kTrackers, "目录服务...", "tracker(目录)频道服务",
-                                              ServerGroup::Trackers, kTrackerSample}}) {
+    for (const ServerItem& item :
+         {ServerItem{kChannels, "频道服务...", "检测频道服务器", ServerGroup::ChannelServers,
+                     kChannelServerSample, ProblemCode::NoChannelServersListed},
+          ServerItem{kTrackers, "目录服务...", "tracker(目录)频道服务", ServerGroup::Trackers,
+                     kTrackerSample, ProblemCode::NoTrackersListed}}) {
         if (engine.Running() == 0) {
             return;
         }
         const int row = engine.BeginItem(item.id, item.statusText);
         AddFinding(item.finding);
+        if (probes.ServerCount(item.group) == 0) {
+            TheRunDiagnosis().AddProblem(row, MakeProblem(item.noneListed));
+        }
         const int answered = probes.ProbeUdpServers(engine, item.group, item.sampleSize);
         if (answered > 0) {
             engine.SetItemStatus(row, CheckStatus::Ok);

@@ -81,6 +81,13 @@ bool HttpGetClient::Close() {
     return m_socket.Close();
 }
 
+std::optional<double> HttpGetClient::FirstByteMs() const {
+    if (!m_firstByte) {
+        return std::nullopt;
+    }
+    return std::chrono::duration<double, std::milli>(*m_firstByte - m_getStarted).count();
+}
+
 std::string_view HttpGetClient::BodyText() const {
     const char* body = Body();
     if (body == nullptr) {
@@ -91,6 +98,8 @@ std::string_view HttpGetClient::BodyText() const {
 
 int HttpGetClient::Get(std::string_view url, std::optional<std::string_view> extraHeaders,
                        std::optional<std::string_view> host) {
+    m_getStarted = std::chrono::steady_clock::now();
+    m_firstByte.reset();
     const platform::Deadline deadline(m_exchangeMs, m_clock);
     const int connectMs = deadline.WaitMs(m_connectTimeoutMs);
     std::string target;
@@ -161,6 +170,9 @@ int HttpGetClient::ReadResponse(const platform::Deadline& deadline) {
             break;
         }
         received += static_cast<std::size_t>(got);
+        if (!m_firstByte) {
+            m_firstByte = std::chrono::steady_clock::now();
+        }
         std::size_t consumed = 0;
         m_response.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(got)), consumed);
     }

@@ -6,6 +6,7 @@
 // pending on the first one at once.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -71,6 +72,9 @@ public:
     // Why the last response was ended early (None when it was not).
     ReadError LastError() const { return m_response.Error(); }
     platform::ConnectResult LastConnectResult() const { return m_lastConnect; }
+    // Milliseconds from the start of the last Get to the first byte of its response; nullopt
+    // when no byte arrived.
+    std::optional<double> FirstByteMs() const;
 
     // host text and port as Connect understands them: with port 0, "name:port" behind a
     // colon after the first character (read as atoi does), else 80; a port of 0 becomes 80.
@@ -96,6 +100,8 @@ private:
     HostResolver m_resolver;
     ResponseReader m_response;
     platform::ConnectResult m_lastConnect = platform::ConnectResult::NotOpen;
+    std::chrono::steady_clock::time_point m_getStarted;
+    std::optional<std::chrono::steady_clock::time_point> m_firstByte;
 };
 
 }  // namespace lumidex

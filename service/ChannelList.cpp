@@ -1,13 +1,17 @@
 // The channel list: its download and the servers it names.
+#include <chrono>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "engine/DiagLog.h"
+#include "engine/Diagnosis.h"
 #include "engine/Endpoints.h"
 #include "engine/ProbeTasks.h"
 #include "net/HttpGetClient.h"
 #include "service/ServiceHostLists.h"
+#include "service/ServiceHostProbe.h"
 #include "service/ServiceLimits.h"
 #include "service/ServiceUrl.h"
 #include "service/XmlDocument.h"
@@ -40,6 +44,42 @@ const XmlNode* UrlText(const XmlElement& url) {
     return url.children.front().get();
 }
 
+// The download's two probes (its first byte and the whole exchange) and, when it failed, the
+// problem: no connection or no answer, an answer that is no HTTP, or a status other than 200.
+void DiagnoseFetch(const std::string& url, const ChannelListResponse& response) {
+    const bool answered = response.status != 0 || response.firstByteMs.has_value();
+    ProbeRecord firstByte{ProbeKind::Http, url, ProbeOutcome::Ok, response.firstByteMs,
+                          "first_byte"};
+    ProbeRecord total{ProbeKind::Http, url, ProbeOutcome::Ok,
+                      answered ? response.totalMs : std::nullopt, "total"};
+    std::optional<Problem> problem;
+    if (response.status == kHttpOk) {
+        // Ok as far as HTTP goes; whether the body is a channel list the parse says.
+    } else if (response.status != 0) {
+        total.outcome = ProbeOutcome::Error;
+        problem =
+            MakeProblem(ProblemCode::ChannelListHttpError, {url}, std::to_string(response.status));
+    } else if (response.connect != platform::ConnectResult::Connected) {
+        firstByte.outcome = total.outcome = ConnectOutcome(response.connect);
+        problem = MakeProblem(ProblemCode::ChannelListUnreachable, {url},
+                              platform::DescribeConnectResult(response.connect));
+    } else if (!answered) {
+        firstByte.outcome = total.outcome = ProbeOutcome::Timeout;
+        problem = MakeProblem(ProblemCode::ChannelListUnreachable, {url}, "no answer");
+    } else {
+        total.outcome = ProbeOutcome::Malformed;
+        problem = MakeProblem(ProblemCode::ChannelListMalformed, {url},
+                              response.readError != ReadError::None
+                                  ? DescribeReadError(response.readError)
+                                  : "no HTTP status line");
+    }
+    RecordProbe(std::move(firstByte));
+    RecordProbe(std::move(total));
+    if (problem) {
+        NoteProblem(std::move(*problem));
+    }
+}
+
 }  // namespace
 
 ChannelListGet HttpChannelListGet(ProbeTasks* cancel) {
@@ -48,9 +88,15 @@ ChannelListGet HttpChannelListGet(ProbeTasks* cancel) {
         ChannelListResponse response;
         const ProbeTasks::CancelHook hook(cancel, [&client] { client.Close(); });
         if (hook.Cancelled()) {
+            response.connect = platform::ConnectResult::Aborted;
             return response;
         }
+        const auto started = std::chrono::steady_clock::now();
         response.status = client.Get(url, extraHeaders);
+        response.totalMs = MillisecondsSince(started);
+        response.connect = client.LastConnectResult();
+        response.firstByteMs = client.FirstByteMs();
+        response.readError = client.LastError();
         if (client.Body() != nullptr) {
             response.body = std::string(client.BodyText());
         }
@@ -81,14 +127,25 @@ bool ServiceHostLists::FetchChannelList(std::string_view url, const ChannelListG
     // The body is taken as it comes: gzip and deflate are admitted but servers send it plain.
     const ChannelListResponse response =
         get(std::string(url), ChannelListRequestHeaders(split.host));
+    DiagnoseFetch(std::string(url), response);
     if (response.status != kHttpOk) {
         Log(kFetchFailed);
         return false;
     }
     const std::string_view body = response.body ? std::string_view(*response.body) : "";
     m_channelListText.assign(body.substr(0, body.find('\0')));
+    m_channelListUrl = url;
     Log(kFetchDone);
     return true;
+}
+
+void ServiceHostLists::NoteMalformed(std::string reason) const {
+    std::vector<std::string> targets;
+    if (!m_channelListUrl.empty()) {
+        targets.push_back(m_channelListUrl);
+    }
+    NoteProblem(
+        MakeProblem(ProblemCode::ChannelListMalformed, std::move(targets), std::move(reason)));
 }
 
 void ServiceHostLists::ParseChannelList() {
@@ -98,8 +155,14 @@ void ServiceHostLists::ParseChannelList() {
         return;
     }
     XmlDocument document;
-    if (!document.Parse(m_channelListText, false) || document.Root() == nullptr ||
-        document.Root()->value != "Channels") {
+    if (!document.Parse(m_channelListText, false)) {
+        NoteMalformed(std::string(XmlErrorText(document.Error())) + " at byte " +
+                      std::to_string(document.ErrorOffset()));
+        return;
+    }
+    if (document.Root() == nullptr || document.Root()->value != "Channels") {
+        NoteMalformed(document.Root() == nullptr ? "no root element"
+                                                 : "root element " + document.Root()->value);
         return;
     }
     for (const auto& channelNode : document.Root()->children) {

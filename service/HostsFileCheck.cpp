@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 
 #include "engine/DiagLog.h"
 #include "engine/Endpoints.h"
@@ -98,7 +99,11 @@ void HostsFileScanner::Line(std::string_view line) {
     piece += kMappingSeparator;
     piece += host;
     piece += ',';
-    if (address.IsPrivate() || !address.IsUsable()) {
+    const bool wrong = address.IsPrivate() || !address.IsUsable();
+    m_findings.problems.push_back(MakeProblem(
+        wrong ? ProblemCode::HostsMapsWrongAddress : ProblemCode::HostsMapsProductDomain, {host},
+        std::string(addressText) + " " + host));
+    if (wrong) {
         m_findings.wrongMappings += kWrongMapping + piece;
         return;
     }
@@ -162,10 +167,13 @@ int CheckHostsFile(const std::string& path, std::string& wrongMappings,
                    std::string& productMappings) {
     platform::UniqueFd fd(
         platform::RetryAfterSignal([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }));
+    const int openError = errno;
     // A directory opens on Linux but is no file to read lines from.
     struct stat status {};
     if (!fd || ::fstat(fd.get(), &status) != 0 || S_ISDIR(status.st_mode)) {
+        const std::string reason = !fd ? platform::ErrnoText(openError) : "not a file";
         TheDiagLog().Write(kOpenFailed, 1);
+        NoteProblem(MakeProblem(ProblemCode::HostsFileUnreadable, {path}, reason));
         return 0;
     }
     HostsFileFindings findings = ScanHostsFile([&](char* buffer, std::size_t size) {
@@ -173,6 +181,9 @@ int CheckHostsFile(const std::string& path, std::string& wrongMappings,
     });
     for (const std::string& line : findings.logLines) {
         TheDiagLog().Write(line, 1);
+    }
+    for (Problem& problem : findings.problems) {
+        NoteProblem(std::move(problem));
     }
     wrongMappings = std::move(findings.wrongMappings);
     productMappings = std::move(findings.productMappings);

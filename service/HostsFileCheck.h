@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/Diagnosis.h"
+
 namespace lumidex {
 
 // Where the check reads on this system.
@@ -38,6 +40,8 @@ struct HostsFileFindings {
     std::string productMappings;
     // One diagnostic-log entry per product mapping.
     std::vector<std::string> logLines;
+    // One per mapping, in file order: its host name, and "address name" as the detail.
+    std::vector<Problem> problems;
 };
 
 // Judges the lines of a hosts file, fed one at a time (without their line feed).
@@ -64,7 +68,7 @@ HostsFileFindings ScanHostsFile(const HostsFileRead& read);
 
 // Reads the hosts file at path, logs, and fills the two texts (passed in empty). Returns 1
 // when the file maps no product domain in the lines read; 0 otherwise, with both texts empty
-// when the file could not be opened.
+// when the file could not be opened. Notes a problem per mapping, or the unreadable file.
 int CheckHostsFile(const std::string& path, std::string& wrongMappings,
                    std::string& productMappings);
 

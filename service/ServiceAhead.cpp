@@ -1,7 +1,5 @@
 #include "service/ServiceAhead.h"
 
-#include "net/IcmpEcho.h"
-
 namespace lumidex {
 namespace {
 
@@ -36,8 +34,7 @@ ServiceAhead::ServiceAhead(ServiceHostLists& lists, ChannelListGet get, HostTest
         for (const std::string& host : m_hosts[Index(group)]) {
             m_outcomes[Index(group)].push_back(m_hostTasks.Start<bool>([this, host, ping] {
                 if (ping) {
-                    return m_tests.ping ? m_tests.ping(host)
-                                        : PingHost(host, kEchoRequestsPerHost) > 0;
+                    return m_tests.ping ? m_tests.ping(host) : PingServiceHost(host);
                 }
                 return m_tests.connect ? m_tests.connect(host)
                                        : TestTcpConnection(host, &m_hostTasks);
@@ -111,7 +108,8 @@ std::optional<int> ServiceAhead::WalkServers(ProbeReporter& reporter, ServerGrou
     if (plan.entries.empty()) {
         return 0;
     }
-    return WalkUdpServers(plan.entries, plan.chosen, reporter, ReplayAttempts(plan.attempts));
+    return WalkUdpServers(group, plan.entries, plan.chosen, reporter,
+                          ReplayAttempts(plan.attempts));
 }
 
 }  // namespace lumidex

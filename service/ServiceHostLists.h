@@ -13,16 +13,22 @@
 #include <vector>
 
 #include "engine/CheckProbes.h"
+#include "net/HttpResponseReader.h"
+#include "platform/TcpSocket.h"
 #include "service/ServerList.h"
 #include "service/UdpProbeSocket.h"
 
 namespace lumidex {
 
 // What one channel-list request came back with: the status (anything but 200 for a failed
-// connection) and the body, when there was one.
+// connection) and the body, when there was one; and, for the diagnosis, how the exchange went.
 struct ChannelListResponse {
     int status = 0;
     std::optional<std::string> body;
+    platform::ConnectResult connect = platform::ConnectResult::Connected;
+    std::optional<double> firstByteMs;  // nullopt: no byte of a response arrived
+    std::optional<double> totalMs;
+    ReadError readError = ReadError::None;
 };
 
 // Sends "GET <path of url> HTTP/1.1", the extra header fields exactly as given and an empty
@@ -72,7 +78,8 @@ public:
     // URLs starting "http" or "HTTP" are asked for; others are refused without a log line.
     bool FetchChannelList(std::string_view url, const ChannelListGet& get);
     // Adds the channel servers and trackers named by the channel-list text to the two lists
-    // and logs their sizes. A text that is not a channel list adds nothing.
+    // and logs their sizes. A text that is not a channel list adds nothing, and is noted as
+    // a problem with the parser's reason.
     void ParseChannelList();
 
     ServerList& Trackers() { return m_trackers; }
@@ -83,6 +90,8 @@ public:
 
 private:
     std::vector<std::string>& Group(HostGroup group);
+    // The text is no channel list, for the reason given.
+    void NoteMalformed(std::string reason) const;
 
     std::vector<std::string> m_websiteHosts;
     std::vector<std::string> m_listHosts;
@@ -92,6 +101,7 @@ private:
     ServerList m_trackers;
     ServerList m_channelServers;
     std::string m_channelListText;
+    std::string m_channelListUrl;  // where the text came from
     UdpProbeSocket m_probeSocket;
 };
 

@@ -1,14 +1,80 @@
 #include "service/ServiceHostProbe.h"
 
+#include <arpa/inet.h>
+
+#include <chrono>
+#include <optional>
+
 #include "engine/DiagLog.h"
 #include "engine/FindingsText.h"
 #include "engine/ProbeReporter.h"
 #include "engine/ProbeTasks.h"
 #include "net/HttpGetClient.h"
 #include "net/IcmpEcho.h"
+#include "platform/AsciiChar.h"
+#include "platform/HostLookup.h"
 #include "service/ServiceHostLists.h"
 
 namespace lumidex {
+namespace {
+
+// The name's first IPv4 address, in network order; 0 when it does not resolve.
+std::uint32_t LookUp(const std::string& name) {
+    const auto started = std::chrono::steady_clock::now();
+    const std::uint32_t address = platform::LookupHostIPv4(name);
+    if (address == 0) {
+        RecordProbe({ProbeKind::Dns, name, ProbeOutcome::Error, std::nullopt, "lookup"});
+        NoteProblem(MakeProblem(ProblemCode::DnsNotResolving, {name}));
+        return 0;
+    }
+    RecordProbe({ProbeKind::Dns, name, ProbeOutcome::Ok, MillisecondsSince(started), "lookup"});
+    return address;
+}
+
+ProbeOutcome EchoOutcome(EchoFate fate) {
+    switch (fate) {
+        case EchoFate::Answered:
+            return ProbeOutcome::Ok;
+        case EchoFate::TimedOut:
+            return ProbeOutcome::Timeout;
+        case EchoFate::Unreachable:
+            return ProbeOutcome::Unreachable;
+        case EchoFate::Failed:
+            break;
+    }
+    return ProbeOutcome::Error;
+}
+
+ProblemCode UnreachableCode(HostGroup group) {
+    switch (group) {
+        case HostGroup::Website:
+            return ProblemCode::WebHostsUnreachable;
+        case HostGroup::Information:
+            return ProblemCode::InformationHostsUnreachable;
+        case HostGroup::List:
+            break;
+    }
+    return ProblemCode::ListHostsUnreachable;
+}
+
+}  // namespace
+
+ProbeOutcome ConnectOutcome(platform::ConnectResult result) {
+    switch (result) {
+        case platform::ConnectResult::Connected:
+            return ProbeOutcome::Ok;
+        case platform::ConnectResult::Refused:
+            return ProbeOutcome::Refused;
+        case platform::ConnectResult::TimedOut:
+            return ProbeOutcome::Timeout;
+        case platform::ConnectResult::Unreachable:
+            return ProbeOutcome::Unreachable;
+        case platform::ConnectResult::Aborted:
+        case platform::ConnectResult::NotOpen:
+            break;
+    }
+    return ProbeOutcome::Error;
+}
 
 bool TestTcpConnection(const std::string& host, ProbeTasks* cancel) {
     HttpGetClient client;
@@ -16,26 +82,63 @@ bool TestTcpConnection(const std::string& host, ProbeTasks* cancel) {
     if (hook.Cancelled()) {
         return false;
     }
-    const bool connected = client.Connect(host, 0);
+    // The look-up the client would make, made here so that it is timed apart from the
+    // connect; a name that does not resolve was never connected to either.
+    const HostAndPort target = HttpGetClient::SplitHostPort(host, 0);
+    std::string address = target.name;
+    if (target.name.empty() || !platform::IsDigit(target.name.front())) {
+        const std::uint32_t found = LookUp(target.name);
+        if (found == 0 || hook.Cancelled()) {
+            return false;
+        }
+        address = platform::DottedAddress(found);
+    }
+    const auto started = std::chrono::steady_clock::now();
+    const bool connected = client.Connect(address, target.port);
+    const ProbeOutcome outcome = ConnectOutcome(client.LastConnectResult());
+    RecordProbe({ProbeKind::Tcp, host, outcome,
+                 connected ? std::optional<double>(MillisecondsSince(started)) : std::nullopt,
+                 "connect"});
     client.Close();
     return connected;
 }
 
+bool PingServiceHost(const std::string& host) {
+    std::string address = host;
+    in_addr dotted{};
+    if (::inet_pton(AF_INET, host.c_str(), &dotted) != 1) {
+        const std::uint32_t found = LookUp(host);
+        if (found == 0) {
+            return false;
+        }
+        address = platform::DottedAddress(found);
+    }
+    const std::vector<EchoTurn> turns = PingHostTurns(address, kEchoRequestsPerHost);
+    for (const EchoTurn& turn : turns) {
+        const bool answered = turn.fate == EchoFate::Answered;
+        RecordProbe({ProbeKind::Icmp, host, EchoOutcome(turn.fate),
+                     answered ? std::optional<double>(turn.rttMs) : std::nullopt, "echo"});
+    }
+    return AnsweredTurns(turns) > 0;
+}
+
 HostTests SystemHostTests() {
-    return {[](const std::string& host) { return PingHost(host, kEchoRequestsPerHost) > 0; },
+    return {[](const std::string& host) { return PingServiceHost(host); },
             [](const std::string& host) { return TestTcpConnection(host); }};
 }
 
 void ProbeServiceHosts(ProbeReporter& reporter, ServiceHostLists& lists,
-                       const std::string& itemName, const std::vector<std::string>& hosts,
-                       HostTestMode mode, const HostTests& tests) {
+                       const std::string& itemName, HostGroup group,
+                       const std::vector<std::string>& hosts, HostTestMode mode,
+                       const HostTests& tests) {
     const auto& test = mode == HostTestMode::Ping ? tests.ping : tests.connect;
-    WalkServiceHosts(reporter, lists, itemName, hosts,
+    WalkServiceHosts(reporter, lists, itemName, group, hosts,
                      [&](std::size_t index) { return test(hosts[index]); });
 }
 
 void WalkServiceHosts(ProbeReporter& reporter, ServiceHostLists& lists, const std::string& itemName,
-                      const std::vector<std::string>& hosts, const HostOutcome& outcome) {
+                      HostGroup group, const std::vector<std::string>& hosts,
+                      const HostOutcome& outcome) {
     if (hosts.empty()) {
         return;
     }
@@ -47,10 +150,12 @@ void WalkServiceHosts(ProbeReporter& reporter, ServiceHostLists& lists, const st
 
     ServiceHostLists::HostsLock lock(lists);
     unsigned failures = 0;
+    std::vector<std::string> failed;
     for (std::size_t i = 0; i < hosts.size(); ++i) {
         if (!outcome(i)) {
             AddFinding("连接失败:" + hosts[i]);
             ++failures;
+            failed.push_back(hosts[i]);
         }
         reporter.AdvanceProgress();
         reporter.EnsureItemVisible(row);
@@ -65,6 +170,14 @@ void WalkServiceHosts(ProbeReporter& reporter, ServiceHostLists& lists, const st
     reporter.SetItemStatus(row, normalShare > 0 ? CheckStatus::Ok : CheckStatus::Error);
     if (failures == hosts.size()) {
         reporter.CountReportableError();
+    }
+    if (!failed.empty()) {
+        Problem problem = MakeProblem(UnreachableCode(group), std::move(failed));
+        // Some hosts answered: the row stays Ok, the failing ones are a warning.
+        if (failures < hosts.size()) {
+            problem.severity = Severity::Warning;
+        }
+        NoteProblem(std::move(problem));
     }
 }
 

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "engine/CheckProbes.h"
+#include "engine/Diagnosis.h"
 #include "engine/ProbeTasks.h"
+#include "platform/TcpSocket.h"
 
 namespace lumidex {
 
@@ -24,18 +26,30 @@ struct HostTests {
 HostTests SystemHostTests();
 
 // A connection test through a fresh HTTP client: connect, then close. With cancel, cancelling
-// those tasks ends the test at once, and a test after the cancel connects nowhere.
+// those tasks ends the test at once, and a test after the cancel connects nowhere. A host
+// name is looked up first (a text starting with a digit is taken as an address, as the
+// client takes it); the look-up and the connect are recorded as probes, a name that does not
+// resolve as a problem.
 bool TestTcpConnection(const std::string& host, ProbeTasks* cancel = nullptr);
+// kEchoRequestsPerHost echo requests to host, its name looked up and recorded the same way;
+// true when one was answered.
+bool PingServiceHost(const std::string& host);
+
+// How a connect ended, as a probe record says it.
+ProbeOutcome ConnectOutcome(platform::ConnectResult result);
 
 // Walks hosts under the lists' lock. An empty group leaves everything untouched.
 void ProbeServiceHosts(ProbeReporter& reporter, ServiceHostLists& lists,
-                       const std::string& itemName, const std::vector<std::string>& hosts,
-                       HostTestMode mode, const HostTests& tests);
+                       const std::string& itemName, HostGroup group,
+                       const std::vector<std::string>& hosts, HostTestMode mode,
+                       const HostTests& tests);
 
 // Whether hosts[index] answered: tested at the call, or taken from a test started earlier.
 using HostOutcome = std::function<bool(std::size_t index)>;
-// The walk itself, in list order, with the row, findings, progress steps and stop polls.
+// The walk itself, in list order, with the row, findings, progress steps and stop polls; the
+// hosts that failed become the group's problem on the row.
 void WalkServiceHosts(ProbeReporter& reporter, ServiceHostLists& lists, const std::string& itemName,
-                      const std::vector<std::string>& hosts, const HostOutcome& outcome);
+                      HostGroup group, const std::vector<std::string>& hosts,
+                      const HostOutcome& outcome);
 
 }  // namespace lumidex

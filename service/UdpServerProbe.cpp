@@ -1,13 +1,18 @@
 #include "service/UdpServerProbe.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "engine/DiagLog.h"
+#include "engine/Diagnosis.h"
 #include "engine/FindingsText.h"
 
 namespace lumidex {
@@ -45,19 +50,65 @@ std::vector<bool> ChooseSample(std::size_t listSize, int sampleSize, SampleRando
 
 namespace {
 
-// One attempt: true when the server itself answered with a probe reply.
-bool Attempt(UdpProbeSocket& socket, const ServerRecord& server, int& attempts) {
+// "a.b.c.d:port", as probes and problems name a server.
+std::string Target(const ServerRecord& server) {
+    return server.address.Dotted() + ":" + std::to_string(server.port);
+}
+
+void RecordAnswer(const ServerRecord& server, ProbeOutcome outcome, std::optional<double> rttMs) {
+    RecordProbe({ProbeKind::Udp, Target(server), outcome, rttMs, "answer"});
+}
+
+bool Listed(const std::vector<ServerRecord>& servers, const Ipv4Address& address) {
+    return std::any_of(servers.begin(), servers.end(),
+                       [&](const ServerRecord& listed) { return listed.address == address; });
+}
+
+// One attempt: answered only when the server itself answered with a probe reply. A probe
+// reply from another server of the list is that server's late answer, silence for this one;
+// from an address the list does not name, or any other datagram, it is an odd reply.
+UdpAttempt Attempt(UdpProbeSocket& socket, const ServerRecord& server,
+                   const std::vector<ServerRecord>& listed, int& attempts) {
+    const auto sentAt = std::chrono::steady_clock::now();
     if (!socket.SendProbeRequest(server)) {
+        RecordAnswer(server, ProbeOutcome::Error, std::nullopt);
         AddFinding(kSendFailed, server.address, ++attempts);
-        return false;
+        return UdpAttempt::Silent;
     }
     const ProbeReplyResult reply = socket.ReceiveProbeReply();
+    const double rttMs = MillisecondsSince(sentAt);
     if (reply.kind == ProbeReceive::Accepted && reply.sender == server.address) {
-        return true;
+        RecordAnswer(server, ProbeOutcome::Ok, rttMs);
+        return UdpAttempt::Answered;
     }
     // A late answer of another server, a malformed datagram and silence all count alike.
+    const bool odd = reply.kind != ProbeReceive::Nothing &&
+                     !(reply.kind == ProbeReceive::Accepted && Listed(listed, reply.sender));
+    RecordAnswer(server, odd ? ProbeOutcome::Malformed : ProbeOutcome::Timeout,
+                 odd ? std::optional<double>(rttMs) : std::nullopt);
     AddFinding(kTimedOut, server.address, ++attempts);
-    return false;
+    return odd ? UdpAttempt::OddReply : UdpAttempt::Silent;
+}
+
+// The sampled servers that were done without an answer, and those that sent odd replies
+// (answered in the end or not), for the row of the group.
+void NoteServerProblems(ServerGroup group, int answered, std::vector<std::string> silent,
+                        std::vector<std::string> odd) {
+    // Some answers keep the row Ok: the servers that failed are then a warning.
+    const Severity severity = answered > 0 ? Severity::Warning : Severity::Error;
+    if (!silent.empty()) {
+        Problem problem =
+            MakeProblem(group == ServerGroup::Trackers ? ProblemCode::TrackersSilent
+                                                       : ProblemCode::ChannelServersSilent,
+                        std::move(silent));
+        problem.severity = severity;
+        NoteProblem(std::move(problem));
+    }
+    if (!odd.empty()) {
+        Problem problem = MakeProblem(ProblemCode::UdpRepliesMalformed, std::move(odd));
+        problem.severity = severity;
+        NoteProblem(std::move(problem));
+    }
 }
 
 }  // namespace
@@ -70,15 +121,15 @@ int CRuntimeRandom::Next() {
     return std::rand();
 }
 
-std::vector<UdpAttemptRecord> RunServerAttempts(UdpProbeSocket& socket,
-                                                const ServerRecord& server) {
+std::vector<UdpAttemptRecord> RunServerAttempts(UdpProbeSocket& socket, const ServerRecord& server,
+                                                const std::vector<ServerRecord>& listed) {
     std::vector<UdpAttemptRecord> records;
     int attempts = 0;
     while (attempts < kProbeAttemptsPerServer) {
         UdpAttemptRecord& record = records.emplace_back();
         const CaptureScope scope(record.capture);
-        record.answered = Attempt(socket, server, attempts);
-        if (record.answered) {
+        record.result = Attempt(socket, server, listed, attempts);
+        if (record.result == UdpAttempt::Answered) {
             break;
         }
     }
@@ -90,15 +141,16 @@ std::vector<ServerAttempts> StartServerAttempts(ProbeTasks& tasks,
                                                 const std::vector<bool>& chosen,
                                                 std::chrono::milliseconds receiveTimeout) {
     std::vector<ServerAttempts> attempts(entries.size());
+    const auto listed = std::make_shared<const std::vector<ServerRecord>>(entries);
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (!chosen[i]) {
             continue;
         }
-        attempts[i] =
-            tasks.Start<std::vector<UdpAttemptRecord>>([server = entries[i], receiveTimeout] {
+        attempts[i] = tasks.Start<std::vector<UdpAttemptRecord>>(
+            [server = entries[i], listed, receiveTimeout] {
                 UdpProbeSocket socket(receiveTimeout);
                 socket.Open(0);
-                return RunServerAttempts(socket, server);
+                return RunServerAttempts(socket, server, *listed);
             });
     }
     return attempts;
@@ -110,35 +162,46 @@ UdpAttemptStep ReplayAttempts(const std::vector<ServerAttempts>& attempts) {
         const std::vector<UdpAttemptRecord>& records = attempts[i].get().value;
         if ((*taken)[i] >= records.size()) {  // abandoned before it began
             ++attemptCount;
-            return false;
+            return UdpAttempt::Silent;
         }
         const UdpAttemptRecord& record = records[(*taken)[i]++];
         record.capture.Replay();
-        if (!record.answered) {
+        if (record.result != UdpAttempt::Answered) {
             ++attemptCount;
         }
-        return record.answered;
+        return record.result;
     };
 }
 
-int WalkUdpServers(const std::vector<ServerRecord>& entries, const std::vector<bool>& chosen,
-                   ProbeReporter& reporter, const UdpAttemptStep& attempt) {
+int WalkUdpServers(ServerGroup group, const std::vector<ServerRecord>& entries,
+                   const std::vector<bool>& chosen, ProbeReporter& reporter,
+                   const UdpAttemptStep& attempt) {
     TheDiagLog().Write(kProbeStart, 1);
     int answered = 0;
     bool stopped = false;
+    std::vector<std::string> silent;
+    std::vector<std::string> odd;
     for (std::size_t i = 0; i < entries.size() && !stopped; ++i) {
         if (!chosen[i]) {
             stopped = reporter.StopIfRequested();
             continue;
         }
         int attempts = 0;
+        bool sawOdd = false;
         while (!stopped) {
-            const bool answer = attempt(i, attempts);
+            const UdpAttempt result = attempt(i, attempts);
+            const bool answer = result == UdpAttempt::Answered;
+            sawOdd = sawOdd || result == UdpAttempt::OddReply;
             if (answer) {
                 ++answered;
             }
             const bool done = answer || attempts >= kProbeAttemptsPerServer;
             if (done) {
+                if (sawOdd) {
+                    odd.push_back(Target(entries[i]));
+                } else if (!answer) {
+                    silent.push_back(Target(entries[i]));
+                }
                 reporter.AdvanceProgress();
             }
             stopped = reporter.StopIfRequested();
@@ -150,25 +213,26 @@ int WalkUdpServers(const std::vector<ServerRecord>& entries, const std::vector<b
     if (answered == 0) {
         reporter.Counters().reportable = 1;
     }
+    NoteServerProblems(group, answered, std::move(silent), std::move(odd));
     return answered;
 }
 
-int ProbeUdpServers(UdpProbeSocket& socket, const ServerList& servers, int sampleSize,
-                    ProbeReporter& reporter, SampleRandom& random) {
+int ProbeUdpServers(ServerGroup group, UdpProbeSocket& socket, const ServerList& servers,
+                    int sampleSize, ProbeReporter& reporter, SampleRandom& random) {
     if (servers.Empty()) {
         return 0;
     }
     const std::vector<ServerRecord> entries = servers.Entries();
     const std::vector<bool> chosen = ChooseSample(entries.size(), sampleSize, random);
-    return WalkUdpServers(entries, chosen, reporter, [&](std::size_t i, int& attempts) {
-        return Attempt(socket, entries[i], attempts);
+    return WalkUdpServers(group, entries, chosen, reporter, [&](std::size_t i, int& attempts) {
+        return Attempt(socket, entries[i], entries, attempts);
     });
 }
 
-int ProbeUdpServers(UdpProbeSocket& socket, const ServerList& servers, int sampleSize,
-                    ProbeReporter& reporter) {
+int ProbeUdpServers(ServerGroup group, UdpProbeSocket& socket, const ServerList& servers,
+                    int sampleSize, ProbeReporter& reporter) {
     CRuntimeRandom random;
-    return ProbeUdpServers(socket, servers, sampleSize, reporter, random);
+    return ProbeUdpServers(group, socket, servers, sampleSize, reporter, random);
 }
 
 }  // namespace lumidex

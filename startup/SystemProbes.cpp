@@ -149,11 +149,11 @@ public:
         const std::vector<std::string>& hosts = m_lists.Hosts(group);
         if (m_ahead) {
             if (const HostOutcome outcome = m_ahead->HostOutcomes(group, mode, hosts)) {
-                WalkServiceHosts(reporter, m_lists, itemName, hosts, outcome);
+                WalkServiceHosts(reporter, m_lists, itemName, group, hosts, outcome);
                 return;
             }
         }
-        lumidex::ProbeServiceHosts(reporter, m_lists, itemName, hosts, mode, m_tests);
+        lumidex::ProbeServiceHosts(reporter, m_lists, itemName, group, hosts, mode, m_tests);
     }
     int ProbeUdpServers(ProbeReporter& reporter, ServerGroup group, int sampleSize) override {
         if (m_ahead) {
@@ -162,7 +162,7 @@ public:
                 return *answered;
             }
         }
-        return lumidex::ProbeUdpServers(m_lists.ProbeSocket(), Servers(group), sampleSize,
+        return lumidex::ProbeUdpServers(group, m_lists.ProbeSocket(), Servers(group), sampleSize,
                                         reporter);
     }
     void StartAhead() override {

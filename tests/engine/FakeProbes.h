@@ -250,9 +250,15 @@ struct FakeService : ServiceProbes {
                                            {ServerGroup::Trackers, 6}};
     std::function<void(ProbeReporter&)> onWebsite;
     std::function<void()> onChannelServer;  // after each sampled channel server
+    std::function<void()> onFetch;          // while the channel list is fetched
     int progressRangeSeen = 0;
 
-    bool FetchChannelList(const std::string&) override { return fetched; }
+    bool FetchChannelList(const std::string&) override {
+        if (onFetch) {
+            onFetch();
+        }
+        return fetched;
+    }
     void ParseChannelList() override {}
     void OpenUdpSocket(std::uint16_t) override {}
     bool CheckHostsFile(std::string& wrong, std::string& product) override {

@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "FakeProbes.h"
+#include "support/DiagnosisText.h"
 
 namespace lumidex {
 namespace {
@@ -19,8 +20,13 @@ CheckProbes WithService(std::unique_ptr<FakeService> service) {
 
 struct Outcome : testing::RowOutcome<FakeService> {
     bool reportable;
-    std::string finding;  // a findings line the run must hold; "" for none
+    std::string finding;                     // a findings line the run must hold; "" for none
+    std::vector<std::string> problems = {};  // the row's, made by the phase itself
 };
+
+std::vector<std::string> ProblemsOf(PhaseRun& run, int id) {
+    return testing::ProblemTexts(TheRunDiagnosis().Row(run.window.Model().FindById(id)));
+}
 
 TEST(ServiceChecks, EachOutcomeOfTheRows) {
     const Outcome outcomes[] = {
@@ -61,6 +67,32 @@ TEST(ServiceChecks, EachOutcomeOfTheRows) {
          "正常连接:0%", CheckStatus::Error, 1, 0, false, ""},
         {"channel list not fetched", [](FakeService& s) { s.fetched = false; }, 13, "正常",
          CheckStatus::Ok, 0, 0, false, "\r\n请求频道列表文件时发生错误\r\n开始KLV主要域名检测"},
+        {"no channel server listed",
+         [](FakeService& s) {
+             s.servers[ServerGroup::ChannelServers] = 0;
+             s.answered[ServerGroup::ChannelServers] = 0;
+         },
+         17,
+         "正常连接:0%",
+         CheckStatus::Error,
+         1,
+         0,
+         false,
+         "",
+         {"error no_channel_servers_listed"}},
+        {"no tracker listed",
+         [](FakeService& s) {
+             s.servers[ServerGroup::Trackers] = 0;
+             s.answered[ServerGroup::Trackers] = 0;
+         },
+         18,
+         "正常连接:0%",
+         CheckStatus::Error,
+         1,
+         0,
+         false,
+         "",
+         {"error no_trackers_listed"}},
     };
     for (const Outcome& o : outcomes) {
         SCOPED_TRACE(o.name);
@@ -71,7 +103,24 @@ TEST(ServiceChecks, EachOutcomeOfTheRows) {
 
         testing::ExpectOutcome(run, o, 6, o.reportable);
         EXPECT_NE(TheFindingsText().Text().find(o.finding), std::string::npos);
+        EXPECT_EQ(ProblemsOf(run, o.id), o.problems);
     }
+}
+
+// The walk shows the hosts-file row while the channel list is fetched and parsed; what the
+// download and the parse record belongs to the list service's row.
+TEST(ServiceChecks, TheChannelListsRecordsLandOnTheListServiceRow) {
+    auto service = std::make_unique<FakeService>();
+    service->onFetch = [] {
+        RecordProbe({ProbeKind::Http, "http://list/", ProbeOutcome::Ok, 5.0, "total"});
+        NoteProblem(MakeProblem(ProblemCode::ChannelListMalformed));
+    };
+    PhaseRun run;
+    ASSERT_TRUE(run.Run(WithService(std::move(service))));
+    EXPECT_EQ(ProblemsOf(run, 16), std::vector<std::string>{"error channel_list_malformed"});
+    EXPECT_EQ(TheRunDiagnosis().Row(run.window.Model().FindById(16)).probes.size(), 1u);
+    EXPECT_TRUE(TheRunDiagnosis().Row(run.window.Model().FindById(13)).probes.empty());
+    EXPECT_TRUE(ProblemsOf(run, 13).empty());
 }
 
 TEST(ServiceChecks, ProgressRangeCoversEveryStepThatFollows) {

@@ -7,12 +7,14 @@
 #include "engine/Endpoints.h"
 #include "engine/ProbeTasks.h"
 #include "service/ServiceHostLists.h"
+#include "support/DiagnosisText.h"
 #include "support/LoopbackServer.h"
 
 namespace lumidex {
 namespace {
 
 using testing::Contents;
+using testing::DiagnosisCapture;
 using testing::Label;
 using testing::ServiceLogCapture;
 
@@ -105,7 +107,8 @@ TEST(FetchChannelList, AsksOnceAndKeepsTheOldTextUnlessTheAnswerIs200) {
         ServiceLogCapture log;
         ServiceHostLists lists;
         lists.SetChannelListText("old");
-        ChannelListResponse response{c.status, std::nullopt};
+        ChannelListResponse response;
+        response.status = c.status;
         if (c.body != nullptr) {
             response.body = std::string(c.body, c.bodySize);
         }
@@ -120,7 +123,10 @@ TEST(FetchChannelList, AsksOnceAndKeepsTheOldTextUnlessTheAnswerIs200) {
 TEST(FetchChannelList, SendsTheFiveHeaderFieldsInOrder) {
     ServiceLogCapture log;
     ServiceHostLists lists;
-    FakeGet get{{200, "x"}, {}};
+    ChannelListResponse response;
+    response.status = 200;
+    response.body = "x";
+    FakeGet get{response, {}};
     lists.FetchChannelList(endpoints::kChannelListUrl, get.Function());
     ASSERT_EQ(get.calls.size(), 1u);
     EXPECT_EQ(get.calls[0],
@@ -131,6 +137,62 @@ TEST(FetchChannelList, SendsTheFiveHeaderFieldsInOrder) {
                   "Toolbar)\r\n"
                   "Host: channel.kelvora.com\r\n"
                   "Connection: Keep-Alive\r\n");
+}
+
+// The download's probes (first byte, whole exchange) and, when it failed, the problem that
+// says how.
+TEST(FetchChannelList, DiagnosesHowTheExchangeWent) {
+    using Connect = platform::ConnectResult;
+    const struct {
+        int status;
+        Connect connect;
+        bool firstByte;
+        ReadError readError;
+        std::string problem;  // "code (detail)", the URL its target; "" for none
+        std::string outcomes;
+    } cases[] = {
+        {200, Connect::Connected, true, ReadError::None, "", "ok ok"},
+        {404, Connect::Connected, true, ReadError::None, "http_error (404)", "ok error"},
+        {0, Connect::Refused, false, ReadError::None, "unreachable (connection refused)",
+         "refused refused"},
+        {0, Connect::TimedOut, false, ReadError::None, "unreachable (connect timed out)",
+         "timeout timeout"},
+        {0, Connect::Connected, false, ReadError::None, "unreachable (no answer)",
+         "timeout timeout"},
+        {0, Connect::Connected, true, ReadError::None, "malformed (no HTTP status line)",
+         "ok malformed"},
+        {0, Connect::Connected, true, ReadError::HeaderTooLong,
+         "malformed (" + std::string(DescribeReadError(ReadError::HeaderTooLong)) + ")",
+         "ok malformed"},
+    };
+    const std::string url = endpoints::kChannelListUrl;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.problem);
+        ServiceLogCapture log;
+        const DiagnosisCapture diagnosis;
+        ServiceHostLists lists;
+        ChannelListResponse response;
+        response.status = c.status;
+        response.connect = c.connect;
+        response.firstByteMs = c.firstByte ? std::optional(30.0) : std::nullopt;
+        response.totalMs = 40.0;
+        response.readError = c.readError;
+        FakeGet get{response, {}};
+        lists.FetchChannelList(url, get.Function());
+        const RowDiagnosis row = diagnosis.Row();
+        ASSERT_EQ(row.probes.size(), 2u);
+        EXPECT_EQ(std::string(ProbeOutcomeName(row.probes[0].outcome)) + " " +
+                      std::string(ProbeOutcomeName(row.probes[1].outcome)),
+                  c.outcomes);
+        EXPECT_EQ(row.probes[0].rttMs.has_value(), c.firstByte);
+        EXPECT_EQ(row.probes[1].rttMs.has_value(), c.firstByte || c.status != 0);
+        const std::size_t space = c.problem.find(' ');
+        EXPECT_EQ(diagnosis.Problems(),
+                  c.problem.empty() ? std::vector<std::string>{}
+                                    : std::vector<std::string>{"error channel_list_" +
+                                                               c.problem.substr(0, space) + " " +
+                                                               url + c.problem.substr(space)});
+    }
 }
 
 std::string Channel(const std::vector<std::string>& urls) {
@@ -178,16 +240,27 @@ TEST(ParseChannelList, TextsThatAreNoChannelListAddNothing) {
         const char* name;
         std::string text;
         std::vector<std::string> log;
+        std::string problem;  // the parser's reason; "" for no problem
     } cases[] = {
-        {"empty", "", {kParse, "频道列表文件数据为空"}},
-        {"malformed", "<Channels><Channel><URL>" + KlvUrl({"1.1.1.1:1"}) + "</Channel>", {kParse}},
-        {"other root", "<Channel>" + Channel({KlvUrl({"1.1.1.1:1"})}) + "</Channel>", {kParse}},
-        {"no root", "<!-- nothing -->", {kParse}},
-        {"garbage", "HTTP/1.1 200 OK\r\n\r\n\x1f\x8b", {kParse}},
+        {"empty", "", {kParse, "频道列表文件数据为空"}, ""},
+        {"malformed",
+         "<Channels><Channel><URL>" + KlvUrl({"1.1.1.1:1"}) + "</Channel>",
+         {kParse},
+         "end tag does not match the start tag at byte 49"},
+        {"other root",
+         "<Channel>" + Channel({KlvUrl({"1.1.1.1:1"})}) + "</Channel>",
+         {kParse},
+         "root element Channel"},
+        {"no root", "<!-- nothing -->", {kParse}, "no root element"},
+        {"garbage",
+         "HTTP/1.1 200 OK\r\n\r\n\x1f\x8b",
+         {kParse},
+         "text outside the root element at byte 0"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ServiceLogCapture log;
+        const DiagnosisCapture diagnosis;
         ServiceHostLists lists;
         lists.ChannelServers().InsertIfAbsent({{4, 3, 2, 1}}, 1);
         lists.SetChannelListText(c.text);
@@ -195,6 +268,10 @@ TEST(ParseChannelList, TextsThatAreNoChannelListAddNothing) {
         EXPECT_EQ(Contents(lists.ChannelServers()), "4.3.2.1:1");
         EXPECT_EQ(lists.Trackers().Size(), 0u);
         EXPECT_EQ(log.Lines(), c.log);
+        EXPECT_EQ(diagnosis.Problems(),
+                  c.problem.empty() ? std::vector<std::string>{}
+                                    : std::vector<std::string>{"error channel_list_malformed (" +
+                                                               c.problem + ")"});
     }
 }
 
@@ -245,8 +322,12 @@ TEST(ChannelListFetch, SendsTheFiveFieldsInOrderOverTheWire) {
     lumidex::testing::ScriptedServer server(
         "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(list.size()) + "\r\n\r\n" + list);
     ServiceHostLists lists;
+    const DiagnosisCapture diagnosis;
     EXPECT_TRUE(lists.FetchChannelList(server.Url("/channels.htm.xml"), HttpChannelListGet()));
     server.Stop();
+    EXPECT_EQ(diagnosis.Probes(),
+              (std::vector<std::string>{"http first_byte ok rtt", "http total ok rtt"}));
+    EXPECT_EQ(diagnosis.Row().probes.at(0).target, server.Url("/channels.htm.xml"));
     EXPECT_EQ(server.Request(),
               "GET /channels.htm.xml HTTP/1.1\r\nAccept: */*\r\nAccept-Encoding: gzip, deflate\r\n"
               "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0; MyIE2; Alexa "

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ServiceTestSupport.h"
+#include "support/DiagnosisText.h"
 
 namespace lumidex {
 namespace {
@@ -22,21 +23,24 @@ TEST(HostsFile, SortsProductMappingsByAddress) {
         std::string wrong;
         std::string product;
         std::vector<std::string> log;
+        std::vector<std::string> problems;  // "wrong name" or "product name", in file order
     } cases[] = {
-        {"localhost only", "127.0.0.1 localhost\n::1 localhost\n", 1, "", "", {}},
-        {"empty file", "", 1, "", "", {}},
+        {"localhost only", "127.0.0.1 localhost\n::1 localhost\n", 1, "", "", {}, {}},
+        {"empty file", "", 1, "", "", {}, {}},
         {"product name to loopback",
          "127.0.0.1 www.kelvora.com\n",
          0,
          "\r\n映射错误:127.0.0.1<->www.kelvora.com",
          "",
-         {}},
+         {},
+         {"wrong www.kelvora.com"}},
         {"private and public",
          "10.0.0.5 list.kelvora.com\r\n198.51.100.9   LIST1.Kelvora.NET x\r\n",
          0,
          "\r\n映射错误:10.0.0.5<->list.kelvora.com",
          "\r\nKLV映射:198.51.100.9<->list1.kelvora.net",
-         {"\r\n[hosts file]198.51.100.9:1000<->list1.kelvora.net"}},
+         {"\r\n[hosts file]198.51.100.9:1000<->list1.kelvora.net"},
+         {"wrong list.kelvora.com", "product list1.kelvora.net"}},
         {"two of each joined by commas",
          "192.168.1.1 a.kelvora.com\n172.99.0.1 b.kelvora.com\n1.2.3.4 c.kelvora.com\n"
          "5.6.7.8 d.kelvora.com\n",
@@ -44,70 +48,82 @@ TEST(HostsFile, SortsProductMappingsByAddress) {
          "\r\n映射错误:192.168.1.1<->a.kelvora.com,\r\n映射错误:172.99.0.1<->b.kelvora.com",
          "\r\nKLV映射:1.2.3.4<->c.kelvora.com,\r\nKLV映射:5.6.7.8<->d.kelvora.com",
          {"\r\n[hosts file]1.2.3.4:1000<->c.kelvora.com",
-          "\r\n[hosts file]5.6.7.8:1000<->d.kelvora.com"}},
+          "\r\n[hosts file]5.6.7.8:1000<->d.kelvora.com"},
+         {"wrong a.kelvora.com", "wrong b.kelvora.com", "product c.kelvora.com",
+          "product d.kelvora.com"}},
         {"address given as a name",
          "myrouter www.kelvora.com\n",
          0,
          "\r\n映射错误:myrouter<->www.kelvora.com",
          "",
-         {}},
+         {},
+         {"wrong www.kelvora.com"}},
         {"unusable addresses",
          "0.1.2.3 www.kelvora.com\n255.1.2.3 x.kelvora.com",
          0,
          "\r\n映射错误:0.1.2.3<->www.kelvora.com,\r\n映射错误:255.1.2.3<->x.kelvora.com",
          "",
-         {}},
-        {"tab separator ignored", "127.0.0.1\twww.kelvora.com\n", 1, "", "", {}},
+         {},
+         {"wrong www.kelvora.com", "wrong x.kelvora.com"}},
+        {"tab separator ignored", "127.0.0.1\twww.kelvora.com\n", 1, "", "", {}, {}},
         {"tab after the space",
          "127.0.0.1 \twww.kelvora.com\n",
          0,
          "\r\n映射错误:127.0.0.1<->www.kelvora.com",
          "",
-         {}},
+         {},
+         {"wrong www.kelvora.com"}},
         {"comment markers in column 0",
          "#127.0.0.1 www.kelvora.com\n;1.2.3.4 x.kelvora.com\n",
          1,
          "",
          "",
+         {},
          {}},
         {"comment marker after a blank",
          " #127.0.0.1 www.kelvora.com\n",
          0,
          "\r\n映射错误:#127.0.0.1<->www.kelvora.com",
          "",
-         {}},
+         {},
+         {"wrong www.kelvora.com"}},
         {"marker after a blank, judged",
          " ;1.2.3.4 x.kelvora.com\n",
          0,
          "\r\n映射错误:;1.2.3.4<->x.kelvora.com",
          "",
-         {}},
+         {},
+         {"wrong x.kelvora.com"}},
         {"leading blanks before the address",
          "  \t1.2.3.4 www.kelvora.com",
          0,
          "",
          "\r\nKLV映射:1.2.3.4<->www.kelvora.com",
-         {"\r\n[hosts file]1.2.3.4:1000<->www.kelvora.com"}},
+         {"\r\n[hosts file]1.2.3.4:1000<->www.kelvora.com"},
+         {"product www.kelvora.com"}},
         {"7-character address accepted",
          "1.2.3.4 www.kelvora.com\n",
          0,
          "",
          "\r\nKLV映射:1.2.3.4<->www.kelvora.com",
-         {"\r\n[hosts file]1.2.3.4:1000<->www.kelvora.com"}},
-        {"6-character address skipped", "1.2.34 www.kelvora.com\n", 1, "", "", {}},
+         {"\r\n[hosts file]1.2.3.4:1000<->www.kelvora.com"},
+         {"product www.kelvora.com"}},
+        {"6-character address skipped", "1.2.34 www.kelvora.com\n", 1, "", "", {}, {}},
         {"domain anywhere in the name",
          "8.8.8.8 notkelvora.community\n",
          0,
          "",
          "\r\nKLV映射:8.8.8.8<->notkelvora.community",
-         {"\r\n[hosts file]8.8.8.8:1000<->notkelvora.community"}},
-        {"only the first name counts", "127.0.0.1 localhost www.kelvora.com\n", 1, "", "", {}},
+         {"\r\n[hosts file]8.8.8.8:1000<->notkelvora.community"},
+         {"product notkelvora.community"}},
+        {"only the first name counts", "127.0.0.1 localhost www.kelvora.com\n", 1, "", "", {}, {}},
         {"address with a port",
          "1.2.3.4:80 www.kelvora.com",
          0,
          "",
          "\r\nKLV映射:1.2.3.4:80<->www.kelvora.com",
-         {"\r\n[hosts file]1.2.3.4:1000<->www.kelvora.com"}},
+         {"\r\n[hosts file]1.2.3.4:1000<->www.kelvora.com"},
+         {"product www.kelvora.com"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -116,6 +132,14 @@ TEST(HostsFile, SortsProductMappingsByAddress) {
         EXPECT_EQ(findings.wrongMappings, c.wrong);
         EXPECT_EQ(findings.productMappings, c.product);
         EXPECT_EQ(findings.logLines, c.log);
+        std::vector<std::string> problems;
+        for (const Problem& problem : findings.problems) {
+            const bool wrong = problem.code == ProblemCode::HostsMapsWrongAddress;
+            ASSERT_TRUE(wrong || problem.code == ProblemCode::HostsMapsProductDomain);
+            ASSERT_EQ(problem.targets.size(), 1u);
+            problems.push_back((wrong ? "wrong " : "product ") + problem.targets[0]);
+        }
+        EXPECT_EQ(problems, c.problems);
     }
 }
 
@@ -128,20 +152,31 @@ TEST(HostsFile, ReadsThroughThePathAndLogs) {
                                  "\r\n127.0.0.1 www.kelvora.com\r\n"
                                  "198.51.100.9 list.kelvora.net");
     std::string wrong, product;
+    testing::DiagnosisCapture diagnosis;
     EXPECT_EQ(CheckHostsFile(path, wrong, product), 0);
+    EXPECT_EQ(diagnosis.Problems(),
+              (std::vector<std::string>{
+                  "error hosts_maps_wrong_address www.kelvora.com (127.0.0.1 www.kelvora.com)",
+                  "warning hosts_maps_product_domain list.kelvora.net (198.51.100.9 "
+                  "list.kelvora.net)"}));
     EXPECT_EQ(wrong, "\r\n映射错误:127.0.0.1<->www.kelvora.com");
     EXPECT_EQ(product, "\r\nKLV映射:198.51.100.9<->list.kelvora.net");
     EXPECT_EQ(log.Lines(),
               std::vector<std::string>{"\r\n[hosts file]198.51.100.9:1000<->list.kelvora.net"});
 
-    for (const std::string& unreadable : {dir / "missing", dir.path().string()}) {
+    for (const auto& [unreadable, reason] :
+         {std::pair{dir / "missing", "No such file or directory"},
+          std::pair{dir.path().string(), "not a file"}}) {
         ServiceLogCapture fresh;
+        testing::DiagnosisCapture unread;
         wrong.clear();
         product.clear();
         EXPECT_EQ(CheckHostsFile(unreadable, wrong, product), 0) << unreadable;
         EXPECT_TRUE(wrong.empty());
         EXPECT_TRUE(product.empty());
         EXPECT_EQ(fresh.Lines(), std::vector<std::string>{"打开hosts file失败"});
+        EXPECT_EQ(unread.Problems(), std::vector<std::string>{"error hosts_file_unreadable " +
+                                                              unreadable + " (" + reason + ")"});
     }
 
     // A read error after the file opened ends it there: the whole lines before it count, the

@@ -11,8 +11,10 @@
 
 #include "engine/Endpoints.h"
 #include "engine/FakeProbes.h"
+#include "platform/IcmpSocket.h"
 #include "service/ServiceAhead.h"
 #include "service/ServiceHostLists.h"
+#include "support/DiagnosisText.h"
 #include "support/LoopbackServer.h"
 
 namespace lumidex {
@@ -45,7 +47,7 @@ struct WebsiteGroup : FakeService {
             }
             return failing.count(host) == 0;
         };
-        lumidex::ProbeServiceHosts(reporter, lists, itemName, web, mode, {test, test});
+        lumidex::ProbeServiceHosts(reporter, lists, itemName, group, web, mode, {test, test});
     }
 };
 
@@ -66,18 +68,34 @@ TEST(ServiceHostProbe, GroupShareIconFindingsAndCounters) {
         CheckStatus status;
         int errors;
         bool reportable;
+        std::vector<std::string> problems;
     };
     const Case cases[] = {
-        {"1 of 3 fails", 3, {"h1.kelvora.com"}, "正常连接:67%", CheckStatus::Ok, 0, false},
+        {"1 of 3 fails",
+         3,
+         {"h1.kelvora.com"},
+         "正常连接:67%",
+         CheckStatus::Ok,
+         0,
+         false,
+         {"warning web_hosts_unreachable h1.kelvora.com"}},
         {"3 of 3 fail",
          3,
          {"h0.kelvora.com", "h1.kelvora.com", "h2.kelvora.com"},
          "正常连接:0%",
          CheckStatus::Error,
          1,
-         true},
-        {"1 of 7 fails", 7, {"h6.kelvora.com"}, "正常连接:86%", CheckStatus::Ok, 0, false},
-        {"none fails", 3, {}, "正常连接:100%", CheckStatus::Ok, 0, false},
+         true,
+         {"error web_hosts_unreachable h0.kelvora.com,h1.kelvora.com,h2.kelvora.com"}},
+        {"1 of 7 fails",
+         7,
+         {"h6.kelvora.com"},
+         "正常连接:86%",
+         CheckStatus::Ok,
+         0,
+         false,
+         {"warning web_hosts_unreachable h6.kelvora.com"}},
+        {"none fails", 3, {}, "正常连接:100%", CheckStatus::Ok, 0, false, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -96,6 +114,8 @@ TEST(ServiceHostProbe, GroupShareIconFindingsAndCounters) {
             EXPECT_NE(findings.find("\r\n连接失败:" + host), std::string::npos) << host;
         }
         EXPECT_EQ(run.LogLines().back(), "网站服务");
+        EXPECT_EQ(testing::ProblemTexts(TheRunDiagnosis().Row(run.window.Model().FindById(14))),
+                  c.problems);
     }
 }
 
@@ -174,7 +194,10 @@ struct BuiltInGroups : FakeService {
             const std::size_t at = host.find('.');
             std::this_thread::sleep_for(std::chrono::milliseconds(at == 0 ? 0 : 20 / at));
             Log("tested " + host);
-            return failing.count(host) == 0;
+            const bool answered = failing.count(host) == 0;
+            RecordProbe({ProbeKind::Tcp, host, answered ? ProbeOutcome::Ok : ProbeOutcome::Timeout,
+                         std::nullopt, "connect"});
+            return answered;
         };
         return {test, test};
     }
@@ -196,9 +219,9 @@ struct BuiltInGroups : FakeService {
         if (ahead) {
             const HostOutcome outcome = ahead->HostOutcomes(group, mode, hosts);
             ASSERT_TRUE(outcome);
-            WalkServiceHosts(stopping, lists, itemName, hosts, outcome);
+            WalkServiceHosts(stopping, lists, itemName, group, hosts, outcome);
         } else {
-            lumidex::ProbeServiceHosts(stopping, lists, itemName, hosts, mode, Tests());
+            lumidex::ProbeServiceHosts(stopping, lists, itemName, group, hosts, mode, Tests());
         }
         (void)reporter;
     }
@@ -222,6 +245,7 @@ TEST(ServiceHostProbe, SideBySideGroupsReportAsOneAtATime) {
         SCOPED_TRACE(c.name);
         struct Result {
             std::vector<CheckRow> rows;
+            std::vector<std::vector<std::string>> diagnosis;  // by row: problems, then probes
             std::vector<int> counters;
             std::vector<std::string> log;
             std::string findings;
@@ -238,6 +262,13 @@ TEST(ServiceHostProbe, SideBySideGroupsReportAsOneAtATime) {
             Result& result = results[oneAtATime ? 0 : 1];
             for (int id = 13; id <= 18; ++id) {
                 result.rows.push_back(run.RowOf(id));
+                const RowDiagnosis row = TheRunDiagnosis().Row(run.window.Model().FindById(id));
+                std::vector<std::string> texts = testing::ProblemTexts(row);
+                for (const ProbeRecord& probe : row.probes) {
+                    texts.push_back(probe.target + " " +
+                                    std::string(ProbeOutcomeName(probe.outcome)));
+                }
+                result.diagnosis.push_back(texts);
             }
             result.counters = {run.Counters().checkedCount, run.Counters().errorCount,
                                run.Counters().warningCount, run.Counters().reportable,
@@ -249,6 +280,10 @@ TEST(ServiceHostProbe, SideBySideGroupsReportAsOneAtATime) {
             EXPECT_EQ(results[1].rows[i].detail, results[0].rows[i].detail) << i + 13;
             EXPECT_EQ(results[1].rows[i].status, results[0].rows[i].status) << i + 13;
         }
+        EXPECT_EQ(results[1].diagnosis, results[0].diagnosis);
+        EXPECT_EQ(results[1].diagnosis[1].back(),
+                  c.stopAtStep == 3 ? "search.kelvora.com ok" : "club.kelvora.com ok")
+            << "the website hosts' probes on their own row";
         EXPECT_EQ(results[1].counters, results[0].counters);
         EXPECT_EQ(results[1].log, results[0].log);
         EXPECT_EQ(results[1].findings, results[0].findings);
@@ -261,14 +296,33 @@ TEST(ServiceHostProbe, SideBySideGroupsReportAsOneAtATime) {
 }
 
 // "host:port" connects to that port; a bare host would use 80.
+// A name is looked up before the connect, each recorded as a probe.
 TEST(ServiceHostProbe, TcpTestUsesThePortBehindTheHost) {
+    const testing::DiagnosisCapture diagnosis;
     std::uint16_t port = 0;
     const platform::UniqueFd listener = testing::LoopbackListener(4, port);
     ASSERT_TRUE(listener);
     EXPECT_TRUE(TestTcpConnection(testing::LoopbackSite(port)));
+    EXPECT_TRUE(TestTcpConnection("localhost:" + std::to_string(port)));
     std::uint16_t closedPort = 0;
     const platform::UniqueFd bound = testing::LoopbackListener(-1, closedPort);
     EXPECT_FALSE(TestTcpConnection(testing::LoopbackSite(closedPort)));
+    EXPECT_EQ(diagnosis.Probes(),
+              (std::vector<std::string>{"tcp connect ok rtt", "dns lookup ok rtt",
+                                        "tcp connect ok rtt", "tcp connect refused"}));
+    EXPECT_EQ(diagnosis.Row().probes.at(2).target, "localhost:" + std::to_string(port));
+    EXPECT_TRUE(diagnosis.Problems().empty());
+}
+
+// An address is pinged without a look-up, each echo recorded.
+TEST(ServiceHostProbe, PingRecordsEachEcho) {
+    if (platform::OpenIcmpSocket(platform::IcmpSocketPolicy::Any).kind ==
+        platform::IcmpSocketKind::None) {
+        GTEST_SKIP() << "no ICMP socket may be opened here";
+    }
+    const testing::DiagnosisCapture diagnosis;
+    EXPECT_TRUE(PingServiceHost("127.0.0.1"));
+    EXPECT_EQ(diagnosis.Probes(), std::vector<std::string>(3, "icmp echo ok rtt"));
 }
 
 }  // namespace

@@ -9,11 +9,13 @@
 #include "ServiceTestSupport.h"
 #include "UdpResponder.h"
 #include "service/UdpServerProbe.h"
+#include "support/DiagnosisText.h"
 
 namespace lumidex {
 namespace {
 
 using testing::Bytes;
+using testing::DiagnosisCapture;
 using testing::RecordingProbeHost;
 using testing::ScriptedReply;
 using testing::ServiceLogCapture;
@@ -101,6 +103,8 @@ struct ProbeRun {
     int stopPolls = 0;
     std::string findings;
     std::vector<std::string> log;
+    std::vector<std::string> problems;
+    std::vector<std::string> probes;
 };
 
 ServerList ListOf(const std::vector<const UdpResponder*>& responders) {
@@ -111,8 +115,10 @@ ServerList ListOf(const std::vector<const UdpResponder*>& responders) {
     return list;
 }
 
-// What a walk left behind: its answer, what the host recorded, the findings and the log.
-ProbeRun Result(int answered, const RecordingProbeHost& host, const ServiceLogCapture& log) {
+// What a walk left behind: its answer, what the host recorded, the findings, the log and the
+// row's diagnosis.
+ProbeRun Result(int answered, const RecordingProbeHost& host, const ServiceLogCapture& log,
+                const DiagnosisCapture& diagnosis) {
     ProbeRun run;
     run.answered = answered;
     run.reportable = host.counters.reportable;
@@ -120,6 +126,8 @@ ProbeRun Result(int answered, const RecordingProbeHost& host, const ServiceLogCa
     run.stopPolls = host.stopPolls;
     run.findings = ServiceLogCapture::Findings();
     run.log = log.Lines();
+    run.problems = diagnosis.Problems();
+    run.probes = diagnosis.Probes();
     return run;
 }
 
@@ -127,12 +135,14 @@ ProbeRun Result(int answered, const RecordingProbeHost& host, const ServiceLogCa
 ProbeRun Probe(UdpProbeSocket& socket, const std::vector<const UdpResponder*>& responders,
                int sampleSize, SampleRandom& random, int stopAtPoll = 0) {
     ServiceLogCapture log;
+    const DiagnosisCapture diagnosis;
     EXPECT_TRUE(socket.Open(0));
     const ServerList list = ListOf(responders);
     RecordingProbeHost host;
     host.stopAtPoll = stopAtPoll;
-    const int answered = ProbeUdpServers(socket, list, sampleSize, host, random);
-    return Result(answered, host, log);
+    const int answered =
+        ProbeUdpServers(ServerGroup::ChannelServers, socket, list, sampleSize, host, random);
+    return Result(answered, host, log, diagnosis);
 }
 
 ProbeRun Probe(const std::vector<const UdpResponder*>& responders, int sampleSize,
@@ -146,6 +156,7 @@ ProbeRun Probe(const std::vector<const UdpResponder*>& responders, int sampleSiz
 ProbeRun ProbeSideBySide(const std::vector<const UdpResponder*>& responders, int sampleSize,
                          SampleRandom& random, int stopAtPoll = 0) {
     ServiceLogCapture log;
+    const DiagnosisCapture diagnosis;
     const ServerList list = ListOf(responders);
     if (list.Empty()) {
         return {};
@@ -157,8 +168,9 @@ ProbeRun ProbeSideBySide(const std::vector<const UdpResponder*>& responders, int
         StartServerAttempts(tasks, entries, chosen, kShortWait);
     RecordingProbeHost host;
     host.stopAtPoll = stopAtPoll;
-    const int answered = WalkUdpServers(entries, chosen, host, ReplayAttempts(attempts));
-    return Result(answered, host, log);
+    const int answered = WalkUdpServers(ServerGroup::ChannelServers, entries, chosen, host,
+                                        ReplayAttempts(attempts));
+    return Result(answered, host, log, diagnosis);
 }
 
 void ExpectSameRun(const ProbeRun& sideBySide, const ProbeRun& oneAtATime) {
@@ -168,6 +180,16 @@ void ExpectSameRun(const ProbeRun& sideBySide, const ProbeRun& oneAtATime) {
     EXPECT_EQ(sideBySide.stopPolls, oneAtATime.stopPolls);
     EXPECT_EQ(sideBySide.findings, oneAtATime.findings);
     EXPECT_EQ(sideBySide.log, oneAtATime.log);
+    // Severity and code: the two runs' servers listen on ports of their own.
+    const auto codes = [](const ProbeRun& run) {
+        std::vector<std::string> out;
+        for (const std::string& problem : run.problems) {
+            out.push_back(problem.substr(0, problem.find(' ', problem.find(' ') + 1)));
+        }
+        return out;
+    };
+    EXPECT_EQ(codes(sideBySide), codes(oneAtATime));
+    EXPECT_EQ(sideBySide.probes, oneAtATime.probes);
 }
 
 std::vector<ScriptedReply> Always(Bytes bytes, bool fromOther = false) {
@@ -179,16 +201,52 @@ TEST(ProbeUdpServers, JudgesEachServerByItsOwnReply) {
         const char* name;
         testing::ReplyScript script;
         int answered;
-        int timeOuts;  // findings lines
+        int timeOuts;         // findings lines
+        std::string problem;  // "" for none; the server is its target
+        std::vector<std::string> probes;
     } cases[] = {
-        {"answers at once", [](int) { return Always(Reply(6, 6)); }, 1, 0},
-        {"length field 7 is malformed", [](int) { return Always(Reply(6, 7)); }, 0, 2},
-        {"a 5-byte datagram is malformed", [](int) { return Always(Reply(5, 5)); }, 0, 2},
-        {"another type", [](int) { return Always(Reply(6, 6, 9)); }, 0, 2},
-        {"a reply from another address", [](int) { return Always(Reply(6, 6), true); }, 0, 2},
+        {"answers at once",
+         [](int) { return Always(Reply(6, 6)); },
+         1,
+         0,
+         "",
+         {"udp answer ok rtt"}},
+        {"length field 7 is malformed",
+         [](int) { return Always(Reply(6, 7)); },
+         0,
+         2,
+         "error udp_replies_malformed",
+         {"udp answer malformed rtt", "udp answer malformed rtt"}},
+        {"a 5-byte datagram is malformed",
+         [](int) { return Always(Reply(5, 5)); },
+         0,
+         2,
+         "error udp_replies_malformed",
+         {"udp answer malformed rtt", "udp answer malformed rtt"}},
+        {"another type",
+         [](int) { return Always(Reply(6, 6, 9)); },
+         0,
+         2,
+         "error udp_replies_malformed",
+         {"udp answer malformed rtt", "udp answer malformed rtt"}},
+        {"a reply from another address",
+         [](int) { return Always(Reply(6, 6), true); },
+         0,
+         2,
+         "error udp_replies_malformed",
+         {"udp answer malformed rtt", "udp answer malformed rtt"}},
         {"answers the second attempt",
-         [](int request) { return Always(Reply(6, request == 0 ? 7 : 6)); }, 1, 1},
-        {"silent", [](int) { return std::vector<ScriptedReply>{}; }, 0, 2},
+         [](int request) { return Always(Reply(6, request == 0 ? 7 : 6)); },
+         1,
+         1,
+         "warning udp_replies_malformed",
+         {"udp answer malformed rtt", "udp answer ok rtt"}},
+        {"silent",
+         [](int) { return std::vector<ScriptedReply>{}; },
+         0,
+         2,
+         "error channel_servers_silent",
+         {"udp answer timeout", "udp answer timeout"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -204,6 +262,12 @@ TEST(ProbeUdpServers, JudgesEachServerByItsOwnReply) {
         EXPECT_EQ(run.reportable, c.answered == 0 ? 1 : 0);
         EXPECT_EQ(run.positions, std::vector<int>{1});
         EXPECT_EQ(run.log, std::vector<std::string>{"开始检测udp的连接"});
+        const std::string target =
+            responder.Record().address.Dotted() + ":" + std::to_string(responder.Record().port);
+        EXPECT_EQ(run.problems, c.problem.empty()
+                                    ? std::vector<std::string>{}
+                                    : std::vector<std::string>{c.problem + " " + target});
+        EXPECT_EQ(run.probes, c.probes);
         const auto received = responder.Received();
         ASSERT_EQ(received.size(), static_cast<std::size_t>(c.answered == 1 ? c.timeOuts + 1 : 2));
         const auto request = BuildProbeRequest(responder.Record());
@@ -321,21 +385,59 @@ TEST(ProbeUdpServers, ALateReplyBetweenRunsLeavesTheNextRunAlone) {
     }
 }
 
+// A probe reply from the address of another server of the list is that server's late answer:
+// silence for the server probed, not an odd reply, whichever way the walk probes.
+TEST(ProbeUdpServers, AReplyFromAnotherListedServerIsItsLateAnswer) {
+    UdpResponder responder(2, [](int) { return Always(Reply(6, 6), true); });
+    ServerList list = ListOf({&responder});
+    list.InsertIfAbsent({{127, 0, 1, 2}}, 9);  // where the responder's replies come from
+    const std::vector<ServerRecord> entries = list.Entries();
+    const std::string expected = "error channel_servers_silent " +
+                                 responder.Record().address.Dotted() + ":" +
+                                 std::to_string(responder.Record().port) + ",127.0.1.2:9";
+    for (const bool sideBySide : {false, true}) {
+        SCOPED_TRACE(sideBySide ? "side by side" : "one at a time");
+        ServiceLogCapture log;
+        const DiagnosisCapture diagnosis;
+        ScriptedRandom random = InOrder();
+        RecordingProbeHost host;
+        int answered = 0;
+        if (sideBySide) {
+            const std::vector<bool> chosen = ChooseSample(entries.size(), 8, random);
+            ProbeTasks tasks;
+            const std::vector<ServerAttempts> attempts =
+                StartServerAttempts(tasks, entries, chosen, kShortWait);
+            answered = WalkUdpServers(ServerGroup::ChannelServers, entries, chosen, host,
+                                      ReplayAttempts(attempts));
+        } else {
+            UdpProbeSocket socket(kShortWait);
+            ASSERT_TRUE(socket.Open(0));
+            answered = ProbeUdpServers(ServerGroup::ChannelServers, socket, list, 8, host, random);
+        }
+        EXPECT_EQ(answered, 0);
+        EXPECT_EQ(diagnosis.Problems(), std::vector<std::string>{expected});
+    }
+}
+
 TEST(ProbeUdpServers, WithoutASocketEverySendFailsTwice) {
     // Nothing is sent: the socket is never opened, so these addresses are only named.
     ServiceLogCapture log;
+    const DiagnosisCapture diagnosis;
     UdpProbeSocket socket;
     ServerList list;
     list.InsertIfAbsent({{1, 2, 3, 200}}, 8000);
     list.InsertIfAbsent({{10, 1, 2, 3}}, 8000);
     RecordingProbeHost host;
     ScriptedRandom random = InOrder();
-    EXPECT_EQ(ProbeUdpServers(socket, list, 6, host, random), 0);
+    EXPECT_EQ(ProbeUdpServers(ServerGroup::Trackers, socket, list, 6, host, random), 0);
     EXPECT_EQ(ServiceLogCapture::Findings(),
               "\r\n向服务器50462986发送UDP包失败,1次\r\n向服务器50462986发送UDP包失败,2次"
               "\r\n向服务器-939326975发送UDP包失败,1次\r\n向服务器-939326975发送UDP包失败,2次");
     EXPECT_EQ(host.counters.reportable, 1);
     EXPECT_EQ(host.positions, (std::vector<int>{1, 2}));
+    EXPECT_EQ(diagnosis.Problems(),
+              std::vector<std::string>{"error trackers_silent 10.1.2.3:8000,1.2.3.200:8000"});
+    EXPECT_EQ(diagnosis.Probes(), std::vector<std::string>(4, "udp answer error"));
 }
 
 TEST(UdpProbeSocket, OpensOnAnyPortAndMovesOnFromABusyPort) {
