@@ -20,6 +20,7 @@
 #include "engine/FindingsText.h"
 #include "engine/QueuedDiagWindow.h"
 #include "platform/TextCodec.h"
+#include "support/DiagnosisText.h"
 #include "support/Files.h"
 #include "support/TempDir.h"
 
@@ -194,23 +195,6 @@ public:
 private:
     TempDir m_dir;
 };
-
-// A row's problems, one text each: "code severity target... (detail)".
-inline std::vector<std::string> ProblemTexts(const RowDiagnosis& row) {
-    std::vector<std::string> texts;
-    for (const Problem& problem : row.problems) {
-        std::string text = std::string(InfoOf(problem.code).name) + " " +
-                           std::string(SeverityName(problem.severity));
-        for (const std::string& target : problem.targets) {
-            text += " " + target;
-        }
-        if (!problem.detail.empty()) {
-            text += " (" + problem.detail + ")";
-        }
-        texts.push_back(std::move(text));
-    }
-    return texts;
-}
 
 // The targets of a row's probes, in the order recorded.
 inline std::vector<std::string> ProbeTargets(const RowDiagnosis& row) {
