@@ -185,6 +185,7 @@ int RunCheck(CLumidexApp& app, const ConsoleOptions& options) {
                             std::chrono::steady_clock::now() - startedSteady)
                             .count();
     result.version = LUMIDEX_VERSION;
+    result.desktopConnectivity = TheRunDiagnosis().DesktopConnectivity();
 
     if (json) {
         std::cout << ResultToJson(result).dump(2) << "\n";

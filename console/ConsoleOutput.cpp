@@ -125,7 +125,7 @@ nlohmann::json ResultToJson(const RunResult& result) {
         entry["probes"] = std::move(probes);
         rows.push_back(std::move(entry));
     }
-    return {
+    nlohmann::json out = {
         {"schema_version", kResultSchemaVersion},
         {"version", result.version},
         {"started_at", result.startedAt},
@@ -141,6 +141,10 @@ nlohmann::json ResultToJson(const RunResult& result) {
         {"summary", result.summary},
         {"log_path", result.logPath},
     };
+    if (result.desktopConnectivity) {
+        out["desktop_connectivity"] = *result.desktopConnectivity;
+    }
+    return out;
 }
 
 nlohmann::json EndpointsToJson() {

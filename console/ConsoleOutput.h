@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,8 @@ struct RunResult {
     std::string startedAt;  // ISO 8601, UTC
     long long durationMs = 0;
     std::string version;
+    // NetworkManager's verdict, where the desktop gave one.
+    std::optional<std::string> desktopConnectivity;
 };
 
 // The JSON's layout version. Fields are only ever added under one version; a field renamed,

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/Interception.h"
+#include "platform/DesktopConnectivity.h"
 
 namespace lumidex {
 
@@ -59,6 +60,11 @@ public:
     // What the system resolver answers for a name that cannot exist; bounded in time. Probes
     // that cannot resolve find nothing.
     virtual ResolverFinding CheckResolverAnswers() { return {}; }
+    // The desktop's own verdict (NetworkManager's connectivity state); bounded in time, none
+    // where the desktop has nothing to say.
+    virtual std::optional<platform::DesktopConnectivity> ReadDesktopConnectivity() {
+        return std::nullopt;
+    }
 };
 
 // The probes of the basic software checks (rows 8 to 12).

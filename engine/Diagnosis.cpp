@@ -101,6 +101,17 @@ void RunDiagnosis::Reset() {
     std::lock_guard lock(m_mutex);
     m_currentRow = -1;
     m_rows.clear();
+    m_desktopConnectivity.reset();
+}
+
+void RunDiagnosis::SetDesktopConnectivity(std::string state) {
+    std::lock_guard lock(m_mutex);
+    m_desktopConnectivity = std::move(state);
+}
+
+std::optional<std::string> RunDiagnosis::DesktopConnectivity() const {
+    std::lock_guard lock(m_mutex);
+    return m_desktopConnectivity;
 }
 
 void RunDiagnosis::SetCurrentRow(int row) {

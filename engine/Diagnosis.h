@@ -64,11 +64,16 @@ public:
     RowDiagnosis Row(int row) const;
     bool Empty() const;
 
+    // The desktop's own verdict on the connection, by name; none where it said nothing.
+    void SetDesktopConnectivity(std::string state);
+    std::optional<std::string> DesktopConnectivity() const;
+
 private:
     RowDiagnosis* Slot(int row);
 
     mutable std::mutex m_mutex;
     int m_currentRow = -1;
+    std::optional<std::string> m_desktopConnectivity;
     std::vector<RowDiagnosis> m_rows;
 };
 

@@ -51,6 +51,8 @@ struct NetworkAhead {
             tasks.Start<ResolverFinding>([&probes] { return probes.CheckResolverAnswers(); });
         portal = tasks.Start<std::optional<PortalFinding>>(
             [&probes] { return probes.FindCaptivePortal(); });
+        desktop = tasks.Start<std::optional<platform::DesktopConnectivity>>(
+            [&probes] { return probes.ReadDesktopConnectivity(); });
     }
 
     const std::string gateway;
@@ -60,6 +62,7 @@ struct NetworkAhead {
     ProbeFuture<SiteConnects> internet;
     ProbeFuture<ResolverFinding> resolver;
     ProbeFuture<std::optional<PortalFinding>> portal;
+    ProbeFuture<std::optional<platform::DesktopConnectivity>> desktop;
 };
 
 // Beside the DNS row, when a server is configured: does the resolver answer a name that
@@ -220,6 +223,32 @@ void CheckConnection(CheckEngine& engine, NetworkProbes& probes, NetworkAhead*) 
     }
 }
 
+// Beside the Internet row, whatever it found: the desktop's own verdict, a second opinion that
+// explains a failing row (or contradicts a passing one) but never changes it.
+void NoteDesktopVerdict(NetworkProbes& probes, NetworkAhead* ahead) {
+    using platform::DesktopConnectivity;
+    const std::optional<DesktopConnectivity> state =
+        ahead != nullptr ? ahead->desktop.get().Replayed() : probes.ReadDesktopConnectivity();
+    if (!state) {
+        return;
+    }
+    TheRunDiagnosis().SetDesktopConnectivity(platform::DesktopConnectivityName(*state));
+    switch (*state) {
+        case DesktopConnectivity::Portal:
+            Explain(ProblemCode::DesktopReportsPortal);
+            break;
+        case DesktopConnectivity::Limited:
+            Explain(ProblemCode::DesktopReportsLimited);
+            break;
+        case DesktopConnectivity::None:
+            Explain(ProblemCode::DesktopReportsNoConnection);
+            break;
+        case DesktopConnectivity::Unknown:
+        case DesktopConnectivity::Full:
+            break;
+    }
+}
+
 void CheckInternet(CheckEngine& engine, NetworkProbes& probes, NetworkAhead* ahead) {
     const int row = engine.BeginItem(kInternet, "Internet连接...");
     SiteConnects sites;
@@ -232,13 +261,14 @@ void CheckInternet(CheckEngine& engine, NetworkProbes& probes, NetworkAhead* ahe
     if (sites.share <= 0) {
         engine.ReportProblem(row, "Internet连接中断", CheckStatus::Error);
         Explain(ProblemCode::InternetUnreachable);
-        return;
+    } else {
+        engine.SetVerdict(row, "连接成功", CheckStatus::Ok);
+        if (!sites.unreached.empty()) {
+            Explain(ProblemCode::InternetPartial, std::move(sites.unreached));
+        }
+        CheckInterception(engine, probes, ahead);
     }
-    engine.SetVerdict(row, "连接成功", CheckStatus::Ok);
-    if (!sites.unreached.empty()) {
-        Explain(ProblemCode::InternetPartial, std::move(sites.unreached));
-    }
-    CheckInterception(engine, probes, ahead);
+    NoteDesktopVerdict(probes, ahead);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "engine/ProbeReporter.h"
 #include "net/HttpGetClient.h"
 #include "platform/ConnectionStandIns.h"
+#include "platform/DesktopConnectivity.h"
 #include "platform/HostLookup.h"
 #include "platform/NetInterfaces.h"
 #include "probes/ConnectionState.h"
@@ -58,6 +59,9 @@ public:
     std::vector<std::string> UnreachedSites() override { return m_methods.UnreachedSites(); }
     std::optional<PortalFinding> FindCaptivePortal() override {
         return lumidex::FindCaptivePortal(PortalProbeSites());
+    }
+    std::optional<platform::DesktopConnectivity> ReadDesktopConnectivity() override {
+        return platform::ReadDesktopConnectivity();
     }
     ResolverFinding CheckResolverAnswers() override {
         return lumidex::CheckResolverAnswers(NonexistentName(), ProductHostNames());

@@ -395,15 +395,20 @@ TEST(NetworkChecks, StopDuringTheRowsTakesEffectAfterRowSeven) {
     }
 }
 
-// A network that lies: a portal in front of the sites and a resolver that answers every name.
-// The problems land beside rows 3, 7, 13 and 16 in both walks, the notes get one line after
-// the summary only when a portal was found, and the rows are those of an honest network.
+// A network that lies: a portal in front of the sites and a resolver that answers every name;
+// and the desktop's own verdict beside them. The problems land beside rows 3, 7, 13 and 16 in
+// both walks, the notes get one line after the summary only when a portal was found, and the
+// rows are those of an honest network.
 TEST(NetworkChecks, InterceptionAddsProblemsBesideTheRowsAndOneNotesLine) {
     struct LyingNetwork : testing::FakeNetwork {
         std::optional<PortalFinding> portal;
         ResolverFinding resolver;
         std::optional<PortalFinding> FindCaptivePortal() override { return portal; }
         ResolverFinding CheckResolverAnswers() override { return resolver; }
+        std::optional<platform::DesktopConnectivity> desktop;
+        std::optional<platform::DesktopConnectivity> ReadDesktopConnectivity() override {
+            return desktop;
+        }
     };
     using Codes = std::vector<std::pair<int, std::string>>;  // item id, code name
     struct Case {
@@ -461,6 +466,31 @@ TEST(NetworkChecks, InterceptionAddsProblemsBesideTheRowsAndOneNotesLine) {
          },
          {{3, "dns_not_configured"}},
          ""},
+        {"desktop says full",
+         [](LyingNetwork& n, testing::FakeService&) {
+             n.desktop = platform::DesktopConnectivity::Full;
+         },
+         {},
+         ""},
+        {"desktop says portal, the sites connect",
+         [](LyingNetwork& n, testing::FakeService&) {
+             n.desktop = platform::DesktopConnectivity::Portal;
+         },
+         {{7, "desktop_reports_portal"}},
+         ""},
+        {"desktop says limited, no site reached",
+         [](LyingNetwork& n, testing::FakeService&) {
+             n.desktop = platform::DesktopConnectivity::Limited;
+             n.internetPercent = 0;
+         },
+         {{7, "internet_unreachable"}, {7, "desktop_reports_limited"}},
+         ""},
+        {"desktop says none",
+         [](LyingNetwork& n, testing::FakeService&) {
+             n.desktop = platform::DesktopConnectivity::None;
+         },
+         {{7, "desktop_reports_no_connection"}},
+         ""},
     };
     for (const Case& c : cases) {
         for (const bool oneAtATime : {true, false}) {
@@ -468,6 +498,7 @@ TEST(NetworkChecks, InterceptionAddsProblemsBesideTheRowsAndOneNotesLine) {
             auto network = std::make_unique<LyingNetwork>();
             auto service = std::make_unique<testing::FakeService>();
             c.setUp(*network, *service);
+            const auto desktop = network->desktop;
             PhaseRun run;
             CheckProbes probes;
             probes.network = std::move(network);
@@ -485,6 +516,9 @@ TEST(NetworkChecks, InterceptionAddsProblemsBesideTheRowsAndOneNotesLine) {
                 }
             }
             EXPECT_EQ(problems, c.problems);
+            EXPECT_EQ(TheRunDiagnosis().DesktopConnectivity(),
+                      desktop ? std::optional<std::string>(DesktopConnectivityName(*desktop))
+                              : std::nullopt);
             for (std::size_t i = 0; i < problems.size(); ++i) {
                 const int id = problems[i].first;
                 if (problems[i].second == "captive_portal" ||

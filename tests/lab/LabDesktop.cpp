@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 
+#include "LabConsoleRun.h"
 #include "LabFixture.h"
 #include "support/RunProcess.h"
 
@@ -31,6 +32,15 @@ TEST_F(DesktopVerdict, ReadsTheStateOrSaysAbsentWithinTheBound) {
     EXPECT_EQ(read.out, expected + "\n") << mode;
     // The reading is bounded to half a second; this only guards against a wait far past it.
     EXPECT_LT(took, std::chrono::seconds(2)) << mode;
+
+    // A run reports the same verdict beside its rows, or none where the desktop said nothing.
+    const ConsoleRun& run = RunConsoleOnce();
+    ASSERT_TRUE(run.result.is_object()) << run.output;
+    if (absent.count(mode)) {
+        EXPECT_FALSE(run.result.contains("desktop_connectivity")) << mode;
+    } else {
+        EXPECT_EQ(run.result.value("desktop_connectivity", ""), mode);
+    }
 }
 
 }  // namespace

@@ -96,8 +96,9 @@ const std::map<std::string, ScenarioLine>& Table() {
         {"udp-misbehaving",
          {{{"udp_replies_malformed",
             0,
-            {"@channel-servers:malformed", "@channel-servers:wrong-type", "@trackers:malformed",
-             "@trackers:wrong-type"}}},
+            {"@channel-servers:malformed", "@channel-servers:wrong-type",
+             "@channel-servers:other-address", "@trackers:malformed", "@trackers:wrong-type",
+             "@trackers:other-address"}}},
           {"channel_servers_silent", "trackers_silent", "channel_server_slow", "tracker_slow"}}},
         {"services-down",
          {{{"web_hosts_unreachable", 14, {"@website"}},
@@ -126,6 +127,21 @@ const std::map<std::string, ScenarioLine>& Table() {
           {"asf_not_associated", "asx_not_associated", "asx_other_player"}}},
         {"asx-other-player", {{{"asx_other_player", 11}}}},
         {"no-asf-program", {{{"asf_not_associated", 10}}}},
+        {"desktop-full", {}},
+        {"desktop-portal", {{{"desktop_reports_portal", 7}}}},
+        {"desktop-no-nm", {}},
+        {"desktop-silent", {}},
+        // Every TCP host is the portal: rows 14 to 16 pass, the list is its 302.
+        {"captive-portal",
+         {{{"dns_answers_nonexistent_names", 3, {"198.51.100.90"}},
+           {"captive_portal", 7, {"login.portal.lab"}},
+           {"product_names_hijacked", 13, {"channel.kelvora.com"}, Targets::Includes},
+           {"channel_list_http_error", 16},
+           {"channel_list_intercepted", 16, {"login.portal.lab"}},
+           {"no_channel_servers_listed", 17},
+           {"no_trackers_listed", 18}}}},
+        {"nxdomain-hijack", {{{"dns_answers_nonexistent_names", 3, {"198.51.100.91"}}}}},
+        {"portal-false-friend", {}},
     };
     return table;
 }
