@@ -195,4 +195,13 @@ bool CheckEngine::StopIfRequested() {
     return true;
 }
 
+bool CheckEngine::StopIfRequestedAtOnce() {
+    if (!Window()->StopEvent().Wait(0)) {
+        return false;
+    }
+    Window()->StopEvent().Reset();
+    SetRunning(0);
+    return true;
+}
+
 }  // namespace lumidex

@@ -1,7 +1,9 @@
 // The channel list: its download and the servers it names.
 #include <cstdio>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/DiagLog.h"
 #include "engine/Endpoints.h"
@@ -97,38 +99,72 @@ void ServiceHostLists::ParseChannelList() {
         Log(kListEmpty);
         return;
     }
+    // The servers are taken from each "URL" as it is read and the nodes dropped, so the
+    // document never holds more than the element being read however long the list is; they
+    // count only once the whole text has proved a channel list.
+    std::vector<ServerRecord> channelServers;
+    std::vector<ServerRecord> trackers;
+    const XmlNodeDone keep = [&](const XmlNode& node,
+                                 std::span<const XmlElement* const> enclosing) {
+        if (enclosing.size() == 3) {
+            // A child of a "URL": which kind the first is and whether there is a second is all
+            // that is asked of them.
+            return enclosing[2]->ChildCount() <= 2;
+        }
+        const XmlElement* url = AsElement(node);
+        if (enclosing.size() != 2 || url == nullptr || enclosing[0]->value != "Channels" ||
+            enclosing[1]->value != "Channel") {
+            return false;
+        }
+        if (const XmlNode* text = UrlText(*url)) {
+            ServiceUrl split;
+            split.Split(text->value);
+            if (!split.addresses.empty()) {
+                const ServerRecord& server = split.addresses.front();
+                channelServers.push_back(
+                    {server.address,
+                     server.port != 0 ? server.port : endpoints::kDefaultChannelServerPort});
+                for (std::size_t i = 1; i < split.addresses.size(); ++i) {
+                    trackers.push_back({split.addresses[i].address, endpoints::kTrackerPort});
+                }
+            }
+        }
+        return false;
+    };
     XmlDocument document;
-    if (!document.Parse(m_channelListText, false) || document.Root() == nullptr ||
+    if (!document.Parse(m_channelListText, false, keep) || document.Root() == nullptr ||
         document.Root()->value != "Channels") {
         return;
     }
-    for (const auto& channelNode : document.Root()->children) {
-        const XmlElement* channel = AsElement(*channelNode);
-        if (channel == nullptr || channel->value != "Channel") {
-            continue;
-        }
-        for (const auto& urlNode : channel->children) {
-            const XmlElement* url = AsElement(*urlNode);
-            const XmlNode* text = url != nullptr ? UrlText(*url) : nullptr;
-            if (text == nullptr) {
-                continue;
-            }
-            ServiceUrl split;
-            split.Split(text->value);
-            if (split.addresses.empty()) {
-                continue;
-            }
-            const ServerRecord& server = split.addresses.front();
-            m_channelServers.InsertIfAbsent(
-                server.address,
-                server.port != 0 ? server.port : endpoints::kDefaultChannelServerPort);
-            for (std::size_t i = 1; i < split.addresses.size(); ++i) {
-                m_trackers.InsertIfAbsent(split.addresses[i].address, endpoints::kTrackerPort);
-            }
-        }
-    }
+    KeepServers(m_channelServers, channelServers);
+    KeepServers(m_trackers, trackers);
     LogCount(kChannelServerCount, m_channelServers.Size());
     LogCount(kTrackerCount, m_trackers.Size());
+}
+
+void KeepServers(ServerList& kept, const std::vector<ServerRecord>& named) {
+    // The first kMaxKeptServers distinct servers named, and how many of them are new.
+    ServerList fresh;
+    std::size_t considered = 0;
+    std::size_t added = 0;
+    for (; considered < named.size() && fresh.Size() < kMaxKeptServers; ++considered) {
+        const ServerRecord& server = named[considered];
+        if (fresh.InsertIfAbsent(server.address, server.port) && !kept.Find(server.address)) {
+            ++added;
+        }
+    }
+    if (kept.Size() + added <= kMaxKeptServers) {
+        for (std::size_t i = 0; i < considered; ++i) {
+            kept.InsertIfAbsent(named[i].address, named[i].port);
+        }
+        return;
+    }
+    // Those kept from earlier lists go first; a server named again keeps its first port.
+    ServerList next;
+    for (const ServerRecord& server : fresh.Entries()) {
+        next.InsertIfAbsent(server.address, kept.Find(server.address).value_or(server.port));
+    }
+    kept = std::move(next);
 }
 
 }  // namespace lumidex

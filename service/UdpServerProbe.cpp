@@ -128,7 +128,7 @@ int WalkUdpServers(const std::vector<ServerRecord>& entries, const std::vector<b
     bool stopped = false;
     for (std::size_t i = 0; i < entries.size() && !stopped; ++i) {
         if (!chosen[i]) {
-            stopped = reporter.StopIfRequested();
+            stopped = reporter.StopIfRequestedAtOnce();
             continue;
         }
         int attempts = 0;

@@ -6,6 +6,9 @@
 //                                    as "role host port protocol" lines for shell scripts
 //   kelvora-lab hold-tun NAME        attach to the tun device NAME until SIGTERM, so that it
 //                                    has carrier (a dial-up link that is connected)
+//   kelvora-lab echo-flood TARGET PER_SECOND     echo replies to TARGET from many hosts
+//   kelvora-lab dns-delay DELAY_MS UPSTREAM_PORT ADDRESS...   a name server that answers late
+//                                    (HostileTools.h)
 #include <fcntl.h>
 #include <linux/if.h>
 #include <linux/if_tun.h>
@@ -23,6 +26,7 @@
 #include <string>
 
 #include "tools/kelvora-lab/EventLog.h"
+#include "tools/kelvora-lab/HostileTools.h"
 #include "tools/kelvora-lab/LabConfig.h"
 #include "tools/kelvora-lab/LabLimits.h"
 #include "tools/kelvora-lab/Simulator.h"
@@ -175,6 +179,12 @@ int main(int argc, char** argv) {
     }
     if (command == "hold-tun" && argc == 3) {
         return HoldTun(argv[2]);
+    }
+    if (command == "echo-flood") {
+        return lumidex::lab::EchoFlood(argc, argv);
+    }
+    if (command == "dns-delay") {
+        return lumidex::lab::DnsDelay(argc, argv);
     }
     if (command == "endpoints" && argc <= 3) {
         return Endpoints(argc, argv);
