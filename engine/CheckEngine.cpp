@@ -57,6 +57,7 @@ int CheckEngine::Run() {
         SetRunning(1);
         TheRunDiagnosis().Reset();
         if (m_probes.service && !m_oneAtATime) {
+            m_probes.service->WatchStop([this] { return Window()->StopEvent().Wait(0); });
             m_probes.service->StartAhead();
         }
         RunBasicChecks();

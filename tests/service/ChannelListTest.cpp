@@ -7,6 +7,7 @@
 #include "engine/Endpoints.h"
 #include "engine/ProbeTasks.h"
 #include "service/ServiceHostLists.h"
+#include "service/ServiceLimits.h"
 #include "support/LoopbackServer.h"
 
 namespace lumidex {
@@ -196,6 +197,37 @@ TEST(ParseChannelList, TextsThatAreNoChannelListAddNothing) {
         EXPECT_EQ(lists.Trackers().Size(), 0u);
         EXPECT_EQ(log.Lines(), c.log);
     }
+}
+
+// The kept lists grow from run to run, but only to kMaxKeptServers: servers that do not fit
+// beside the kept ones push out those of earlier lists, never those of the list just read.
+TEST(ParseChannelList, KeptListsStayBoundedPreferringTheListJustRead) {
+    const auto record = [](std::uint32_t n, std::uint16_t port) {
+        return ServerRecord{Ipv4Address::FromLittleEndianValue(n + 1), port};
+    };
+    const auto named = [&](std::uint32_t first, std::size_t count, std::uint16_t port) {
+        std::vector<ServerRecord> out;
+        for (std::size_t i = 0; i < count; ++i) {
+            out.push_back(record(first + static_cast<std::uint32_t>(i), port));
+        }
+        return out;
+    };
+    ServerList kept;
+    KeepServers(kept, named(0, 10, 1));
+    KeepServers(kept, named(5, kMaxKeptServers - 5, 2));  // 5 again, the rest fit exactly
+    EXPECT_EQ(kept.Size(), kMaxKeptServers);
+    EXPECT_EQ(kept.Find(record(0, 0).address), 1);
+    EXPECT_EQ(kept.Find(record(5, 0).address), 1);  // the first port stays
+    // One more new server: only what the list just read named stays, old ports kept.
+    KeepServers(kept, named(kMaxKeptServers - 1, 2, 3));
+    EXPECT_EQ(kept.Size(), 2u);
+    EXPECT_EQ(kept.Find(record(kMaxKeptServers - 1, 0).address), 2);
+    EXPECT_EQ(kept.Find(record(kMaxKeptServers, 0).address), 3);
+    // A list naming more than fits: its first kMaxKeptServers servers.
+    KeepServers(kept, named(100000, kMaxKeptServers + 7, 4));
+    EXPECT_EQ(kept.Size(), kMaxKeptServers);
+    EXPECT_TRUE(kept.Find(record(100000, 0).address));
+    EXPECT_FALSE(kept.Find(record(100000 + kMaxKeptServers, 0).address));
 }
 
 std::vector<std::string> Split(const char* text) {
