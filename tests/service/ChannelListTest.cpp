@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "ServiceTestSupport.h"
 #include "engine/Endpoints.h"
 #include "engine/ProbeTasks.h"
+#include "service/ServiceAhead.h"
 #include "service/ServiceHostLists.h"
 #include "service/ServiceLimits.h"
 #include "support/LoopbackServer.h"
@@ -297,6 +299,28 @@ TEST(ChannelListFetch, ACancelledRunSendsNoRequest) {
     server.Stop();
     EXPECT_EQ(response.status, 0);
     EXPECT_EQ(server.Connections(), 0);
+}
+
+// A stop pressed while the walk waits for the list downloaded ahead abandons the download: a
+// host that drips does not hold the stopped run until the list's own bounds.
+TEST(ChannelListFetch, AStopCutsTheWaitForTheListStartedAhead) {
+    lumidex::testing::ScriptedServer server("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n",
+                                            lumidex::testing::ScriptedServer::Ending::Hold, 0,
+                                            std::string(100, 'x'), 1000);
+    ServiceHostLists lists;
+    const auto pass = [](const std::string&) { return true; };
+    const std::string url = server.Url("/channels.htm.xml");
+    ServiceAhead ahead(
+        lists, ChannelListGet{}, HostTests{pass, pass},
+        AheadPlan{url,
+                  {HostTestMode::TcpConnection, HostTestMode::TcpConnection, HostTestMode::Ping},
+                  {kChannelServerSample, kTrackerSample}});
+    const auto start = std::chrono::steady_clock::now();
+    const auto pressed = [&] {
+        return std::chrono::steady_clock::now() - start > std::chrono::milliseconds(300);
+    };
+    EXPECT_TRUE(ahead.TakeFetch(url, pressed).has_value());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
 
 }  // namespace
