@@ -42,7 +42,8 @@ struct HostileCase {
     Driver driver = Driver::Console;
     int boundSeconds = 0;  // the whole run
     // The stop pass: SIGINT this long after the start (inside the hostile step), and the
-    // longest the run may then take; 0: no stop pass (not a run of the console).
+    // longest the run may then take: 2 s after the probe step under way, where that step
+    // cannot be cut short; 0: no stop pass (not a run of the console).
     double stopAfterSeconds = 0;
     double stopBoundSeconds = 0;
     std::vector<Row> rows;
@@ -78,16 +79,18 @@ const std::map<std::string, HostileCase>& Cases() {
         // Framing that ends the response: status 200 with no (usable) body.
         for (const char* name : {"hostile-endless-header", "hostile-chunk-extension-bomb",
                                  "hostile-chunk-zeros", "hostile-length-and-chunked"}) {
-            t[name] = {Driver::Console, 20, 0.7, 2, noServers, false};
+            t[name] = {Driver::Console, 20, 0.3, 2, noServers, false};
         }
-        t["hostile-huge-list"] = {Driver::Console, 40, 1.5, 2, allServices, false, 0};
-        t["hostile-million-servers"] = {Driver::Console, 40, 2.5, 2, noServers, false};
+        t["hostile-huge-list"] = {Driver::Console, 40, 0.5, 2, allServices, false, 0};
+        // The stop lands in a UDP attempt (2 s), which it does not cut.
+        t["hostile-million-servers"] = {Driver::Console, 40, 2.5, 4, noServers, false};
         // Each attempt takes the first datagram, a reply from another address: a time-out.
-        t["hostile-udp-flood"] = {Driver::Console, 20, 0.8, 2, noServers, false};
+        t["hostile-udp-flood"] = {Driver::Console, 20, 0.5, 2, noServers, false};
+        // The stop lands in a ping (1 s).
         t["hostile-echo-flood"] = {Driver::Console,
                                    20,
-                                   0.8,
-                                   2,
+                                   0.5,
+                                   3,
                                    {{2, "Ok", "连接正常(198.18.0.1)"},
                                     {3, "Ok", "连接正常(198.18.53.1,198.18.53.2)"},
                                     Share(16, "Ok", 100)},
@@ -96,13 +99,13 @@ const std::map<std::string, HostileCase>& Cases() {
         // The Internet probe waits 3 s for its sites, less than one look-up takes.
         std::vector<Row> slowDns = allServices;
         slowDns.push_back({7, "Error", "Internet连接中断"});
-        // A look-up under way cannot be cut short: the stop answers once it returns (4 s at most).
-        t["hostile-dns-slow"] = {Driver::Console, 40, 2.5, 3, slowDns, false};
-        t["hostile-hosts-100mb"] = {Driver::Console, 40, 1.0, 2, allServices, false, 0};
+        // The stop lands in the Internet probe, whose look-ups (4 s) cannot be cut short.
+        t["hostile-dns-slow"] = {Driver::Console, 40, 2.5, 4, slowDns, false};
+        t["hostile-hosts-100mb"] = {Driver::Console, 40, 0.3, 2, allServices, false, 0};
         // A hive over 64 MiB is not read: nothing is installed, no player, no program.
         t["hostile-hive-100mb"] = {Driver::Console,
                                    20,
-                                   0.5,
+                                   0.3,
                                    2,
                                    {{9, "Warning", ""},
                                     {10, "Error", "asf文件没有关联"},
@@ -115,6 +118,7 @@ const std::map<std::string, HostileCase>& Cases() {
 }
 
 struct Outcome {
+    bool stopSent = false;  // the SIGINT reached a run still under way
     std::string out;
     std::string err;
     int exitStatus = -1;   // -1: killed by a signal, or never ended
@@ -156,7 +160,7 @@ Outcome RunConsole(const std::vector<std::string>& args, double stopAfter, doubl
     while (open > 0) {
         const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
         if (stopAfter > 0 && !stopped && elapsed >= stopAfter) {
-            ::kill(pid, SIGINT);
+            outcome.stopSent = ::kill(pid, SIGINT) == 0;
             stopped = Clock::now();
         }
         if (elapsed > guard) {
@@ -298,6 +302,7 @@ TEST_F(Hostile, StopEndsTheRunWithItsSummary) {
     const Outcome run = RunConsole(Args(), c.stopAfterSeconds, c.boundSeconds + 60.0);
     std::printf("stopped after %.1f s: ended %.2f s later, peak %ld KiB\n", c.stopAfterSeconds,
                 run.afterStop, run.peakKiB);
+    EXPECT_TRUE(run.stopSent) << "the run ended before the stop: " << run.seconds << " s";
     EXPECT_LE(run.afterStop, c.stopBoundSeconds);
     EXPECT_LT(run.peakKiB, kMaxResidentKiB);
     // One Ctrl+C is the stop button: the console ends on its own, with the summary.
