@@ -25,7 +25,8 @@ ServerRecord WideRecord(std::uint32_t n, std::uint16_t port);
 // "huge": exactly this many bytes of well-formed channel list, announced with its length.
 inline constexpr std::size_t kHugeListBytes = 64u * 1024u * 1024u;
 // "million": channels whose labels hold the most records a label can carry, so the list names
-// kMillionServers distinct servers of the wide range (and nothing of the lab's own).
+// at least kMillionServers distinct servers of the wide range (whole labels: 1 048 598), and
+// nothing of the lab's own.
 inline constexpr std::size_t kMillionServers = 1u << 20;
 inline constexpr std::size_t kRecordsPerLabel = 86;
 // "fresh": each request's list names servers no earlier request named.
