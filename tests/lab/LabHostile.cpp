@@ -8,9 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
