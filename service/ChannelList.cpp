@@ -1,4 +1,5 @@
 // The channel list: its download and the servers it names.
+#include <algorithm>
 #include <cstdio>
 #include <span>
 #include <string>
@@ -54,7 +55,7 @@ ChannelListGet HttpChannelListGet(ProbeTasks* cancel) {
         }
         response.status = client.Get(url, extraHeaders);
         if (client.Body() != nullptr) {
-            response.body = std::string(client.BodyText());
+            response.body = client.TakeBody();
         }
         client.Close();
         return response;
@@ -81,14 +82,15 @@ bool ServiceHostLists::FetchChannelList(std::string_view url, const ChannelListG
         return false;
     }
     // The body is taken as it comes: gzip and deflate are admitted but servers send it plain.
-    const ChannelListResponse response =
-        get(std::string(url), ChannelListRequestHeaders(split.host));
+    ChannelListResponse response = get(std::string(url), ChannelListRequestHeaders(split.host));
     if (response.status != kHttpOk) {
         Log(kFetchFailed);
         return false;
     }
-    const std::string_view body = response.body ? std::string_view(*response.body) : "";
-    m_channelListText.assign(body.substr(0, body.find('\0')));
+    // Taken over rather than copied: a list may run to tens of MiB.
+    std::string body = response.body ? std::move(*response.body) : std::string();
+    body.resize(std::min(body.size(), body.find('\0')));
+    m_channelListText = std::move(body);
     Log(kFetchDone);
     return true;
 }
