@@ -58,6 +58,7 @@ int CheckEngine::Run() {
         TheRunDiagnosis().Reset();
         m_portal.reset();
         if (m_probes.service && !m_oneAtATime) {
+            m_probes.service->WatchStop([this] { return Window()->StopEvent().Wait(0); });
             m_probes.service->StartAhead();
         }
         RunBasicChecks();
@@ -190,6 +191,15 @@ bool CheckEngine::StopRequested() {
 
 bool CheckEngine::StopIfRequested() {
     if (!StopRequested()) {
+        return false;
+    }
+    Window()->StopEvent().Reset();
+    SetRunning(0);
+    return true;
+}
+
+bool CheckEngine::StopIfRequestedAtOnce() {
+    if (!Window()->StopEvent().Wait(0)) {
         return false;
     }
     Window()->StopEvent().Reset();

@@ -85,6 +85,7 @@ public:
     // The phases' stop point: when a stop was requested, resets the event, clears the
     // running flag and says so, and the phase returns.
     bool StopIfRequested() override;
+    bool StopIfRequestedAtOnce() override;
 
 protected:
     int Run() override;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -116,6 +117,9 @@ public:
     // above, at their place in the walk, take the results and write what the one-at-a-time
     // walk would write there. Probes that do nothing ahead answer every call at the call.
     virtual void StartAhead() {}
+    // Called before StartAhead: tells, without taking the press, whether the stop button has
+    // been pressed, so that a wait for something started ahead can be cut short by it.
+    virtual void WatchStop(std::function<bool()> /*stopPressed*/) {}
     // At the end of every run: abandons what was started ahead and waits for its threads.
     virtual void FinishRun() {}
 };

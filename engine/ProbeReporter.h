@@ -40,6 +40,9 @@ public:
     virtual void EnsureItemVisible(int row) = 0;
     // When a stop was requested: resets the stop event, clears the running flag and says so.
     virtual bool StopIfRequested() = 0;
+    // The same without the poll's wait, where a walk passes over entries it does not probe:
+    // a list of thousands would otherwise cost the wait thousands of times.
+    virtual bool StopIfRequestedAtOnce() { return StopIfRequested(); }
 
     // One more step of the service progress, shown at once.
     void AdvanceProgress() { SetProgressPos(++Counters().serviceProgress); }

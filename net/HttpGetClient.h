@@ -66,6 +66,8 @@ public:
     std::int32_t BodyLength() const { return m_response.BodyLength(); }
     // The body as text: empty when absent.
     std::string_view BodyText() const;
+    // BodyText handed over instead of copied (a body may run to tens of MiB); empty after.
+    std::string TakeBody() { return m_response.TakeBody(); }
     bool ReadUntilClose() const { return m_response.ReadUntilClose(); }
     // Status line and header fields of the last response, as received.
     const std::string& HeaderText() const { return m_response.HeaderText(); }

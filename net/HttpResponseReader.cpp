@@ -91,6 +91,14 @@ std::int32_t ResponseReader::BodyLength() const {
     return static_cast<std::int32_t>(m_body.size());
 }
 
+std::string ResponseReader::TakeBody() {
+    const std::size_t length = static_cast<std::size_t>(std::max<std::int32_t>(BodyLength(), 0));
+    std::string body = std::move(m_body);
+    m_body.clear();
+    body.resize(std::min(body.size(), length));
+    return body;
+}
+
 ResponseReader::Progress ResponseReader::Fail(ReadError error) {
     m_state = State::Failed;
     m_error = error;

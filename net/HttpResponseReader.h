@@ -54,6 +54,8 @@ public:
     // The body, NUL-terminated, or nullptr when the response ended before any body began.
     const char* Body() const { return m_mode == BodyMode::None ? nullptr : m_body.c_str(); }
     std::int32_t BodyLength() const;
+    // The body's BodyLength bytes, handed over instead of copied; Body() is empty afterwards.
+    std::string TakeBody();
     ReadError Error() const { return m_error; }
 
 private:

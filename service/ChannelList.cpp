@@ -1,9 +1,12 @@
 // The channel list: its download and the servers it names.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/DiagLog.h"
 #include "engine/Diagnosis.h"
@@ -98,7 +101,7 @@ ChannelListGet HttpChannelListGet(ProbeTasks* cancel) {
         response.firstByteMs = client.FirstByteMs();
         response.readError = client.LastError();
         if (client.Body() != nullptr) {
-            response.body = std::string(client.BodyText());
+            response.body = client.TakeBody();
         }
         client.Close();
         return response;
@@ -125,15 +128,16 @@ bool ServiceHostLists::FetchChannelList(std::string_view url, const ChannelListG
         return false;
     }
     // The body is taken as it comes: gzip and deflate are admitted but servers send it plain.
-    const ChannelListResponse response =
-        get(std::string(url), ChannelListRequestHeaders(split.host));
+    ChannelListResponse response = get(std::string(url), ChannelListRequestHeaders(split.host));
     DiagnoseFetch(std::string(url), response);
     if (response.status != kHttpOk) {
         Log(kFetchFailed);
         return false;
     }
-    const std::string_view body = response.body ? std::string_view(*response.body) : "";
-    m_channelListText.assign(body.substr(0, body.find('\0')));
+    // Taken over rather than copied: a list may run to tens of MiB.
+    std::string body = response.body ? std::move(*response.body) : std::string();
+    body.resize(std::min(body.size(), body.find('\0')));
+    m_channelListText = std::move(body);
     m_channelListUrl = url;
     Log(kFetchDone);
     return true;
@@ -154,8 +158,40 @@ void ServiceHostLists::ParseChannelList() {
         Log(kListEmpty);
         return;
     }
+    // The servers are taken from each "URL" as it is read and the nodes dropped, so the
+    // document never holds more than the element being read however long the list is; they
+    // count only once the whole text has proved a channel list.
+    std::vector<ServerRecord> channelServers;
+    std::vector<ServerRecord> trackers;
+    const XmlNodeDone keep = [&](const XmlNode& node,
+                                 std::span<const XmlElement* const> enclosing) {
+        if (enclosing.size() == 3) {
+            // A child of a "URL": which kind the first is and whether there is a second is all
+            // that is asked of them.
+            return enclosing[2]->ChildCount() <= 2;
+        }
+        const XmlElement* url = AsElement(node);
+        if (enclosing.size() != 2 || url == nullptr || enclosing[0]->value != "Channels" ||
+            enclosing[1]->value != "Channel") {
+            return false;
+        }
+        if (const XmlNode* text = UrlText(*url)) {
+            ServiceUrl split;
+            split.Split(text->value);
+            if (!split.addresses.empty()) {
+                const ServerRecord& server = split.addresses.front();
+                channelServers.push_back(
+                    {server.address,
+                     server.port != 0 ? server.port : endpoints::kDefaultChannelServerPort});
+                for (std::size_t i = 1; i < split.addresses.size(); ++i) {
+                    trackers.push_back({split.addresses[i].address, endpoints::kTrackerPort});
+                }
+            }
+        }
+        return false;
+    };
     XmlDocument document;
-    if (!document.Parse(m_channelListText, false)) {
+    if (!document.Parse(m_channelListText, false, keep)) {
         NoteMalformed(std::string(XmlErrorText(document.Error())) + " at byte " +
                       std::to_string(document.ErrorOffset()));
         return;
@@ -165,33 +201,35 @@ void ServiceHostLists::ParseChannelList() {
                                                  : "root element " + document.Root()->value);
         return;
     }
-    for (const auto& channelNode : document.Root()->children) {
-        const XmlElement* channel = AsElement(*channelNode);
-        if (channel == nullptr || channel->value != "Channel") {
-            continue;
-        }
-        for (const auto& urlNode : channel->children) {
-            const XmlElement* url = AsElement(*urlNode);
-            const XmlNode* text = url != nullptr ? UrlText(*url) : nullptr;
-            if (text == nullptr) {
-                continue;
-            }
-            ServiceUrl split;
-            split.Split(text->value);
-            if (split.addresses.empty()) {
-                continue;
-            }
-            const ServerRecord& server = split.addresses.front();
-            m_channelServers.InsertIfAbsent(
-                server.address,
-                server.port != 0 ? server.port : endpoints::kDefaultChannelServerPort);
-            for (std::size_t i = 1; i < split.addresses.size(); ++i) {
-                m_trackers.InsertIfAbsent(split.addresses[i].address, endpoints::kTrackerPort);
-            }
-        }
-    }
+    KeepServers(m_channelServers, channelServers);
+    KeepServers(m_trackers, trackers);
     LogCount(kChannelServerCount, m_channelServers.Size());
     LogCount(kTrackerCount, m_trackers.Size());
+}
+
+void KeepServers(ServerList& kept, const std::vector<ServerRecord>& named) {
+    // The first kMaxKeptServers distinct servers named, and how many of them are new.
+    ServerList fresh;
+    std::size_t considered = 0;
+    std::size_t added = 0;
+    for (; considered < named.size() && fresh.Size() < kMaxKeptServers; ++considered) {
+        const ServerRecord& server = named[considered];
+        if (fresh.InsertIfAbsent(server.address, server.port) && !kept.Find(server.address)) {
+            ++added;
+        }
+    }
+    if (kept.Size() + added <= kMaxKeptServers) {
+        for (std::size_t i = 0; i < considered; ++i) {
+            kept.InsertIfAbsent(named[i].address, named[i].port);
+        }
+        return;
+    }
+    // Those kept from earlier lists go first; a server named again keeps its first port.
+    ServerList next;
+    for (const ServerRecord& server : fresh.Entries()) {
+        next.InsertIfAbsent(server.address, kept.Find(server.address).value_or(server.port));
+    }
+    kept = std::move(next);
 }
 
 }  // namespace lumidex

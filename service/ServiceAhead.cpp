@@ -3,6 +3,9 @@
 namespace lumidex {
 namespace {
 
+// How often a wait for the channel list looks at the stop button.
+constexpr std::chrono::milliseconds kStopWatchSlice{10};
+
 std::size_t Index(HostGroup group) {
     return static_cast<std::size_t>(group);
 }
@@ -72,11 +75,19 @@ ServiceAhead::ListResult ServiceAhead::FetchAndParse() {
     return result;
 }
 
-std::optional<bool> ServiceAhead::TakeFetch(const std::string& url) {
+std::optional<bool> ServiceAhead::TakeFetch(const std::string& url,
+                                              const std::function<bool()>& stopPressed) {
     if (m_fetchTaken || url != m_plan.channelListUrl) {
         return std::nullopt;
     }
     m_fetchTaken = true;
+    if (stopPressed) {
+        while (m_list.wait_for(kStopWatchSlice) != std::future_status::ready) {
+            if (stopPressed()) {
+                m_hostTasks.Cancel();
+            }
+        }
+    }
     return m_list.get().Replayed().fetched;
 }
 

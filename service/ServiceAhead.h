@@ -8,6 +8,7 @@
 
 #include <array>
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,8 +41,12 @@ public:
     ServiceAhead(const ServiceAhead&) = delete;
     ServiceAhead& operator=(const ServiceAhead&) = delete;
 
-    // The download's answer, once; nullopt when url is not the one started.
-    std::optional<bool> TakeFetch(const std::string& url);
+    // The download's answer, once; nullopt when url is not the one started. While it waits, a
+    // press of the stop button (stopPressed) abandons what was started, so a list host that
+    // drips does not hold a stopped run until the list's own deadline; the download then
+    // counts as failed.
+    std::optional<bool> TakeFetch(const std::string& url,
+                                  const std::function<bool()>& stopPressed = {});
     // False when the parse was not done ahead (the caller parses then).
     bool TakeParse();
     // The outcomes for the group's walk; empty when the group was not started this way.

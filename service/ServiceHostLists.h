@@ -1,7 +1,7 @@
 // Every Kelvora endpoint the service checks test, owned by the check engine for its lifetime:
 // the three built-in host groups, the trackers and channel servers learnt from channel lists
-// (they only grow, so later runs still probe servers learnt earlier), the last channel list
-// downloaded and the probe socket.
+// (they grow, so later runs still probe servers learnt earlier, up to kMaxKeptServers each), the
+// last channel list downloaded and the probe socket.
 #pragma once
 
 #include <atomic>
@@ -44,6 +44,12 @@ class ProbeTasks;
 // The real request: one HttpGetClient, one Get, closed afterwards. With cancel, cancelling
 // those tasks closes the connection at once, and a request after the cancel is not sent.
 ChannelListGet HttpChannelListGet(ProbeTasks* cancel = nullptr);
+
+// Adds the servers a channel list named (in its order) to a kept list, which then holds at
+// most kMaxKeptServers: when they do not fit beside those kept, the kept ones not named again
+// are dropped, and of a list naming more, the first kMaxKeptServers count. A server already
+// kept keeps its port.
+void KeepServers(ServerList& kept, const std::vector<ServerRecord>& named);
 
 class ServiceHostLists {
 public:

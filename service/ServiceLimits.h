@@ -20,6 +20,12 @@ inline constexpr std::size_t kServerRecordBytes = 6;
 inline constexpr std::size_t kLabelBufferBytes = 520;
 inline constexpr std::size_t kMaxLabelRecords = kLabelBufferBytes / kServerRecordBytes;
 
+// Servers a kept list (trackers, channel servers) holds at most. The lists keep what earlier
+// runs learnt, and a list host that names new servers at every request would otherwise grow
+// them for as long as the program runs; a real list names some hundreds. When a list's
+// servers do not fit beside those kept, the ones from earlier lists are let go first.
+inline constexpr std::size_t kMaxKeptServers = 16384;
+
 // One probe reply is read into this many bytes; a longer datagram is refused, as the Windows
 // socket layer refuses a datagram that does not fit the buffer.
 inline constexpr std::size_t kMaxProbeReplyBytes = 1024;

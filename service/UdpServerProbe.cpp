@@ -183,7 +183,7 @@ int WalkUdpServers(ServerGroup group, const std::vector<ServerRecord>& entries,
     std::vector<std::string> odd;
     for (std::size_t i = 0; i < entries.size() && !stopped; ++i) {
         if (!chosen[i]) {
-            stopped = reporter.StopIfRequested();
+            stopped = reporter.StopIfRequestedAtOnce();
             continue;
         }
         int attempts = 0;

@@ -117,8 +117,9 @@ const XmlElement* AsElement(const XmlNode& node) {
 // nesting limit, not the thread's stack, decides how deep a document may go.
 class XmlParser {
 public:
-    XmlParser(XmlDocument& document, std::string_view text, bool severalRoots)
-        : m_doc(document), m_text(text), m_severalRoots(severalRoots) {}
+    XmlParser(XmlDocument& document, std::string_view text, bool severalRoots,
+              const XmlNodeDone* keep)
+        : m_doc(document), m_text(text), m_severalRoots(severalRoots), m_keep(keep) {}
 
     bool Run() {
         while (m_state == State::TopLevel || m_state == State::Content) {
@@ -146,6 +147,20 @@ private:
     }
 
     char At(std::size_t pos) const { return pos < m_text.size() ? m_text[pos] : '\0'; }
+
+    // The node just completed is the last one of its container (the innermost open element's
+    // children, or the top level); the caller's keep may drop it there.
+    void Completed() {
+        if (m_keep == nullptr || m_state == State::Failed) {
+            return;
+        }
+        auto& nodes = m_open.empty() ? m_doc.m_topLevel : m_open.back()->children;
+        const XmlNode& node = *nodes.back();
+        if (!(*m_keep)(node, std::span<const XmlElement* const>(m_open.data(), m_open.size())) &&
+            &node != m_doc.m_root) {
+            nodes.pop_back();
+        }
+    }
 
     void TopLevelStep() {
         if (m_pos >= m_text.size()) {
@@ -176,6 +191,7 @@ private:
             if (m_doc.m_root != nullptr) {
                 Fail(XmlError::DeclarationAfterRoot, static_cast<std::size_t>(node.position));
             }
+            Completed();
             return;
         }
         if (next == '!' && At(m_pos + 2) == '-') {
@@ -183,6 +199,7 @@ private:
             XmlNode& node = *comment;
             m_doc.m_topLevel.push_back(std::move(comment));
             ParseComment(node);
+            Completed();
             return;
         }
         if (next == '!') {
@@ -229,6 +246,7 @@ private:
             }
             open.children.push_back(std::make_unique<XmlNode>(XmlNodeKind::Comment));
             ParseComment(*open.children.back());
+            Completed();
             return;
         }
         if (next == '/') {
@@ -283,6 +301,7 @@ private:
         if (element.selfClosing) {
             element.parseState = kXmlParsed;
             AfterElement();
+            Completed();
             return;
         }
         element.parseState = kXmlIncomplete;
@@ -311,6 +330,7 @@ private:
         m_open.pop_back();
         m_pos = pos + 1;
         AfterElement();
+        Completed();
     }
 
     void AfterElement() { m_state = m_open.empty() ? State::TopLevel : State::Content; }
@@ -325,6 +345,7 @@ private:
         text->value.assign(Trim(m_text.substr(m_pos, end - m_pos), kTextTrim));
         open.children.push_back(std::move(text));
         m_pos = end;
+        Completed();
     }
 
     bool ParseDeclaration(XmlDeclaration& node) {
@@ -399,6 +420,7 @@ private:
     XmlDocument& m_doc;
     std::string_view m_text;
     bool m_severalRoots;
+    const XmlNodeDone* m_keep;
     State m_state = State::TopLevel;
     std::size_t m_pos = 0;
     std::vector<XmlElement*> m_open;  // innermost last; never deeper than kMaxXmlDepth
@@ -406,7 +428,13 @@ private:
 
 bool XmlDocument::Parse(std::string_view text, bool allowSeveralRoots) {
     Clear();
-    XmlParser parser(*this, text, allowSeveralRoots);
+    XmlParser parser(*this, text, allowSeveralRoots, nullptr);
+    return parser.Run();
+}
+
+bool XmlDocument::Parse(std::string_view text, bool allowSeveralRoots, const XmlNodeDone& keep) {
+    Clear();
+    XmlParser parser(*this, text, allowSeveralRoots, &keep);
     return parser.Run();
 }
 

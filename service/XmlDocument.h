@@ -15,8 +15,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -114,6 +116,13 @@ public:
 // The node as an element, or null when it is another kind.
 const XmlElement* AsElement(const XmlNode& node);
 
+// Called as each node is complete (an element at its end tag), with the elements that enclose
+// it, outermost first (none for a top-level node). False drops the node from the document at
+// once, with everything below it; the root element always stays. A reader that takes what it
+// needs as the nodes come keeps the document small however long the text is.
+using XmlNodeDone =
+    std::function<bool(const XmlNode& node, std::span<const XmlElement* const> enclosing)>;
+
 class XmlDocument {
 public:
     XmlDocument() = default;
@@ -123,6 +132,8 @@ public:
     // Discards the previous content and parses text. True when the whole text was accepted.
     // On false, the nodes built so far stay until the next Parse or Clear.
     bool Parse(std::string_view text, bool allowSeveralRoots);
+    // The same, asking keep about every node as it is complete.
+    bool Parse(std::string_view text, bool allowSeveralRoots, const XmlNodeDone& keep);
     void Clear();
 
     // The first top-level element, or null.

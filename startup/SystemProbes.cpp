@@ -129,7 +129,7 @@ class SystemServiceProbes final : public ServiceProbes {
 public:
     bool FetchChannelList(const std::string& url) override {
         if (m_ahead) {
-            if (const std::optional<bool> fetched = m_ahead->TakeFetch(url)) {
+            if (const std::optional<bool> fetched = m_ahead->TakeFetch(url, m_stopPressed)) {
                 return *fetched;
             }
         }
@@ -180,8 +180,13 @@ public:
                 {kChannelServerSample, kTrackerSample}});
     }
     void FinishRun() override { m_ahead.reset(); }
+    void WatchStop(std::function<bool()> stopPressed) override {
+        m_stopPressed = std::move(stopPressed);
+    }
 
 private:
+    std::function<bool()> m_stopPressed;
+
     ServerList& Servers(ServerGroup group) {
         return group == ServerGroup::Trackers ? m_lists.Trackers() : m_lists.ChannelServers();
     }

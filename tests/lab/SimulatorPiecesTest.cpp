@@ -8,6 +8,7 @@
 #include "LabClient.h"
 #include "LabelDecoder.h"
 #include "tools/kelvora-lab/ChannelListXml.h"
+#include "tools/kelvora-lab/HostileAnswers.h"
 #include "tools/kelvora-lab/HttpRequestParser.h"
 #include "tools/kelvora-lab/HttpResponses.h"
 #include "tools/kelvora-lab/KlvLabel.h"
@@ -466,6 +467,54 @@ TEST(HttpResponses, PortalAndRedirectingSites) {
     EXPECT_EQ(location(AnswerInterceptedTcp(Request("GET /x HTTP/1.1\r\nHost: qq.com\r\n\r\n"),
                                             TcpMode::RedirectWww)),
               "http://www.qq.com/x");
+}
+
+// The hostile channel lists: each mode breaks the framing the way its name says, and the big
+// lists are what the lab's cases count on.
+TEST(HostileAnswers, FramingAndListsAreWhatTheModesSay) {
+    const HttpRequest get = Request("GET /channels.htm.xml HTTP/1.1\r\n\r\n");
+    const std::string lab = BuildChannelListXml({{{198, 51, 100, 100}, 0}}, {});
+    const auto answer = [&](ChannelListMode mode) {
+        return AnswerHostileChannelList(get, mode, HostileChannelList(mode, lab, 0));
+    };
+    const HttpAnswer head = answer(ChannelListMode::DripHead);
+    EXPECT_TRUE(head.bytes.empty());
+    EXPECT_EQ(head.drip.rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
+    EXPECT_EQ(head.drip.substr(head.drip.size() - lab.size()), lab);
+    for (const ChannelListMode mode :
+         {ChannelListMode::EndlessHeader, ChannelListMode::ChunkExtensionBomb}) {
+        const HttpAnswer endless = answer(mode);
+        EXPECT_EQ(endless.bytes.find_first_of("\n", endless.bytes.rfind("\r\n") + 2),
+                  std::string::npos);
+        EXPECT_EQ(endless.endless.find_first_of("\r\n"), std::string::npos);
+        EXPECT_FALSE(endless.endless.empty());
+    }
+    const std::string zeros = answer(ChannelListMode::ChunkZeros).bytes;
+    const std::size_t body = zeros.find("\r\n\r\n") + 4;
+    EXPECT_EQ(zeros.find_first_not_of('0', body) - body, kChunkSizeZeros);
+    const std::string both = answer(ChannelListMode::LengthAndChunked).bytes;
+    const std::size_t length = both.find("Content-Length: ") + 16;
+    EXPECT_EQ(std::stoul(both.substr(length)), both.size() - (both.find("\r\n\r\n") + 4));
+    EXPECT_NE(both.find("Transfer-Encoding: chunked"), std::string::npos);
+
+    const std::string huge = HostileChannelList(ChannelListMode::Huge, lab, 0);
+    EXPECT_EQ(huge.size(), kHugeListBytes);
+    EXPECT_EQ(labtest::LabelsIn(huge), labtest::LabelsIn(lab));
+    const std::vector<std::string> million =
+        labtest::LabelsIn(HostileChannelList(ChannelListMode::Million, lab, 0));
+    ASSERT_EQ(million.size(), (kMillionServers + kRecordsPerLabel - 1) / kRecordsPerLabel);
+    const auto first = labtest::DecodeLabel(million.front());
+    ASSERT_EQ(first.size(), kRecordsPerLabel);
+    EXPECT_EQ(first[0].address, "100.64.0.0");
+    EXPECT_EQ(first[1].address, "100.64.0.1");
+    EXPECT_EQ(labtest::DecodeLabel(million.back()).back().address, "100.80.0.21");
+    // Each request's fresh list starts where the one before ended.
+    const auto fresh = [&](std::size_t request) {
+        return labtest::DecodeLabel(
+            labtest::LabelsIn(HostileChannelList(ChannelListMode::Fresh, lab, request)).front());
+    };
+    EXPECT_EQ(fresh(0)[0].address, "100.64.0.0");
+    EXPECT_EQ(fresh(1)[0].address, "100.64.0.60");
 }
 
 }  // namespace

@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "ServiceTestSupport.h"
 #include "engine/Endpoints.h"
 #include "engine/ProbeTasks.h"
+#include "service/ServiceAhead.h"
 #include "service/ServiceHostLists.h"
+#include "service/ServiceLimits.h"
+#include "support/DiagnosisText.h"
 #include "support/DiagnosisText.h"
 #include "support/LoopbackServer.h"
 
@@ -275,6 +279,37 @@ TEST(ParseChannelList, TextsThatAreNoChannelListAddNothing) {
     }
 }
 
+// The kept lists grow from run to run, but only to kMaxKeptServers: servers that do not fit
+// beside the kept ones push out those of earlier lists, never those of the list just read.
+TEST(ParseChannelList, KeptListsStayBoundedPreferringTheListJustRead) {
+    const auto record = [](std::uint32_t n, std::uint16_t port) {
+        return ServerRecord{Ipv4Address::FromLittleEndianValue(n + 1), port};
+    };
+    const auto named = [&](std::uint32_t first, std::size_t count, std::uint16_t port) {
+        std::vector<ServerRecord> out;
+        for (std::size_t i = 0; i < count; ++i) {
+            out.push_back(record(first + static_cast<std::uint32_t>(i), port));
+        }
+        return out;
+    };
+    ServerList kept;
+    KeepServers(kept, named(0, 10, 1));
+    KeepServers(kept, named(5, kMaxKeptServers - 5, 2));  // 5 again, the rest fit exactly
+    EXPECT_EQ(kept.Size(), kMaxKeptServers);
+    EXPECT_EQ(kept.Find(record(0, 0).address), 1);
+    EXPECT_EQ(kept.Find(record(5, 0).address), 1);  // the first port stays
+    // One more new server: only what the list just read named stays, old ports kept.
+    KeepServers(kept, named(kMaxKeptServers - 1, 2, 3));
+    EXPECT_EQ(kept.Size(), 2u);
+    EXPECT_EQ(kept.Find(record(kMaxKeptServers - 1, 0).address), 2);
+    EXPECT_EQ(kept.Find(record(kMaxKeptServers, 0).address), 3);
+    // A list naming more than fits: its first kMaxKeptServers servers.
+    KeepServers(kept, named(100000, kMaxKeptServers + 7, 4));
+    EXPECT_EQ(kept.Size(), kMaxKeptServers);
+    EXPECT_TRUE(kept.Find(record(100000, 0).address));
+    EXPECT_FALSE(kept.Find(record(100000 + kMaxKeptServers, 0).address));
+}
+
 std::vector<std::string> Split(const char* text) {
     std::vector<std::string> out;
     std::string piece;
@@ -346,6 +381,28 @@ TEST(ChannelListFetch, ACancelledRunSendsNoRequest) {
     server.Stop();
     EXPECT_EQ(response.status, 0);
     EXPECT_EQ(server.Connections(), 0);
+}
+
+// A stop pressed while the walk waits for the list downloaded ahead abandons the download: a
+// host that drips does not hold the stopped run until the list's own bounds.
+TEST(ChannelListFetch, AStopCutsTheWaitForTheListStartedAhead) {
+    lumidex::testing::ScriptedServer server("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n",
+                                            lumidex::testing::ScriptedServer::Ending::Hold, 0,
+                                            std::string(100, 'x'), 1000);
+    ServiceHostLists lists;
+    const auto pass = [](const std::string&) { return true; };
+    const std::string url = server.Url("/channels.htm.xml");
+    ServiceAhead ahead(
+        lists, ChannelListGet{}, HostTests{pass, pass},
+        AheadPlan{url,
+                  {HostTestMode::TcpConnection, HostTestMode::TcpConnection, HostTestMode::Ping},
+                  {kChannelServerSample, kTrackerSample}});
+    const auto start = std::chrono::steady_clock::now();
+    const auto pressed = [&] {
+        return std::chrono::steady_clock::now() - start > std::chrono::milliseconds(300);
+    };
+    EXPECT_TRUE(ahead.TakeFetch(url, pressed).has_value());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <span>
 #include <string>
+#include <vector>
 
 #include "service/ServiceLimits.h"
 
@@ -192,6 +194,30 @@ TEST(XmlDocument, NestingIsBoundedAtTheLimit) {
     // past the limit.
     EXPECT_FALSE(document.Parse(Nested(200000, ""), false));
     EXPECT_EQ(document.Error(), XmlError::TooDeep);
+}
+
+// A reader that takes nodes as they complete: what it drops is gone at once, the root stays, and
+// whether the text is accepted does not change.
+TEST(XmlDocument, NodesDroppedAsTheyCompleteLeaveTheVerdictAlone) {
+    const std::string text = "<!--a--><r><x>1</x><y/><x>2<z/></x></r><!--b-->";
+    std::vector<std::string> seen;
+    const XmlNodeDone keepX = [&](const XmlNode& node, std::span<const XmlElement* const> open) {
+        seen.push_back(std::to_string(open.size()) + Describe(node));
+        return node.value == "x" || open.size() > 1;
+    };
+    XmlDocument document;
+    ASSERT_TRUE(document.Parse(text, false, keepX));
+    EXPECT_EQ(seen, (std::vector<std::string>{"0<!--a-->", "2'1'", "1x['1']", "1y/", "2'2'", "2z/",
+                                              "1x['2' z/]", "0r[x['1'] x['2' z/]]", "0<!--b-->"}));
+    ASSERT_EQ(document.TopLevel().size(), 1u);
+    EXPECT_EQ(Describe(*document.Root()), "r[x['1'] x['2' z/]]");
+    const XmlNodeDone dropAll = [](const XmlNode&, std::span<const XmlElement* const>) {
+        return false;
+    };
+    EXPECT_TRUE(document.Parse(text, false, dropAll));
+    EXPECT_EQ(Describe(*document.Root()), "r[]");
+    EXPECT_FALSE(document.Parse("<r><x></r>", false, dropAll));
+    EXPECT_EQ(document.Error(), XmlError::EndTagMismatch);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "tools/kelvora-lab/ChannelListXml.h"
+#include "tools/kelvora-lab/HostileAnswers.h"
 
 namespace lumidex::lab {
 namespace {
@@ -118,6 +119,16 @@ HttpAnswer AnswerChannelList(const HttpRequest& request, ChannelListMode mode,
             answer.hold = true;
             return answer;
         }
+        case ChannelListMode::DripHead:
+        case ChannelListMode::EndlessHeader:
+        case ChannelListMode::ChunkExtensionBomb:
+        case ChannelListMode::ChunkZeros:
+        case ChannelListMode::LengthAndChunked:
+        case ChannelListMode::Huge:
+        case ChannelListMode::Million:
+        case ChannelListMode::Fresh:
+            return AnswerHostileChannelList(request, mode,
+                                            HostileChannelList(mode, channelListXml, 0));
     }
     return NotFound(request);
 }
@@ -128,6 +139,14 @@ HttpAnswer AnswerDownload(const HttpRequest& request, DownloadMode mode) {
     }
     if (request.target != kPatchPath || mode == DownloadMode::NotFound) {
         return NotFound(request);
+    }
+    if (mode == DownloadMode::Drip) {
+        HttpAnswer answer =
+            WithLength(Head("200 OK", "application/octet-stream", &request, true), "", true);
+        answer.bytes.replace(answer.bytes.find("Content-Length: 0"), 17,
+                             "Content-Length: " + std::to_string(PatchFileBytes().size()));
+        answer.drip = PatchFileBytes();
+        return answer;
     }
     return WithLength(Head("200 OK", "application/octet-stream", &request, false), PatchFileBytes(),
                       request.WantsClose());
@@ -145,6 +164,13 @@ HttpAnswer AnswerReport(ReportMode mode) {
         case ReportMode::NotFound:
             return WithLength(Head("404 Not Found", "text/html", nullptr, true),
                               "<html><body><h1>404 Not Found</h1></body></html>\r\n", true);
+        case ReportMode::Drip: {
+            HttpAnswer answer =
+                WithLength(Head("200 OK", "text/html", nullptr, true), "OK\r\n", true);
+            answer.drip = std::move(answer.bytes);
+            answer.bytes.clear();
+            return answer;
+        }
         case ReportMode::NeverClose:
         case ReportMode::HoldThenClose: {
             // A complete answer, but the connection stays open: a client that reads until the

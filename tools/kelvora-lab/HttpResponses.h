@@ -21,6 +21,7 @@ inline constexpr std::chrono::milliseconds kReportHoldThenClose{12000};
 struct HttpAnswer {
     std::string bytes;        // what to send; empty with hold set: send nothing
     std::string drip;         // sent after bytes, one byte every kDripEvery
+    std::string endless;      // sent after bytes over and over, as fast as the peer reads
     bool closeAfter = false;  // close (after sending) instead of waiting for the next request
     bool hold = false;        // keep the connection open without answering or closing
     std::chrono::milliseconds holdFor{0};  // with hold: close after this long (0: kHoldTimeout)

@@ -25,14 +25,23 @@ constexpr NamedMode<ChannelListMode> kChannelListModes[] = {
     {"garbage", ChannelListMode::Garbage},
     {"never-answer", ChannelListMode::NeverAnswer},
     {"malformed", ChannelListMode::Malformed},
-    {"drip", ChannelListMode::Drip}};
-constexpr NamedMode<DownloadMode> kDownloadModes[] = {{"ok", DownloadMode::Ok},
-                                                      {"404", DownloadMode::NotFound}};
+    {"drip", ChannelListMode::Drip},
+    {"drip-head", ChannelListMode::DripHead},
+    {"endless-header", ChannelListMode::EndlessHeader},
+    {"chunk-extension-bomb", ChannelListMode::ChunkExtensionBomb},
+    {"chunk-zeros", ChannelListMode::ChunkZeros},
+    {"length-and-chunked", ChannelListMode::LengthAndChunked},
+    {"huge", ChannelListMode::Huge},
+    {"million", ChannelListMode::Million},
+    {"fresh", ChannelListMode::Fresh}};
+constexpr NamedMode<DownloadMode> kDownloadModes[] = {
+    {"ok", DownloadMode::Ok}, {"404", DownloadMode::NotFound}, {"drip", DownloadMode::Drip}};
 constexpr NamedMode<ReportMode> kReportModes[] = {{"ok", ReportMode::Ok},
                                                   {"302", ReportMode::Found},
                                                   {"404", ReportMode::NotFound},
                                                   {"never-close", ReportMode::NeverClose},
-                                                  {"hold-then-close", ReportMode::HoldThenClose}};
+                                                  {"hold-then-close", ReportMode::HoldThenClose},
+                                                  {"drip", ReportMode::Drip}};
 constexpr NamedMode<TcpMode> kTcpModes[] = {{"accept", TcpMode::Accept},
                                             {"refuse", TcpMode::Refuse},
                                             {"drop", TcpMode::Drop},
@@ -43,7 +52,8 @@ constexpr NamedMode<UdpMode> kUdpModes[] = {{"ok", UdpMode::Ok},
                                             {"malformed", UdpMode::Malformed},
                                             {"wrong-type", UdpMode::WrongType},
                                             {"other-address", UdpMode::OtherAddress},
-                                            {"late", UdpMode::Late}};
+                                            {"late", UdpMode::Late},
+                                            {"flood", UdpMode::Flood}};
 
 // Collects the first error with the path where it happened.
 class Reader {

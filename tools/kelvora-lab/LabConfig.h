@@ -5,15 +5,19 @@
 // {"log": PATH, "ready": PATH, "otherAddress": A, "lateMs": N,
 //  "channelList": {"address": A, "port": P, "mode": M},   M: content-length | chunked |
 //                                                          until-close | 404 | garbage |
-//                                                          never-answer | malformed | drip
-//  "download": {"address": A, "port": P, "mode": "ok" | "404"},
+//                                                          never-answer | malformed | drip |
+//                                                          drip-head | endless-header |
+//                                                          chunk-extension-bomb | chunk-zeros |
+//                                                          length-and-chunked | huge | million |
+//                                                          fresh
+//  "download": {"address": A, "port": P, "mode": "ok" | "404" | "drip"},
 //  "report": {"address": A, "port": P, "dir": PATH, "mode": "ok" | "302" | "404" | "never-close" |
-//             "hold-then-close"},
+//             "hold-then-close" | "drip"},
 //  "tcp": [{"address": A, "port": P, "mode": "accept" | "refuse" | "drop" | "portal" |
 //           "redirect-www"}, ...],
 //  "channelServers": [{"address": A, "port": RECORD_PORT, "listenPort": P, "mode": U}, ...],
 //  "trackers": [same], }                U: ok | silent | malformed | wrong-type |
-//                                          other-address | late
+//                                          other-address | late | flood
 // Port 0 on a listener means any free port (tests); "listenPort" defaults to the record port,
 // or 7201 for a channel server whose record port is 0 and 8000 for a tracker.
 #pragma once
@@ -35,16 +39,28 @@ enum class ChannelListMode {
     NeverAnswer,
     Malformed,
     Drip,  // a valid head, then one body byte every few seconds
+    // The hostile network (HostileAnswers.h says what each sends).
+    DripHead,
+    EndlessHeader,
+    ChunkExtensionBomb,
+    ChunkZeros,
+    LengthAndChunked,
+    Huge,
+    Million,
+    Fresh,
 };
-enum class DownloadMode { Ok, NotFound };
-// HoldThenClose: the answer at once, the connection closed only some seconds later.
-enum class ReportMode { Ok, Found, NotFound, NeverClose, HoldThenClose };
+// Drip: the head at once, then the body one byte every few seconds.
+enum class DownloadMode { Ok, NotFound, Drip };
+// HoldThenClose: the answer at once, the connection closed only some seconds later. Drip: the
+// answer one byte every few seconds.
+enum class ReportMode { Ok, Found, NotFound, NeverClose, HoldThenClose, Drip };
 // Refuse and drop open no listener: refusal is the kernel's reset on a closed port, and a
 // silent drop is the lab's route into a black hole. Portal answers every request with a 302
 // to the portal's login host; RedirectWww with a 301 to the site's other name (the bare one
 // for "www." names, the "www." one for bare names), as large sites do.
 enum class TcpMode { Accept, Refuse, Drop, Portal, RedirectWww };
-enum class UdpMode { Ok, Silent, Malformed, WrongType, OtherAddress, Late };
+// Flood: a burst of valid replies from many other addresses, then the server's own.
+enum class UdpMode { Ok, Silent, Malformed, WrongType, OtherAddress, Late, Flood };
 
 // A simulated TCP service: where it listens and how it behaves (the first mode by default).
 template <class Mode, std::uint16_t DefaultPort>

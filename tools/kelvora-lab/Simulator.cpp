@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "tools/kelvora-lab/ChannelListXml.h"
+#include "tools/kelvora-lab/HostileAnswers.h"
 #include "tools/kelvora-lab/HttpResponses.h"
 #include "tools/kelvora-lab/KlvLabel.h"
 #include "tools/kelvora-lab/LabLimits.h"
@@ -23,6 +24,7 @@ namespace {
 constexpr std::size_t kReadChunk = 4096;
 constexpr int kListenBacklog = 64;
 constexpr int kDatagramsPerWake = 64;
+constexpr std::size_t kEndlessRefillsPerWake = 256;
 
 std::string Errno(const char* what) {
     return std::string(what) + ": " + std::strerror(errno);
@@ -194,6 +196,15 @@ bool Simulator::BindTcpServices(std::string& error) {
 }
 
 bool Simulator::BindUdpServers(std::string& error) {
+    const auto floods = [](const UdpServer& server) { return server.mode == UdpMode::Flood; };
+    if (std::any_of(m_config.channelServers.begin(), m_config.channelServers.end(), floods) ||
+        std::any_of(m_config.trackers.begin(), m_config.trackers.end(), floods)) {
+        m_floodSocket.reset(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        if (!m_floodSocket) {
+            error = Errno("flood socket");
+            return false;
+        }
+    }
     for (std::size_t i = 0; i < m_config.channelServers.size(); ++i) {
         const UdpServer& server = m_config.channelServers[i];
         if (!BindService(
@@ -435,6 +446,11 @@ void Simulator::AnswerProbe(std::size_t serviceIndex, const sockaddr_in& peer,
                 return;
             }
             break;
+        case UdpMode::Flood:
+            SendFlood(serviceIndex, peer, request);
+            reply = BuildProbeReply(request, ReplyKind::Valid);
+            line += "; " + std::to_string(kFloodReplies) + " replies from other addresses first";
+            break;
         case UdpMode::Late:
             if (m_pendingReplies.size() >= kMaxPendingReplies) {
                 m_log.Line(service.name, line + "; too many late replies waiting; no reply");
@@ -452,6 +468,38 @@ void Simulator::AnswerProbe(std::size_t serviceIndex, const sockaddr_in& peer,
     m_log.Line(service.name,
                line + (sent == static_cast<ssize_t>(reply.size()) ? "; replied " + HexBytes(reply)
                                                                   : "; " + Errno("sendto")));
+}
+
+// Valid replies to the request from kFloodReplies addresses of the wide range, each set as
+// the source with IP_PKTINFO (the range is local to this namespace). Replies the peer's
+// buffers cannot take are lost, as on a real network.
+void Simulator::SendFlood(std::size_t serviceIndex, const sockaddr_in& peer,
+                          const ProbeRequest& request) {
+    std::vector<std::uint8_t> reply = BuildProbeReply(request, ReplyKind::Valid);
+    std::size_t sent = 0;
+    for (std::size_t i = 0; i < kFloodReplies; ++i) {
+        const ServerRecord source = WideRecord(static_cast<std::uint32_t>(7 + i * 131), 0);
+        in_pktinfo info{};
+        std::memcpy(&info.ipi_spec_dst, source.address, 4);
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+        iovec data{reply.data(), reply.size()};
+        msghdr message{};
+        message.msg_name = const_cast<sockaddr_in*>(&peer);
+        message.msg_namelen = sizeof peer;
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr* header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = IPPROTO_IP;
+        header->cmsg_type = IP_PKTINFO;
+        header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        std::memcpy(CMSG_DATA(header), &info, sizeof info);
+        sent += ::sendmsg(m_floodSocket.get(), &message, 0) > 0 ? 1 : 0;
+    }
+    m_log.Line(m_services[serviceIndex].name, "flood to " + PeerText(peer) + ": " +
+                                                  std::to_string(sent) + " of " +
+                                                  std::to_string(kFloodReplies) + " sent");
 }
 
 void Simulator::SendDue() {
@@ -570,10 +618,25 @@ void Simulator::OnRequest(Connection& connection) {
         StartAnswer(connection, AnswerInterceptedTcp(request, m_config.tcp[service.index].mode));
         return;
     }
-    StartAnswer(connection,
-                service.kind == ServiceKind::ChannelList
-                    ? AnswerChannelList(request, m_config.channelList->mode, m_channelListXml)
-                    : AnswerDownload(request, m_config.download->mode));
+    StartAnswer(connection, service.kind == ServiceKind::ChannelList
+                                ? AnswerChannelListRequest(request)
+                                : AnswerDownload(request, m_config.download->mode));
+}
+
+HttpAnswer Simulator::AnswerChannelListRequest(const HttpRequest& request) {
+    const ChannelListMode mode = m_config.channelList->mode;
+    if (!IsHostile(mode)) {
+        return AnswerChannelList(request, mode, m_channelListXml);
+    }
+    const std::size_t number = m_listRequests++;
+    if (mode == ChannelListMode::Fresh) {
+        return AnswerHostileChannelList(request, mode,
+                                        HostileChannelList(mode, m_channelListXml, number));
+    }
+    if (m_hostileList.empty()) {
+        m_hostileList = HostileChannelList(mode, m_channelListXml, 0);
+    }
+    return AnswerHostileChannelList(request, mode, m_hostileList);
 }
 
 void Simulator::StartAnswer(Connection& connection, HttpAnswer answer) {
@@ -596,6 +659,8 @@ void Simulator::StartAnswer(Connection& connection, HttpAnswer answer) {
     connection.outPos = 0;
     connection.drip = std::move(answer.drip);
     connection.dripPos = 0;
+    connection.endless = std::move(answer.endless);
+    connection.endlessSent = 0;
     connection.closeAfterWrite = answer.closeAfter;
     connection.holdAfterWrite = answer.hold;
     connection.phase = Phase::Writing;
@@ -604,7 +669,19 @@ void Simulator::StartAnswer(Connection& connection, HttpAnswer answer) {
 }
 
 void Simulator::WriteConnection(Connection& connection) {
-    while (connection.outPos < connection.out.size()) {
+    // An endless answer gives the other connections their turn now and then.
+    for (std::size_t refills = 0;;) {
+        if (connection.outPos == connection.out.size()) {
+            if (connection.endless.empty() || connection.endlessSent >= kEndlessCapBytes) {
+                break;
+            }
+            if (++refills > kEndlessRefillsPerWake) {
+                return;  // poll tells when there is room again
+            }
+            connection.out = connection.endless;
+            connection.outPos = 0;
+            connection.endlessSent += connection.endless.size();
+        }
         const ssize_t n = ::send(connection.fd.get(), connection.out.data() + connection.outPos,
                                  connection.out.size() - connection.outPos, MSG_NOSIGNAL);
         if (n < 0) {

@@ -86,6 +86,8 @@ private:
         Clock::duration holdFor{};  // zero: kHoldTimeout
         std::string drip;           // still to send, a byte at a time
         std::size_t dripPos = 0;
+        std::string endless;  // sent over and over once out is gone (up to kEndlessCapBytes)
+        std::size_t endlessSent = 0;
         bool done = false;
         Clock::time_point deadline;
         // Report connections only: everything received, and where it was stored.
@@ -124,6 +126,8 @@ private:
     void Close(Connection& connection, const std::string& why);
     void StoreReport(Connection& connection);
     void SendDue();
+    void SendFlood(std::size_t serviceIndex, const sockaddr_in& peer, const ProbeRequest& request);
+    HttpAnswer AnswerChannelListRequest(const HttpRequest& request);
     int PollTimeoutMs() const;
     const UdpServer& UdpConfig(const Service& service) const;
 
@@ -134,6 +138,9 @@ private:
     std::list<Connection> m_connections;
     std::deque<PendingReply> m_pendingReplies;  // kept in due order (one fixed delay)
     platform::UniqueFd m_otherSocket;
+    platform::UniqueFd m_floodSocket;  // sends from any wide-range address (IP_PKTINFO)
+    std::string m_hostileList;         // "huge" and "million": built at the first request
+    std::size_t m_listRequests = 0;
     platform::UniqueFd m_stopRead;
     platform::UniqueFd m_stopWrite;
     int m_reportCount = 0;

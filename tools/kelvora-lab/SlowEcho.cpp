@@ -30,7 +30,7 @@ constexpr std::size_t kMaxDatagram = 65535;
 
 volatile sig_atomic_t g_stop = 0;
 
-extern "C" void OnStop(int) {
+extern "C" void OnSlowEchoStop(int) {
     g_stop = 1;
 }
 
@@ -118,7 +118,7 @@ int SlowEcho(const std::string& address, int delayMs) {
     ::setsockopt(socket.fd(), SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
 
     struct sigaction action {};
-    action.sa_handler = OnStop;  // no SA_RESTART: poll returns on a stop
+    action.sa_handler = OnSlowEchoStop;  // no SA_RESTART: poll returns on a stop
     sigemptyset(&action.sa_mask);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);

@@ -8,6 +8,9 @@
 //                                    has carrier (a dial-up link that is connected)
 //   kelvora-lab slow-echo ADDRESS MS answer pings to ADDRESS after MS milliseconds until
 //                                    SIGTERM (a slow gateway; its own echo switched off)
+//   kelvora-lab echo-flood TARGET PER_SECOND     echo replies to TARGET from many hosts
+//   kelvora-lab dns-delay DELAY_MS UPSTREAM_PORT ADDRESS...   a name server that answers late
+//                                    (HostileTools.h)
 #include <fcntl.h>
 #include <linux/if.h>
 #include <linux/if_tun.h>
@@ -26,6 +29,7 @@
 #include <string>
 
 #include "tools/kelvora-lab/EventLog.h"
+#include "tools/kelvora-lab/HostileTools.h"
 #include "tools/kelvora-lab/LabConfig.h"
 #include "tools/kelvora-lab/LabLimits.h"
 #include "tools/kelvora-lab/Simulator.h"
@@ -189,6 +193,12 @@ int main(int argc, char** argv) {
             return 2;
         }
         return lumidex::lab::SlowEcho(argv[2], static_cast<int>(delayMs));
+    }
+    if (command == "echo-flood") {
+        return lumidex::lab::EchoFlood(argc, argv);
+    }
+    if (command == "dns-delay") {
+        return lumidex::lab::DnsDelay(argc, argv);
     }
     if (command == "endpoints" && argc <= 3) {
         return Endpoints(argc, argv);
