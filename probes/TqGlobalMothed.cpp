@@ -5,6 +5,7 @@
 
 #include "engine/CheckProbes.h"
 #include "engine/Diagnosis.h"
+#include "engine/EchoRecords.h"
 #include "net/IcmpEcho.h"
 #include "net/NetAddress.h"
 #include "platform/HostLookup.h"
@@ -29,30 +30,6 @@ const std::string* FirstUsable(const std::vector<std::string>& texts) {
         }
     }
     return nullptr;
-}
-
-ProbeOutcome OutcomeOf(EchoFate fate) {
-    switch (fate) {
-        case EchoFate::Answered:
-            return ProbeOutcome::Ok;
-        case EchoFate::TimedOut:
-            return ProbeOutcome::Timeout;
-        case EchoFate::Unreachable:
-            return ProbeOutcome::Unreachable;
-        case EchoFate::Failed:
-            return ProbeOutcome::Error;
-    }
-    return ProbeOutcome::Error;
-}
-
-void RecordEchoes(std::string_view host, const std::vector<EchoTurn>& turns) {
-    for (const EchoTurn& turn : turns) {
-        ProbeRecord record{ProbeKind::Icmp, std::string(host), OutcomeOf(turn.fate), {}, "echo"};
-        if (turn.fate == EchoFate::Answered) {
-            record.rttMs = turn.rttMs;
-        }
-        RecordProbe(std::move(record));
-    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "engine/DiagLog.h"
+#include "engine/EchoRecords.h"
 #include "engine/FindingsText.h"
 #include "engine/ProbeReporter.h"
 #include "engine/ProbeTasks.h"
@@ -29,20 +30,6 @@ std::uint32_t LookUp(const std::string& name) {
     }
     RecordProbe({ProbeKind::Dns, name, ProbeOutcome::Ok, MillisecondsSince(started), "lookup"});
     return address;
-}
-
-ProbeOutcome EchoOutcome(EchoFate fate) {
-    switch (fate) {
-        case EchoFate::Answered:
-            return ProbeOutcome::Ok;
-        case EchoFate::TimedOut:
-            return ProbeOutcome::Timeout;
-        case EchoFate::Unreachable:
-            return ProbeOutcome::Unreachable;
-        case EchoFate::Failed:
-            break;
-    }
-    return ProbeOutcome::Error;
 }
 
 ProblemCode UnreachableCode(HostGroup group) {
@@ -114,11 +101,7 @@ bool PingServiceHost(const std::string& host) {
         address = platform::DottedAddress(found);
     }
     const std::vector<EchoTurn> turns = PingHostTurns(address, kEchoRequestsPerHost);
-    for (const EchoTurn& turn : turns) {
-        const bool answered = turn.fate == EchoFate::Answered;
-        RecordProbe({ProbeKind::Icmp, host, EchoOutcome(turn.fate),
-                     answered ? std::optional<double>(turn.rttMs) : std::nullopt, "echo"});
-    }
+    RecordEchoes(host, turns);
     return AnsweredTurns(turns) > 0;
 }
 

@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "tools/kelvora-lab/IcmpChecksum.h"
+
 namespace lumidex::labtest {
 namespace {
 
@@ -28,20 +30,6 @@ sockaddr_in MakeAddress(const std::string& address, std::uint16_t port) {
 int RemainingMs(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
-}
-
-std::uint16_t Checksum(const std::uint8_t* data, std::size_t size) {
-    std::uint32_t sum = 0;
-    for (std::size_t i = 0; i + 1 < size; i += 2) {
-        sum += static_cast<std::uint32_t>(data[i] << 8 | data[i + 1]);
-    }
-    if (size % 2 != 0) {
-        sum += static_cast<std::uint32_t>(data[size - 1] << 8);
-    }
-    while (sum >> 16) {
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    }
-    return static_cast<std::uint16_t>(~sum);
 }
 
 }  // namespace
@@ -232,7 +220,7 @@ int Ping(const std::string& address, int count, milliseconds timeoutEach) {
                                     'l',
                                     'a',
                                     'b'};
-        const std::uint16_t sum = Checksum(request, sizeof request);
+        const std::uint16_t sum = lab::IcmpChecksum(request);
         request[2] = static_cast<std::uint8_t>(sum >> 8);
         request[3] = static_cast<std::uint8_t>(sum & 0xFF);
         if (::sendto(fd.get(), request, sizeof request, 0,

@@ -21,6 +21,7 @@
 
 #include "platform/UniqueFd.h"
 #include "tools/kelvora-lab/HostileAnswers.h"
+#include "tools/kelvora-lab/IcmpChecksum.h"
 
 namespace lumidex::lab {
 namespace {
@@ -39,20 +40,6 @@ void CatchStop() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
-}
-
-std::uint16_t Checksum(const std::uint8_t* data, std::size_t size) {
-    std::uint32_t sum = 0;
-    for (std::size_t i = 0; i + 1 < size; i += 2) {
-        sum += static_cast<std::uint32_t>(data[i] << 8 | data[i + 1]);
-    }
-    if (size % 2 != 0) {
-        sum += static_cast<std::uint32_t>(data[size - 1] << 8);
-    }
-    while (sum >> 16) {
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    }
-    return static_cast<std::uint16_t>(~sum);
 }
 
 }  // namespace
@@ -97,7 +84,7 @@ int EchoFlood(int argc, char** argv) {
             icmp[6] = static_cast<std::uint8_t>(n >> 16);  // and the sequence numbers
             icmp[7] = static_cast<std::uint8_t>(n >> 24);
             std::memset(icmp + 8, 'f', 32);
-            const std::uint16_t sum = Checksum(icmp, 8 + 32);
+            const std::uint16_t sum = IcmpChecksum({icmp, 8 + 32});
             icmp[2] = static_cast<std::uint8_t>(sum >> 8);
             icmp[3] = static_cast<std::uint8_t>(sum);
             if (::sendto(raw.get(), packet, sizeof packet, 0, reinterpret_cast<sockaddr*>(&to),

@@ -17,6 +17,8 @@
 #include <iostream>
 #include <vector>
 
+#include "tools/kelvora-lab/IcmpChecksum.h"
+
 namespace lumidex::lab {
 namespace {
 
@@ -39,21 +41,6 @@ struct Reply {
     sockaddr_in to{};
     std::vector<std::uint8_t> icmp;
 };
-
-// RFC 1071: the one's complement of the one's complement sum of 16-bit words.
-std::uint16_t Checksum(const std::vector<std::uint8_t>& bytes) {
-    std::uint32_t sum = 0;
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        sum += static_cast<std::uint32_t>(bytes[i] << 8 | bytes[i + 1]);
-    }
-    if (bytes.size() % 2 != 0) {
-        sum += static_cast<std::uint32_t>(bytes.back() << 8);
-    }
-    while (sum >> 16 != 0) {
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    }
-    return static_cast<std::uint16_t>(~sum);
-}
 
 // The reply to one received datagram (IPv4 header included, as a raw socket gives it), or an
 // empty ICMP part when it is no echo request to gateway. RFC 792: the reply is the request
@@ -78,7 +65,7 @@ std::vector<std::uint8_t> ReplyTo(const std::vector<std::uint8_t>& packet, std::
                                    packet.begin() + static_cast<std::ptrdiff_t>(size));
     icmp[0] = kEchoReply;
     icmp[2] = icmp[3] = 0;
-    const std::uint16_t checksum = Checksum(icmp);
+    const std::uint16_t checksum = IcmpChecksum(icmp);
     icmp[2] = static_cast<std::uint8_t>(checksum >> 8);
     icmp[3] = static_cast<std::uint8_t>(checksum & 0xFF);
     return icmp;
