@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,18 +62,25 @@ int FuzzDefaultRoutes(const uint8_t* data, size_t size) {
     if (routes.size() >= Lines(text)) {
         Broken("FuzzDefaultRoutes", "a route from the header line");
     }
+    std::set<std::string_view> interfaces;
     for (const DefaultRoute& route : routes) {
         if (route.gateway == 0 || route.interfaceName.empty() || HasBlank(route.interfaceName)) {
             Broken("FuzzDefaultRoutes", "a route without gateway or interface");
         }
-        const std::vector<std::uint32_t> gateways = GatewaysOf(routes, route.interfaceName);
+        interfaces.insert(route.interfaceName);
+    }
+    for (const std::string_view name : interfaces) {
+        const std::vector<std::uint32_t> gateways = GatewaysOf(routes, name);
         for (auto it = gateways.begin(); it != gateways.end(); ++it) {
             if (std::find(it + 1, gateways.end(), *it) != gateways.end()) {
                 Broken("FuzzDefaultRoutes", "a gateway listed twice");
             }
         }
-        if (std::find(gateways.begin(), gateways.end(), route.gateway) == gateways.end()) {
-            Broken("FuzzDefaultRoutes", "a route's gateway missing from its interface's");
+        for (const DefaultRoute& route : routes) {
+            if (route.interfaceName == name &&
+                std::find(gateways.begin(), gateways.end(), route.gateway) == gateways.end()) {
+                Broken("FuzzDefaultRoutes", "a route's gateway missing from its interface's");
+            }
         }
     }
     return 0;
