@@ -40,6 +40,7 @@ ResponseRead ReadResponseInPattern(std::string_view input, std::string_view patt
 
 }  // namespace lumidex::testing
 
-// Fuzz entry point of the HTTP response reader: returns 0, aborts when the reader breaks a
-// promise or when feeding in pieces (of sizes taken from the input) changes the result.
+// Fuzz entry point of the HTTP response reader: returns 0 (under libFuzzer -1 for an input it
+// does not read, to keep out of the corpus), aborts when the reader breaks a promise or when
+// feeding in pieces (of sizes taken from the input) changes the result.
 int FuzzHttpResponse(const uint8_t* data, size_t size);
