@@ -49,6 +49,19 @@ std::string CopyDataEndpointName(WindowHandle window) {
     return "lumidex-window-" + std::to_string(window);
 }
 
+std::optional<CopyDataMessage> DecodeCopyData(std::string_view datagram) {
+    if (datagram.size() < kDwDataBytes || datagram.size() > kCopyDataMaxBytes) {
+        return std::nullopt;
+    }
+    CopyDataMessage message;
+    for (std::size_t i = 0; i < kDwDataBytes; ++i) {
+        message.dwData |= uint32_t{static_cast<unsigned char>(datagram[i])} << (8 * i);
+    }
+    message.text = datagram.substr(kDwDataBytes);
+    message.text = message.text.substr(0, message.text.find('\0'));
+    return message;
+}
+
 bool SendCopyData(WindowHandle window, uint32_t dwData, std::string_view text) {
     if (kDwDataBytes + text.size() + 1 > kCopyDataMaxBytes) {
         return false;
@@ -115,18 +128,15 @@ int CopyDataReceiver::Process(const Handler& handler) {
         if (n < 0) {
             return handed;  // EAGAIN: nothing more waits
         }
+        // MSG_TRUNC: a datagram longer than the buffer shows its whole length, and is dropped.
         const auto size = static_cast<std::size_t>(n);
-        if (size < kDwDataBytes || size > buffer.size() || SenderUid(message) != ownUid) {
+        const auto decoded = size <= buffer.size()
+                                 ? DecodeCopyData(std::string_view(buffer.data(), size))
+                                 : std::nullopt;
+        if (!decoded || SenderUid(message) != ownUid) {
             continue;
         }
-        uint32_t dwData = 0;
-        for (std::size_t i = 0; i < kDwDataBytes; ++i) {
-            dwData |= uint32_t{static_cast<unsigned char>(buffer[i])} << (8 * i);
-        }
-        // The text ends at its NUL; a sender that left it out gets the datagram's end.
-        std::string_view text(buffer.data() + kDwDataBytes, size - kDwDataBytes);
-        text = text.substr(0, text.find('\0'));
-        handler(dwData, text);
+        handler(decoded->dwData, decoded->text);
         ++handed;
     }
 }

@@ -19,6 +19,15 @@ namespace lumidex::platform {
 // The abstract socket name of a handle, without its leading NUL.
 std::string CopyDataEndpointName(WindowHandle window);
 
+// One message as a datagram carries it: dwData, then the text up to its NUL (a sender that
+// left the NUL out gets the datagram's end).
+struct CopyDataMessage {
+    uint32_t dwData = 0;
+    std::string_view text;
+};
+// Empty for a datagram without dwData or longer than a receiver accepts.
+std::optional<CopyDataMessage> DecodeCopyData(std::string_view datagram);
+
 // Sends one message to window. False when no window listens under that handle or the
 // message is longer than a receiver accepts.
 bool SendCopyData(WindowHandle window, uint32_t dwData, std::string_view text);

@@ -20,7 +20,6 @@ namespace {
 constexpr uint16_t kDosMagic = 0x5a4d;         // "MZ"
 constexpr uint32_t kPeSignature = 0x00004550;  // "PE\0\0"
 constexpr std::size_t kDosLfanewOffset = 0x3c;
-constexpr std::size_t kCoffHeaderBytes = 20;
 constexpr uint16_t kPe32Magic = 0x10b;
 constexpr uint16_t kPe32PlusMagic = 0x20b;
 constexpr std::size_t kResourceDirectoryIndex = 2;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -34,9 +35,12 @@ void PrintTo(const ResponseRead& read, std::ostream* os);
 // as when the connection ends.
 ResponseRead ReadResponseInPieces(std::string_view input, std::size_t firstCut,
                                   std::size_t pieceSize);
+// The same, with the size of the n-th piece 1 + pattern[n % pattern.size()] % 64.
+ResponseRead ReadResponseInPattern(std::string_view input, std::string_view pattern);
 
 }  // namespace lumidex::testing
 
-// Fuzz entry point of the HTTP response reader: returns 0, aborts when the reader breaks a
-// promise or when feeding in other pieces changes the result.
+// Fuzz entry point of the HTTP response reader: returns 0 (under libFuzzer -1 for an input it
+// does not read, to keep out of the corpus), aborts when the reader breaks a promise or when
+// feeding in pieces (of sizes taken from the input) changes the result.
 int FuzzHttpResponse(const uint8_t* data, size_t size);

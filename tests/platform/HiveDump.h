@@ -2,7 +2,6 @@
 // test failures: one line per key ("[path]") and per value ("path|name|type|hex bytes").
 #pragma once
 
-#include <cstdio>
 #include <string>
 
 #include "platform/RegistryHive.h"
@@ -10,11 +9,12 @@
 namespace lumidex::testing {
 
 inline std::string HexBytes(const std::vector<uint8_t>& data) {
+    static constexpr char kDigits[] = "0123456789abcdef";
     std::string out;
-    char byte[4];
+    out.reserve(data.size() * 2);
     for (uint8_t b : data) {
-        std::snprintf(byte, sizeof byte, "%02x", b);
-        out += byte;
+        out += kDigits[b >> 4];
+        out += kDigits[b & 0x0f];
     }
     return out;
 }

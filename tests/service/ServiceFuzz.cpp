@@ -1,11 +1,10 @@
 #include "ServiceFuzz.h"
 
-#include <unistd.h>
-
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
+#include <initializer_list>
 #include <span>
 #include <string>
 #include <string_view>
@@ -19,7 +18,6 @@
 #include "service/ServiceLimits.h"
 #include "service/ServiceUrl.h"
 #include "service/XmlDocument.h"
-#include "support/Files.h"
 
 namespace {
 
@@ -88,10 +86,58 @@ int FuzzXmlDocument(const uint8_t* data, size_t size) {
         }
         CheckTree(document, accepted, size);
     }
-    // The channel-list walk over whatever the parser accepted.
+    return 0;
+}
+
+int FuzzChannelList(const uint8_t* data, size_t size) {
     ServiceHostLists lists;
-    lists.SetChannelListText(std::string(text));
+    lists.SetChannelListText(std::string(View(data, size)));
     lists.ParseChannelList();
+    const auto servers = lists.ChannelServers().Entries();
+    const auto trackers = lists.Trackers().Entries();
+    // Every server needs a URL of a dozen bytes or more.
+    if (servers.size() + trackers.size() > size / 8) {
+        Broken("FuzzChannelList", "more servers than the text can name");
+    }
+    // The lists only grow: the same text again adds nothing.
+    lists.ParseChannelList();
+    if (lists.ChannelServers().Entries() != servers || lists.Trackers().Entries() != trackers) {
+        Broken("FuzzChannelList", "the same list read twice changed the servers");
+    }
+    return 0;
+}
+
+int FuzzServiceUrl(const uint8_t* data, size_t size) {
+    const std::string_view text = View(data, size);
+    ServiceUrl url;
+    url.Split(text);
+    if (url.url != text || (url.queryMark == '\0' && !url.query.empty()) ||
+        !url.path.ends_with(url.fileName) || url.addresses.size() > kMaxLabelRecords ||
+        (!url.addressHost && !url.addresses.empty())) {
+        Broken("FuzzServiceUrl", "the parts do not fit the text");
+    }
+    if (!url.addresses.empty() && (url.host != url.addresses.front().address.Dotted() ||
+                                   url.port != url.addresses.front().port)) {
+        Broken("FuzzServiceUrl", "host and port are not the first record's");
+    }
+    const std::string host = url.addressHost ? "" : url.host;
+    for (const std::string* part : std::initializer_list<const std::string*>{
+             &url.scheme, &url.user, &url.password, &host, &url.path, &url.query}) {
+        if (text.find(*part) == std::string_view::npos) {
+            Broken("FuzzServiceUrl", "a part that is not in the text");
+        }
+    }
+    // Split clears what an earlier URL left.
+    ServiceUrl reused;
+    reused.Split(std::string(text.rbegin(), text.rend()) + "://u:p@x.klv:1/a/b?q");
+    reused.Split(text);
+    if (reused.url != url.url || reused.scheme != url.scheme || reused.user != url.user ||
+        reused.password != url.password || reused.host != url.host || reused.port != url.port ||
+        reused.addresses != url.addresses || reused.path != url.path ||
+        reused.fileName != url.fileName || reused.queryMark != url.queryMark ||
+        reused.query != url.query) {
+        Broken("FuzzServiceUrl", "an earlier URL changed the split");
+    }
     return 0;
 }
 
@@ -144,8 +190,9 @@ int FuzzHostsFile(const uint8_t* data, size_t size) {
     if (found != (findings.result == 0)) {
         Broken("FuzzHostsFile", "result and texts disagree");
     }
+    // (A host name may end in a comma itself, so a text's last byte proves nothing.)
     for (const std::string* text : {&findings.wrongMappings, &findings.productMappings}) {
-        if (!text->empty() && (text->back() == ',' || !text->starts_with("\r\n"))) {
+        if (!text->empty() && !text->starts_with("\r\n")) {
             Broken("FuzzHostsFile", "a text not made of pieces");
         }
     }
@@ -157,27 +204,29 @@ int FuzzHostsFile(const uint8_t* data, size_t size) {
     if (pieces < findings.logLines.size()) {
         Broken("FuzzHostsFile", "more log lines than product mappings");
     }
-    // The file reader cuts lines itself, across its read buffer: it must judge the same lines.
-    static const std::string path = (std::filesystem::temp_directory_path() /
-                                     ("lumidex-hosts-fuzz-" + std::to_string(::getpid())))
-                                        .string();
-    lumidex::testing::WriteFile(path, View(data, size));
-    std::string wrong, product;
-    const int result = CheckHostsFile(path, wrong, product);
-    std::filesystem::remove(path);
-    if (result != findings.result || wrong != findings.wrongMappings ||
-        product != findings.productMappings) {
-        Broken("FuzzHostsFile", "reading the file and scanning the text disagree");
+    // The file reader cuts lines itself, across its reads: it must judge the same lines. The
+    // reads come in pieces of sizes taken from the input, so that a cut falls anywhere.
+    size_t at = 0;
+    size_t turn = 0;
+    const HostsFileFindings read = ScanHostsFile([&](char* buffer, size_t room) {
+        const size_t piece = size == 0 ? 1 : 1 + data[turn++ % size] % 64;
+        const size_t take = std::min({piece, room, size - at});
+        std::memcpy(buffer, data + at, take);
+        at += take;
+        return static_cast<std::ptrdiff_t>(take);
+    });
+    if (read.result != findings.result || read.wrongMappings != findings.wrongMappings ||
+        read.productMappings != findings.productMappings || read.logLines != findings.logLines) {
+        Broken("FuzzHostsFile", "reading in pieces and scanning the text disagree");
     }
     return 0;
 }
 
 ServiceFuzzTarget ServiceFuzzTargetNamed(const char* name) {
     const std::pair<const char*, ServiceFuzzTarget> targets[] = {
-        {"xml", FuzzXmlDocument},
-        {"label", FuzzAddressLabel},
-        {"probe-reply", FuzzProbeReply},
-        {"hosts", FuzzHostsFile},
+        {"xml", FuzzXmlDocument},          {"label", FuzzAddressLabel},
+        {"probe-reply", FuzzProbeReply},   {"hosts", FuzzHostsFile},
+        {"channel-list", FuzzChannelList}, {"service-url", FuzzServiceUrl},
     };
     for (const auto& [targetName, target] : targets) {
         if (std::strcmp(name, targetName) == 0) {

@@ -40,6 +40,8 @@ TEST(ServiceFuzz, SurvivesTheCorporaAndDamageToThem) {
         {"label", std::string("=a7.0/:@?#klv\0", 14)},
         {"probe-reply", std::string("\x00\x06\x07\x08\x43\xff\x02", 7)},
         {"hosts", std::string("#; \t\r\n.:1kelvora\0", 17)},
+        {"channel-list", std::string("<>/=\"Ux.:@", 10)},
+        {"service-url", std::string(":/@?#.klv7\0", 11)},
     };
     for (const auto& t : targets) {
         SCOPED_TRACE(t.corpus);
