@@ -76,7 +76,7 @@ ServiceAhead::ListResult ServiceAhead::FetchAndParse() {
 }
 
 std::optional<bool> ServiceAhead::TakeFetch(const std::string& url,
-                                              const std::function<bool()>& stopPressed) {
+                                            const std::function<bool()>& stopPressed) {
     if (m_fetchTaken || url != m_plan.channelListUrl) {
         return std::nullopt;
     }

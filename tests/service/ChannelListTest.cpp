@@ -11,7 +11,6 @@
 #include "service/ServiceHostLists.h"
 #include "service/ServiceLimits.h"
 #include "support/DiagnosisText.h"
-#include "support/DiagnosisText.h"
 #include "support/LoopbackServer.h"
 
 namespace lumidex {
