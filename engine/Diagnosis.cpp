@@ -55,7 +55,12 @@ constexpr SlowRule kSlowRules[] = {
 }  // namespace
 
 Problem MakeProblem(ProblemCode code, std::vector<std::string> targets, std::string detail) {
-    return {code, InfoOf(code).severity, std::move(targets), std::move(detail)};
+    return MakeProblemAs(InfoOf(code).severity, code, std::move(targets), std::move(detail));
+}
+
+Problem MakeProblemAs(Severity severity, ProblemCode code, std::vector<std::string> targets,
+                      std::string detail) {
+    return {code, severity, std::move(targets), std::move(detail)};
 }
 
 std::string_view ProbeKindName(ProbeKind kind) {

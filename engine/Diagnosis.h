@@ -25,6 +25,10 @@ struct Problem {
 // The catalogue's severity for code.
 Problem MakeProblem(ProblemCode code, std::vector<std::string> targets = {},
                     std::string detail = {});
+// Another severity than the catalogue's, where the row's verdict makes this instance milder
+// (or graver) than the code usually is.
+Problem MakeProblemAs(Severity severity, ProblemCode code, std::vector<std::string> targets = {},
+                      std::string detail = {});
 
 enum class ProbeKind { Icmp, Tcp, Udp, Http, Dns };
 enum class ProbeOutcome { Ok, Timeout, Refused, Unreachable, Error, Malformed };

@@ -89,9 +89,7 @@ void Explain(ProblemCode code, std::vector<std::string> targets = {}, std::strin
 
 // The same, milder than the catalogue says: the row's verdict stands without it.
 void ExplainAs(Severity severity, ProblemCode code, std::vector<std::string> targets) {
-    Problem problem = MakeProblem(code, std::move(targets));
-    problem.severity = severity;
-    NoteProblem(std::move(problem));
+    NoteProblem(MakeProblemAs(severity, code, std::move(targets)));
 }
 
 void CheckLocalIp(CheckEngine& engine, NetworkProbes& probes, NetworkAhead*) {

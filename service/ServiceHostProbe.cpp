@@ -155,12 +155,11 @@ void WalkServiceHosts(ProbeReporter& reporter, ServiceHostLists& lists, const st
         reporter.CountReportableError();
     }
     if (!failed.empty()) {
-        Problem problem = MakeProblem(UnreachableCode(group), std::move(failed));
         // Some hosts answered: the row stays Ok, the failing ones are a warning.
-        if (failures < hosts.size()) {
-            problem.severity = Severity::Warning;
-        }
-        NoteProblem(std::move(problem));
+        const ProblemCode code = UnreachableCode(group);
+        NoteProblem(
+            MakeProblemAs(failures < hosts.size() ? Severity::Warning : InfoOf(code).severity, code,
+                          std::move(failed)));
     }
 }
 

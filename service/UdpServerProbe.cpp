@@ -97,17 +97,14 @@ void NoteServerProblems(ServerGroup group, int answered, std::vector<std::string
     // Some answers keep the row Ok: the servers that failed are then a warning.
     const Severity severity = answered > 0 ? Severity::Warning : Severity::Error;
     if (!silent.empty()) {
-        Problem problem =
-            MakeProblem(group == ServerGroup::Trackers ? ProblemCode::TrackersSilent
-                                                       : ProblemCode::ChannelServersSilent,
-                        std::move(silent));
-        problem.severity = severity;
-        NoteProblem(std::move(problem));
+        NoteProblem(MakeProblemAs(severity,
+                                  group == ServerGroup::Trackers
+                                      ? ProblemCode::TrackersSilent
+                                      : ProblemCode::ChannelServersSilent,
+                                  std::move(silent)));
     }
     if (!odd.empty()) {
-        Problem problem = MakeProblem(ProblemCode::UdpRepliesMalformed, std::move(odd));
-        problem.severity = severity;
-        NoteProblem(std::move(problem));
+        NoteProblem(MakeProblemAs(severity, ProblemCode::UdpRepliesMalformed, std::move(odd)));
     }
 }
 
