@@ -141,7 +141,8 @@ RowDiagnosis* RunDiagnosis::Slot(int row) {
 
 void RunDiagnosis::AddProblem(int row, Problem problem) {
     std::lock_guard lock(m_mutex);
-    if (RowDiagnosis* slot = Slot(row)) {
+    if (RowDiagnosis* slot = Slot(row);
+        slot != nullptr && slot->problems.size() < kMaxProblemsPerRow) {
         slot->problems.push_back(std::move(problem));
     }
 }

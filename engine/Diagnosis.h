@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -14,6 +15,10 @@
 #include "engine/ProblemCatalog.h"
 
 namespace lumidex {
+
+// A row keeps at most this many problems. Only a file can name more (a hosts file of product
+// mappings makes one per line); the row's own text still lists every one of them.
+inline constexpr std::size_t kMaxProblemsPerRow = 512;
 
 struct Problem {
     ProblemCode code{};

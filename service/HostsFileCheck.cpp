@@ -100,9 +100,11 @@ void HostsFileScanner::Line(std::string_view line) {
     piece += host;
     piece += ',';
     const bool wrong = address.IsPrivate() || !address.IsUsable();
-    m_findings.problems.push_back(MakeProblem(
-        wrong ? ProblemCode::HostsMapsWrongAddress : ProblemCode::HostsMapsProductDomain, {host},
-        std::string(addressText) + " " + host));
+    if (m_findings.problems.size() < kMaxProblemsPerRow) {
+        m_findings.problems.push_back(MakeProblem(
+            wrong ? ProblemCode::HostsMapsWrongAddress : ProblemCode::HostsMapsProductDomain,
+            {host}, std::string(addressText) + " " + host));
+    }
     if (wrong) {
         m_findings.wrongMappings += kWrongMapping + piece;
         return;

@@ -94,8 +94,10 @@ TEST(Diagnosis, RowsOutOfRangeAndRecordsPastTheBoundAreDropped) {
     EXPECT_TRUE(diagnosis.Empty());
     for (int i = 0; i < 10000; ++i) {
         diagnosis.AddProbe(3, Answer(ProbeKind::Udp, "s", 1));
+        diagnosis.AddProblem(3, MakeProblem(ProblemCode::HostsMapsProductDomain, {"h"}));
     }
     EXPECT_LE(diagnosis.Row(3).probes.size(), 512u);
+    EXPECT_EQ(diagnosis.Row(3).problems.size(), kMaxProblemsPerRow);
     EXPECT_TRUE(diagnosis.Row(40).probes.empty());
 }
 

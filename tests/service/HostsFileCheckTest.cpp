@@ -141,6 +141,14 @@ TEST(HostsFile, SortsProductMappingsByAddress) {
         }
         EXPECT_EQ(problems, c.problems);
     }
+    // Problems stop at the row's bound; the log and the texts keep every mapping.
+    std::string many;
+    for (int i = 0; i < 600; ++i) {
+        many += "198.51.100.9 s" + std::to_string(i) + ".kelvora.com\n";
+    }
+    const HostsFileFindings findings = ScanHostsText(many);
+    EXPECT_EQ(findings.logLines.size(), 600u);
+    EXPECT_EQ(findings.problems.size(), kMaxProblemsPerRow);
 }
 
 TEST(HostsFile, ReadsThroughThePathAndLogs) {
