@@ -97,6 +97,23 @@ std::string_view ProbeOutcomeName(ProbeOutcome outcome) {
     return "error";
 }
 
+ProbeOutcome ConnectOutcome(platform::ConnectResult result) {
+    switch (result) {
+        case platform::ConnectResult::Connected:
+            return ProbeOutcome::Ok;
+        case platform::ConnectResult::Refused:
+            return ProbeOutcome::Refused;
+        case platform::ConnectResult::TimedOut:
+            return ProbeOutcome::Timeout;
+        case platform::ConnectResult::Unreachable:
+            return ProbeOutcome::Unreachable;
+        case platform::ConnectResult::Aborted:
+        case platform::ConnectResult::NotOpen:
+            break;
+    }
+    return ProbeOutcome::Error;
+}
+
 double MillisecondsSince(std::chrono::steady_clock::time_point start) {
     const auto elapsed = std::chrono::steady_clock::now() - start;
     return std::chrono::duration<double, std::milli>(elapsed).count();

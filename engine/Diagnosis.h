@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/ProblemCatalog.h"
+#include "platform/TcpSocket.h"
 
 namespace lumidex {
 
@@ -40,6 +41,8 @@ enum class ProbeOutcome { Ok, Timeout, Refused, Unreachable, Error, Malformed };
 
 std::string_view ProbeKindName(ProbeKind kind);
 std::string_view ProbeOutcomeName(ProbeOutcome outcome);
+// How a connect ended, as a probe record says it.
+ProbeOutcome ConnectOutcome(platform::ConnectResult result);
 
 struct ProbeRecord {
     ProbeKind kind = ProbeKind::Icmp;

@@ -117,26 +117,12 @@ ProbeRecord ConnectRecord(std::string target, platform::ConnectResult result, do
     if (lookupFailed) {
         return {ProbeKind::Dns, std::move(target), ProbeOutcome::Error, {}, "lookup"};
     }
-    ProbeRecord record{ProbeKind::Tcp, std::move(target), ProbeOutcome::Error, {}, "connect"};
-    switch (result) {
-        case ConnectResult::Connected:
-            record.outcome = ProbeOutcome::Ok;
-            record.rttMs = elapsedMs;
-            break;
-        case ConnectResult::Refused:
-            record.outcome = ProbeOutcome::Refused;
-            break;
-        case ConnectResult::TimedOut:
-        case ConnectResult::Aborted:
-            record.outcome = ProbeOutcome::Timeout;
-            break;
-        case ConnectResult::Unreachable:
-            record.outcome = ProbeOutcome::Unreachable;
-            break;
-        case ConnectResult::NotOpen:
-            break;
-    }
-    return record;
+    // Aborted here means the wait for the sites ended first: from the row's side, a time-out.
+    const ProbeOutcome outcome =
+        result == ConnectResult::Aborted ? ProbeOutcome::Timeout : ConnectOutcome(result);
+    return {ProbeKind::Tcp, std::move(target), outcome,
+            outcome == ProbeOutcome::Ok ? std::optional<double>(elapsedMs) : std::nullopt,
+            "connect"};
 }
 
 unsigned CheckInternetConnection(const std::vector<std::string>& sites,

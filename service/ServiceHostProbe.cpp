@@ -46,23 +46,6 @@ ProblemCode UnreachableCode(HostGroup group) {
 
 }  // namespace
 
-ProbeOutcome ConnectOutcome(platform::ConnectResult result) {
-    switch (result) {
-        case platform::ConnectResult::Connected:
-            return ProbeOutcome::Ok;
-        case platform::ConnectResult::Refused:
-            return ProbeOutcome::Refused;
-        case platform::ConnectResult::TimedOut:
-            return ProbeOutcome::Timeout;
-        case platform::ConnectResult::Unreachable:
-            return ProbeOutcome::Unreachable;
-        case platform::ConnectResult::Aborted:
-        case platform::ConnectResult::NotOpen:
-            break;
-    }
-    return ProbeOutcome::Error;
-}
-
 bool TestTcpConnection(const std::string& host, ProbeTasks* cancel) {
     HttpGetClient client;
     const ProbeTasks::CancelHook hook(cancel, [&client] { client.Close(); });

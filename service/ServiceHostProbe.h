@@ -35,9 +35,6 @@ bool TestTcpConnection(const std::string& host, ProbeTasks* cancel = nullptr);
 // true when one was answered.
 bool PingServiceHost(const std::string& host);
 
-// How a connect ended, as a probe record says it.
-ProbeOutcome ConnectOutcome(platform::ConnectResult result);
-
 // Walks hosts under the lists' lock. An empty group leaves everything untouched.
 void ProbeServiceHosts(ProbeReporter& reporter, ServiceHostLists& lists,
                        const std::string& itemName, HostGroup group,
