@@ -35,14 +35,9 @@ HostAndPort HttpGetClient::SplitHostPort(std::string_view host, std::uint16_t po
     return out;
 }
 
-namespace {
-
-// A name that starts with a decimal digit is taken as a dotted address, never looked up.
-bool IsDottedName(const std::string& name) {
+bool HttpGetClient::IsDottedName(std::string_view name) {
     return !name.empty() && name[0] >= '0' && name[0] <= '9';
 }
-
-}  // namespace
 
 std::uint32_t HttpGetClient::ResolveAddress(const std::string& name, const HostResolver& resolver) {
     if (IsDottedName(name)) {

@@ -81,8 +81,10 @@ public:
     // host text and port as Connect understands them: with port 0, "name:port" behind a
     // colon after the first character (read as atoi does), else 80; a port of 0 becomes 80.
     static HostAndPort SplitHostPort(std::string_view host, std::uint16_t port);
-    // A name that starts with a decimal digit is a dotted address (inet_addr: 0xFFFFFFFF
-    // when it is not one); other names go to resolver.
+    // A name that starts with a decimal digit is taken as a dotted address, never looked up.
+    static bool IsDottedName(std::string_view name);
+    // A dotted name as inet_addr reads it (0xFFFFFFFF when it is not one); other names go to
+    // resolver.
     static std::uint32_t ResolveAddress(const std::string& name, const HostResolver& resolver);
     // True when the last connect attempt asked the resolver for its host name and got no
     // address, so that it connected nowhere.

@@ -12,7 +12,6 @@
 #include "engine/ProbeTasks.h"
 #include "net/HttpGetClient.h"
 #include "net/IcmpEcho.h"
-#include "platform/AsciiChar.h"
 #include "platform/HostLookup.h"
 #include "service/ServiceHostLists.h"
 
@@ -56,7 +55,7 @@ bool TestTcpConnection(const std::string& host, ProbeTasks* cancel) {
     // connect; a name that does not resolve was never connected to either.
     const HostAndPort target = HttpGetClient::SplitHostPort(host, 0);
     std::string address = target.name;
-    if (target.name.empty() || !platform::IsDigit(target.name.front())) {
+    if (!HttpGetClient::IsDottedName(target.name)) {
         const std::uint32_t found = LookUp(target.name);
         if (found == 0 || hook.Cancelled()) {
             return false;
