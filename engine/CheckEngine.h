@@ -12,7 +12,7 @@
 #include "engine/CheckProbes.h"
 #include "engine/CheckStatus.h"
 #include "engine/DiagWindow.h"
-#include "engine/Interception.h"
+#include "engine/InterceptionFindings.h"
 #include "engine/ProbeReporter.h"
 #include "platform/WorkerThread.h"
 

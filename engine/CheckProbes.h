@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/Interception.h"
+#include "engine/InterceptionFindings.h"
 #include "platform/DesktopConnectivity.h"
 
 namespace lumidex {

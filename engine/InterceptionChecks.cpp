@@ -3,7 +3,7 @@
 // the specified rows keep saying what they always said, and these problems say why.
 #include "engine/CheckEngine.h"
 #include "engine/Diagnosis.h"
-#include "engine/Interception.h"
+#include "engine/InterceptionFindings.h"
 
 namespace lumidex {
 namespace {

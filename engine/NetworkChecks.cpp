@@ -9,7 +9,7 @@
 #include "engine/DiagLog.h"
 #include "engine/Diagnosis.h"
 #include "engine/FindingsText.h"
-#include "engine/Interception.h"
+#include "engine/InterceptionFindings.h"
 #include "engine/ProbeTasks.h"
 
 namespace lumidex {

@@ -7,7 +7,7 @@
 #include "engine/Diagnosis.h"
 #include "engine/Endpoints.h"
 #include "engine/FindingsText.h"
-#include "engine/Interception.h"
+#include "engine/InterceptionFindings.h"
 
 namespace lumidex {
 namespace {

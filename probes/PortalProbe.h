@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/Interception.h"
+#include "engine/InterceptionFindings.h"
 #include "net/HttpGetClient.h"
-#include "probes/Interception.h"
+#include "probes/InterceptionJudge.h"
 
 namespace lumidex {
 

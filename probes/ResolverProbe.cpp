@@ -13,7 +13,7 @@
 #include "engine/Endpoints.h"
 #include "platform/HostLookup.h"
 #include "platform/TextSplitter.h"
-#include "probes/Interception.h"
+#include "probes/InterceptionJudge.h"
 
 namespace lumidex {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/Interception.h"
+#include "engine/InterceptionFindings.h"
 
 namespace lumidex {
 

@@ -10,7 +10,7 @@
 #include "tools/kelvora-lab/HttpRequestParser.h"
 #include "tools/kelvora-lab/LabConfig.h"
 #include "tools/kelvora-lab/LabLimits.h"
-#include "tools/kelvora-lab/ProbeDatagram.h"
+#include "tools/kelvora-lab/ProbeAnswers.h"
 
 namespace lumidex::lab {
 namespace {

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "probes/Interception.h"
+#include "probes/InterceptionJudge.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The rules that tell a portal from real sites, case by case as real portals and real sites
 // answer.
-#include "probes/Interception.h"
+#include "probes/InterceptionJudge.h"
 
 #include <gtest/gtest.h>
 

@@ -16,7 +16,7 @@
 #include "tools/kelvora-lab/HttpResponses.h"
 #include "tools/kelvora-lab/KlvLabel.h"
 #include "tools/kelvora-lab/LabLimits.h"
-#include "tools/kelvora-lab/ProbeDatagram.h"
+#include "tools/kelvora-lab/ProbeAnswers.h"
 
 namespace lumidex::lab {
 namespace {

@@ -19,7 +19,7 @@
 #include "tools/kelvora-lab/HttpRequestParser.h"
 #include "tools/kelvora-lab/HttpResponses.h"
 #include "tools/kelvora-lab/LabConfig.h"
-#include "tools/kelvora-lab/ProbeDatagram.h"
+#include "tools/kelvora-lab/ProbeAnswers.h"
 
 namespace lumidex::lab {
 

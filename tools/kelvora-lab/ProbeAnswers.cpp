@@ -1,4 +1,4 @@
-#include "tools/kelvora-lab/ProbeDatagram.h"
+#include "tools/kelvora-lab/ProbeAnswers.h"
 
 #include "platform/ByteReader.h"
 

@@ -1,4 +1,4 @@
-#include "probes/Interception.h"
+#include "probes/InterceptionJudge.h"
 
 #include <algorithm>
 #include <array>

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/Interception.h"
+#include "engine/InterceptionFindings.h"
 
 namespace lumidex {
 
