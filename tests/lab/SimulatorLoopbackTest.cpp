@@ -59,7 +59,13 @@ protected:
         config.lateMs = kLateMs;
         config.channelList = ChannelListService{"127.0.0.1", 0, channelMode};
         config.download = DownloadService{"127.0.0.1", 0, DownloadMode::Ok};
-        config.report = ReportService{{"127.0.0.1", 0, reportMode}, m_dir.string()};
+        // Field by field: for a temporary built by a nested aggregate initialiser, GCC 12 at -O3
+        // warns that its base's string may be destroyed uninitialised, which it never is.
+        ReportService& report = config.report.emplace();
+        report.address = "127.0.0.1";
+        report.port = 0;
+        report.mode = reportMode;
+        report.dir = m_dir.string();
         config.tcp = {TcpService{"127.0.0.1", 0, TcpMode::Accept}};
         for (UdpMode mode : {UdpMode::Ok, UdpMode::Silent, UdpMode::Malformed, UdpMode::WrongType,
                              UdpMode::OtherAddress, UdpMode::Late}) {

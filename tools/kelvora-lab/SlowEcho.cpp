@@ -42,33 +42,35 @@ struct Reply {
     std::vector<std::uint8_t> icmp;
 };
 
-// The reply to one received datagram (IPv4 header included, as a raw socket gives it), or an
-// empty ICMP part when it is no echo request to gateway. RFC 792: the reply is the request
-// with type 0 and a new checksum; identifier, sequence number and data stay.
-std::vector<std::uint8_t> ReplyTo(const std::vector<std::uint8_t>& packet, std::size_t size,
-                                  in_addr gateway) {
+// Where the ICMP part of a received datagram (IPv4 header included, as a raw socket gives it)
+// starts, or 0 when it is no echo request to gateway.
+std::size_t EchoRequestStart(const std::vector<std::uint8_t>& packet, std::size_t size,
+                             in_addr gateway) {
     if (size < 20 || (packet[0] >> 4) != 4) {
-        return {};
+        return 0;
     }
     const std::size_t headerBytes = static_cast<std::size_t>(packet[0] & 0x0F) * 4;
     if (headerBytes < 20 || size < headerBytes + kIcmpHeaderBytes || packet[9] != IPPROTO_ICMP) {
-        return {};
+        return 0;
     }
     in_addr destination{};
     std::copy(packet.begin() + 16, packet.begin() + 20,
               reinterpret_cast<std::uint8_t*>(&destination.s_addr));
     if (destination.s_addr != gateway.s_addr || packet[headerBytes] != kEchoRequest ||
         packet[headerBytes + 1] != 0) {
-        return {};
+        return 0;
     }
-    std::vector<std::uint8_t> icmp(packet.begin() + static_cast<std::ptrdiff_t>(headerBytes),
-                                   packet.begin() + static_cast<std::ptrdiff_t>(size));
+    return headerBytes;
+}
+
+// RFC 792: the reply is the request with type 0 and a new checksum; identifier, sequence
+// number and data stay.
+void MakeReply(std::vector<std::uint8_t>& icmp) {
     icmp[0] = kEchoReply;
     icmp[2] = icmp[3] = 0;
     const std::uint16_t checksum = IcmpChecksum(icmp);
     icmp[2] = static_cast<std::uint8_t>(checksum >> 8);
     icmp[3] = static_cast<std::uint8_t>(checksum & 0xFF);
-    return icmp;
 }
 
 class Socket {
@@ -133,12 +135,17 @@ int SlowEcho(const std::string& address, int delayMs) {
             socklen_t fromSize = sizeof from;
             const ssize_t got = ::recvfrom(socket.fd(), buffer.data(), buffer.size(), 0,
                                            reinterpret_cast<sockaddr*>(&from), &fromSize);
-            if (got > 0) {
-                std::vector<std::uint8_t> icmp =
-                    ReplyTo(buffer, static_cast<std::size_t>(got), gateway);
-                if (!icmp.empty()) {
-                    pending.push_back({Clock::now() + delay, from, std::move(icmp)});
-                }
+            const std::size_t size = got > 0 ? static_cast<std::size_t>(got) : 0;
+            const std::size_t start = EchoRequestStart(buffer, size, gateway);
+            if (start != 0) {
+                // Built in its place in the queue: a reply vector made here and moved in is
+                // what GCC 12 at -O3 misreads as freeing a pointer it never allocated.
+                Reply& reply = pending.emplace_back();
+                reply.due = Clock::now() + delay;
+                reply.to = from;
+                reply.icmp.assign(buffer.begin() + static_cast<std::ptrdiff_t>(start),
+                                  buffer.begin() + static_cast<std::ptrdiff_t>(size));
+                MakeReply(reply.icmp);
             }
         }
         while (!pending.empty() && pending.front().due <= Clock::now()) {
