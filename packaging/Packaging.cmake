@@ -80,14 +80,29 @@ endif()
 string(TIMESTAMP LUMIDEX_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog.in ${packaging_out}/changelog @ONLY)
 set(doc_outputs ${packaging_out}/changelog.gz ${packaging_out}/README.md.gz)
+# Of the documents README points to, those about the installed programs go beside it, in the
+# docs/ its links name; the lab, fuzzing, benchmarks and the like are the source tree's.
+set(program_docs json.md lumidex-result.schema.json mends.md probing.md problems.md)
+file(MAKE_DIRECTORY ${packaging_out}/docs)
+set(program_doc_outputs)
+set(program_doc_commands)
+foreach(doc ${program_docs})
+  list(APPEND program_doc_outputs ${packaging_out}/docs/${doc}.gz)
+  list(APPEND program_doc_commands
+       COMMAND ${GZIP} -9nc ${PROJECT_SOURCE_DIR}/docs/${doc} > ${packaging_out}/docs/${doc}.gz)
+endforeach()
+list(TRANSFORM program_docs PREPEND ${PROJECT_SOURCE_DIR}/docs/)
 if(GZIP)
   add_custom_command(
-      OUTPUT ${doc_outputs}
+      OUTPUT ${doc_outputs} ${program_doc_outputs}
       COMMAND ${GZIP} -9nc ${packaging_out}/changelog > ${packaging_out}/changelog.gz
       COMMAND ${GZIP} -9nc ${PROJECT_SOURCE_DIR}/README.md > ${packaging_out}/README.md.gz
-      DEPENDS ${packaging_out}/changelog ${PROJECT_SOURCE_DIR}/README.md
+      ${program_doc_commands}
+      DEPENDS ${packaging_out}/changelog ${PROJECT_SOURCE_DIR}/README.md ${program_docs}
       VERBATIM)
   install(FILES ${doc_outputs} DESTINATION ${LUMIDEX_DOCDIR})
+  install(FILES ${program_doc_outputs} DESTINATION ${LUMIDEX_DOCDIR}/docs)
+  list(APPEND doc_outputs ${program_doc_outputs})
 endif()
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${LUMIDEX_DOCDIR})
 add_custom_target(lumidex_install_files ALL DEPENDS ${manual_outputs} ${doc_outputs})
