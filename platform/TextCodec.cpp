@@ -182,6 +182,17 @@ std::string Convert(std::string_view text, bool toGbk, LengthFn length, std::str
     return out;
 }
 
+bool IsWellFormedUtf8(std::string_view text) {
+    for (std::size_t pos = 0; pos < text.size();) {
+        const std::size_t step = Utf8Length(text, pos);
+        if (step == 0) {
+            return false;
+        }
+        pos += step;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string Utf8ToGbk(std::string_view utf8) {
@@ -192,6 +203,29 @@ std::string Utf8ToGbk(std::string_view utf8) {
 std::string GbkToUtf8(std::string_view gbk) {
     return Convert(gbk, false, GbkLength, kUtf8Replacement,
                    [](char, std::string& out) { out += kUtf8Replacement; });
+}
+
+std::string ValidUtf8(std::string_view text) {
+    if (IsWellFormedUtf8(text)) {
+        return std::string(text);
+    }
+    std::string out;
+    out.reserve(text.size() + text.size() / 2);
+    for (std::size_t pos = 0; pos < text.size();) {
+        const std::size_t step = Utf8Length(text, pos);
+        if (step == 0) {
+            out += kUtf8Replacement;
+            ++pos;
+            continue;
+        }
+        out.append(text.substr(pos, step));
+        pos += step;
+    }
+    return out;
+}
+
+std::string Utf8OrGbkToUtf8(std::string_view text) {
+    return IsWellFormedUtf8(text) ? std::string(text) : GbkToUtf8(text);
 }
 
 }  // namespace lumidex::platform
