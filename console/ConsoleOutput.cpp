@@ -20,9 +20,9 @@ std::string WithoutCarriageReturns(const std::string& text) {
 }
 
 // Row texts keep the bytes the checks put there (a hosts file's names among them); the JSON
-// holds UTF-8 only.
+// holds UTF-8 only, with those bytes read as the log shows them.
 nlohmann::json Text(const std::string& text) {
-    return platform::ValidUtf8(text);
+    return platform::Utf8WithGbkToUtf8(text);
 }
 
 nlohmann::json Texts(const std::vector<std::string>& texts) {

@@ -29,5 +29,9 @@ std::string ValidUtf8(std::string_view text);
 // For texts of the GBK world (a Windows file, a Chinese server's page or list): the text as
 // it is when all of it is well-formed UTF-8, else all of it decoded as GBK (GbkToUtf8).
 std::string Utf8OrGbkToUtf8(std::string_view text);
+// For the program's own texts with outside bytes inside (a row naming what a hosts file maps):
+// every well-formed UTF-8 sequence stays; the bytes between them are read as GBK, as they show
+// in the log file, which copies them unchanged; what is no GBK either becomes U+FFFD.
+std::string Utf8WithGbkToUtf8(std::string_view text);
 
 }  // namespace lumidex::platform
