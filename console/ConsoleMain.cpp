@@ -188,7 +188,7 @@ int RunCheck(CLumidexApp& app, const ConsoleOptions& options) {
     result.desktopConnectivity = TheRunDiagnosis().DesktopConnectivity();
 
     if (json) {
-        std::cout << ResultToJson(result).dump(2) << "\n";
+        std::cout << FormatResultJson(result) << "\n";
     } else {
         std::cout << FormatResultText(result, window.Notes());
     }
@@ -216,7 +216,7 @@ int RunConsole(int argc, char** argv, const std::string& program) {
             return kExitClean;
         case ConsoleOptions::Action::Endpoints:
             if (options.json) {
-                std::cout << EndpointsToJson().dump(2) << "\n";
+                std::cout << FormatJson(EndpointsToJson()) << "\n";
             } else {
                 std::cout << FormatEndpointsText();
             }

@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "engine/Endpoints.h"
+#include "platform/TextCodec.h"
 
 namespace lumidex {
 namespace {
@@ -18,6 +19,20 @@ std::string WithoutCarriageReturns(const std::string& text) {
     return out;
 }
 
+// Row texts keep the bytes the checks put there (a hosts file's names among them); the JSON
+// holds UTF-8 only, with those bytes read as the log shows them.
+nlohmann::json Text(const std::string& text) {
+    return platform::Utf8WithGbkToUtf8(text);
+}
+
+nlohmann::json Texts(const std::vector<std::string>& texts) {
+    auto list = nlohmann::json::array();
+    for (const std::string& text : texts) {
+        list.push_back(Text(text));
+    }
+    return list;
+}
+
 RowDiagnosis DiagnosisOf(const RunResult& result, std::size_t row) {
     return row < result.diagnosis.size() ? result.diagnosis[row] : RowDiagnosis{};
 }
@@ -26,18 +41,18 @@ nlohmann::json ProblemToJson(const Problem& problem) {
     const ProblemInfo& info = InfoOf(problem.code);
     nlohmann::json entry = {{"code", info.name},
                             {"severity", SeverityName(problem.severity)},
-                            {"targets", problem.targets},
+                            {"targets", Texts(problem.targets)},
                             {"advice", info.advice}};
     if (!problem.detail.empty()) {
-        entry["detail"] = problem.detail;
+        entry["detail"] = Text(problem.detail);
     }
     return entry;
 }
 
 nlohmann::json ProbeToJson(const ProbeRecord& probe) {
     nlohmann::json entry = {{"kind", ProbeKindName(probe.kind)},
-                            {"target", probe.target},
-                            {"step", probe.step},
+                            {"target", Text(probe.target)},
+                            {"step", Text(probe.step)},
                             {"outcome", ProbeOutcomeName(probe.outcome)}};
     entry["rtt_ms"] = probe.rttMs ? nlohmann::json(*probe.rttMs) : nlohmann::json(nullptr);
     return entry;
@@ -109,7 +124,8 @@ nlohmann::json ResultToJson(const RunResult& result) {
     const auto& model = result.rows->Rows();
     for (std::size_t i = 0; i < model.size(); ++i) {
         const CheckRow& row = model[i];
-        nlohmann::json entry = {{"id", row.id}, {"name", row.caption}, {"detail", row.detail}};
+        nlohmann::json entry = {
+            {"id", row.id}, {"name", Text(row.caption)}, {"detail", Text(row.detail)}};
         entry["status"] = row.IsSeparator() ? nlohmann::json(nullptr)
                                             : nlohmann::json(CheckStatusName(*row.status));
         const RowDiagnosis diagnosis = DiagnosisOf(result, i);
@@ -127,8 +143,8 @@ nlohmann::json ResultToJson(const RunResult& result) {
     }
     nlohmann::json out = {
         {"schema_version", kResultSchemaVersion},
-        {"version", result.version},
-        {"started_at", result.startedAt},
+        {"version", Text(result.version)},
+        {"started_at", Text(result.startedAt)},
         {"duration_ms", result.durationMs},
         {"rows", std::move(rows)},
         {"total", result.total},
@@ -137,14 +153,22 @@ nlohmann::json ResultToJson(const RunResult& result) {
         {"errors", result.errors},
         {"reportable", result.reportable},
         {"submit_enabled", result.submitEnabled},
-        {"findings", result.findings},
-        {"summary", result.summary},
-        {"log_path", result.logPath},
+        {"findings", Text(result.findings)},
+        {"summary", Text(result.summary)},
+        {"log_path", Text(result.logPath)},
     };
     if (result.desktopConnectivity) {
-        out["desktop_connectivity"] = *result.desktopConnectivity;
+        out["desktop_connectivity"] = Text(*result.desktopConnectivity);
     }
     return out;
+}
+
+std::string FormatResultJson(const RunResult& result) {
+    return FormatJson(ResultToJson(result));
+}
+
+std::string FormatJson(const nlohmann::json& value) {
+    return value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 nlohmann::json EndpointsToJson() {

@@ -50,7 +50,13 @@ std::string Iso8601Utc(std::chrono::system_clock::time_point when);
 std::string FormatRowLine(const CheckRow& row);
 // The rows, then the notes, for a person reading a terminal (CR LF become LF).
 std::string FormatResultText(const RunResult& result, const std::string& notes);
+// Every text in it is well-formed UTF-8: what came from outside and is not gets U+FFFD.
 nlohmann::json ResultToJson(const RunResult& result);
+// ResultToJson as --json prints it (indented, without its final line feed). Never throws: a
+// byte that is still no UTF-8 becomes U+FFFD here too, so the result is always printed.
+std::string FormatResultJson(const RunResult& result);
+// Any JSON value as the console prints it, the same way.
+std::string FormatJson(const nlohmann::json& value);
 nlohmann::json EndpointsToJson();
 std::string FormatEndpointsText();
 

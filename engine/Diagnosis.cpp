@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/ProbeCapture.h"
+#include "platform/TextCodec.h"
 
 namespace lumidex {
 namespace {
@@ -51,6 +52,22 @@ constexpr SlowRule kSlowRules[] = {
     {17, ProbeKind::Udp, nullptr, kUdpServerSlowMs, ProblemCode::ChannelServerSlow},
     {18, ProbeKind::Udp, nullptr, kUdpServerSlowMs, ProblemCode::TrackerSlow},
 };
+
+// Targets and details name what a probe met outside: a host of a redirect, a name in a file,
+// a registry value. Callers that know a text's encoding decode it; whatever is still not
+// UTF-8 when it is stored gets replacement characters, so no row tip, text or JSON output can
+// fail on it.
+void MakeWellFormed(Problem& problem) {
+    for (std::string& target : problem.targets) {
+        target = platform::ValidUtf8(target);
+    }
+    problem.detail = platform::ValidUtf8(problem.detail);
+}
+
+void MakeWellFormed(ProbeRecord& record) {
+    record.target = platform::ValidUtf8(record.target);
+    record.step = platform::ValidUtf8(record.step);
+}
 
 }  // namespace
 
@@ -157,6 +174,7 @@ RowDiagnosis* RunDiagnosis::Slot(int row) {
 }
 
 void RunDiagnosis::AddProblem(int row, Problem problem) {
+    MakeWellFormed(problem);
     std::lock_guard lock(m_mutex);
     if (RowDiagnosis* slot = Slot(row);
         slot != nullptr && slot->problems.size() < kMaxProblemsPerRow) {
@@ -165,6 +183,7 @@ void RunDiagnosis::AddProblem(int row, Problem problem) {
 }
 
 void RunDiagnosis::AddProbe(int row, ProbeRecord record) {
+    MakeWellFormed(record);
     std::lock_guard lock(m_mutex);
     if (RowDiagnosis* slot = Slot(row); slot != nullptr && slot->probes.size() < kMaxProbesPerRow) {
         slot->probes.push_back(std::move(record));

@@ -182,6 +182,17 @@ std::string Convert(std::string_view text, bool toGbk, LengthFn length, std::str
     return out;
 }
 
+bool IsWellFormedUtf8(std::string_view text) {
+    for (std::size_t pos = 0; pos < text.size();) {
+        const std::size_t step = Utf8Length(text, pos);
+        if (step == 0) {
+            return false;
+        }
+        pos += step;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string Utf8ToGbk(std::string_view utf8) {
@@ -192,6 +203,57 @@ std::string Utf8ToGbk(std::string_view utf8) {
 std::string GbkToUtf8(std::string_view gbk) {
     return Convert(gbk, false, GbkLength, kUtf8Replacement,
                    [](char, std::string& out) { out += kUtf8Replacement; });
+}
+
+std::string ValidUtf8(std::string_view text) {
+    if (IsWellFormedUtf8(text)) {
+        return std::string(text);
+    }
+    std::string out;
+    out.reserve(text.size() + text.size() / 2);
+    for (std::size_t pos = 0; pos < text.size();) {
+        const std::size_t step = Utf8Length(text, pos);
+        if (step == 0) {
+            out += kUtf8Replacement;
+            ++pos;
+            continue;
+        }
+        out.append(text.substr(pos, step));
+        pos += step;
+    }
+    return out;
+}
+
+std::string Utf8OrGbkToUtf8(std::string_view text) {
+    return IsWellFormedUtf8(text) ? std::string(text) : GbkToUtf8(text);
+}
+
+std::string Utf8WithGbkToUtf8(std::string_view text) {
+    if (IsWellFormedUtf8(text)) {
+        return std::string(text);
+    }
+    std::string out;
+    out.reserve(text.size() + text.size() / 2);
+    for (std::size_t pos = 0; pos < text.size();) {
+        if (const std::size_t step = Utf8Length(text, pos); step != 0) {
+            out.append(text.substr(pos, step));
+            pos += step;
+            continue;
+        }
+        // The run up to the next UTF-8 sequence, cut into characters as GbkToUtf8 cuts it
+        // (a trail byte may be ASCII), decoded at once. A lead byte before a character of
+        // the program's own stays alone: the character is kept whole.
+        const std::size_t start = pos;
+        while (pos < text.size() && (pos == start || Utf8Length(text, pos) == 0)) {
+            std::size_t step = GbkLength(text, pos);
+            if (step == 2 && Utf8Length(text, pos + 1) > 1) {
+                step = 1;
+            }
+            pos += std::max<std::size_t>(1, step);
+        }
+        out += GbkToUtf8(text.substr(start, pos - start));
+    }
+    return out;
 }
 
 }  // namespace lumidex::platform

@@ -5,6 +5,7 @@
 
 #include "net/UrlSplitter.h"
 #include "platform/AsciiCase.h"
+#include "platform/TextCodec.h"
 
 namespace lumidex {
 namespace {
@@ -71,7 +72,22 @@ bool IsBlank(std::string_view text) {
     return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
 }
 
-// The first "http://" or "https://" URL in a page, up to a quote, a blank or an angle bracket.
+// A byte a URL written into a page may hold (RFC 3986 2.2, 2.3 and 2.1's "%"), less the
+// apostrophe, which ends the URL when the page quotes it with apostrophes. Anything else ends
+// it: a blank, a control, a quote, an angle bracket, and every byte from 0x80 on, so that the
+// text around the URL in the page's own encoding (a GBK full-width comma) stays out of it.
+bool IsUrlByte(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x80) {
+        return false;
+    }
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
+        return true;
+    }
+    return std::string_view("-._~:/?#[]@!$&()*+,;=%").find(c) != std::string_view::npos;
+}
+
+// The first "http://" or "https://" URL in a page, up to the first byte no URL holds.
 std::string FirstAbsoluteUrl(std::string_view page) {
     std::size_t best = std::string_view::npos;
     for (const std::string_view scheme :
@@ -81,8 +97,9 @@ std::string FirstAbsoluteUrl(std::string_view page) {
     if (best == std::string_view::npos) {
         return {};
     }
-    const std::size_t end = page.find_first_of("\"' \t\r\n<>", best);
-    return std::string(page.substr(best, end == std::string_view::npos ? end : end - best));
+    const std::string_view url = page.substr(best);
+    const auto end = std::find_if_not(url.begin(), url.end(), IsUrlByte);
+    return std::string(url.begin(), end);
 }
 
 std::optional<PortalFinding> JudgeSamePages(const std::vector<SiteAnswer>& answers) {
@@ -144,10 +161,16 @@ std::string RegistrableName(std::string_view host) {
 }
 
 std::optional<PortalFinding> JudgeInterception(const std::vector<SiteAnswer>& answers) {
-    if (std::optional<PortalFinding> portal = JudgeRedirects(answers)) {
-        return portal;
+    std::optional<PortalFinding> portal = JudgeRedirects(answers);
+    if (!portal) {
+        portal = JudgeSamePages(answers);
     }
-    return JudgeSamePages(answers);
+    if (portal) {
+        // A Location field is bytes as the portal sent them, in no encoding it says.
+        portal->host = platform::ValidUtf8(portal->host);
+        portal->url = platform::ValidUtf8(portal->url);
+    }
+    return portal;
 }
 
 ResolverFinding JudgeResolverAnswers(

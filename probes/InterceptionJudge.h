@@ -31,7 +31,9 @@ struct SiteAnswer {
 //    first absolute http(s) URL in that page (its form or its link to the login), else the
 //    first of those sites.
 // Sites that did not answer, a site redirecting to itself or answering with a page of its own
-// are no evidence; one site alone never is.
+// are no evidence; one site alone never is. A URL in a page ends at the first byte no URL
+// holds (the page's text around it may be in any encoding); the finding's host and URL are
+// well-formed UTF-8, with U+FFFD for each byte of a Location field that is not.
 std::optional<PortalFinding> JudgeInterception(const std::vector<SiteAnswer>& answers);
 
 // The registrable part of a host name, lower case: the last two labels, or three when the

@@ -13,6 +13,7 @@
 #include "engine/Endpoints.h"
 #include "engine/ProbeTasks.h"
 #include "net/HttpGetClient.h"
+#include "platform/TextCodec.h"
 #include "service/ServiceHostLists.h"
 #include "service/ServiceHostProbe.h"
 #include "service/ServiceLimits.h"
@@ -197,8 +198,10 @@ void ServiceHostLists::ParseChannelList() {
         return;
     }
     if (document.Root() == nullptr || document.Root()->value != "Channels") {
-        NoteMalformed(document.Root() == nullptr ? "no root element"
-                                                 : "root element " + document.Root()->value);
+        // The list's own bytes: the product's lists are GBK where they are not UTF-8.
+        NoteMalformed(document.Root() == nullptr
+                          ? "no root element"
+                          : "root element " + platform::Utf8OrGbkToUtf8(document.Root()->value));
         return;
     }
     KeepServers(m_channelServers, channelServers);

@@ -13,6 +13,7 @@
 #include "net/NetAddress.h"
 #include "platform/AsciiCase.h"
 #include "platform/SystemError.h"
+#include "platform/TextCodec.h"
 #include "platform/UniqueFd.h"
 #include "service/ServiceLimits.h"
 
@@ -101,9 +102,12 @@ void HostsFileScanner::Line(std::string_view line) {
     piece += ',';
     const bool wrong = address.IsPrivate() || !address.IsUsable();
     if (m_findings.problems.size() < kMaxProblemsPerRow) {
+        // The row and the log keep the file's bytes; a problem holds UTF-8, and a hosts file
+        // written on Windows is GBK where it is not.
         m_findings.problems.push_back(MakeProblem(
             wrong ? ProblemCode::HostsMapsWrongAddress : ProblemCode::HostsMapsProductDomain,
-            {host}, std::string(addressText) + " " + host));
+            {platform::Utf8OrGbkToUtf8(host)},
+            platform::Utf8OrGbkToUtf8(std::string(addressText) + " " + host)));
     }
     if (wrong) {
         m_findings.wrongMappings += kWrongMapping + piece;

@@ -101,5 +101,30 @@ TEST(Diagnosis, RowsOutOfRangeAndRecordsPastTheBoundAreDropped) {
     EXPECT_TRUE(diagnosis.Row(40).probes.empty());
 }
 
+// Whatever bytes a probe met, a row keeps well-formed UTF-8: a byte that starts no UTF-8
+// sequence becomes U+FFFD in a problem's targets and detail and in a probe's target and step.
+TEST(Diagnosis, StoredTextsAreWellFormedUtf8) {
+    const std::string r = "\xEF\xBF\xBD";
+    const struct {
+        std::string bytes;
+        std::string stored;
+    } cases[] = {
+        {"\xE7\x99\xBB.example", "\xE7\x99\xBB.example"},  // UTF-8 already
+        {"a\xB5\xC7z", "a" + r + r + "z"},                 // GBK
+        {"\xE6\x9C", r + r},                               // a cut sequence
+        {"\xC0\xAF\xED\xA0\x80", r + r + r + r + r},       // overlong, surrogate
+    };
+    for (const auto& c : cases) {
+        RunDiagnosis diagnosis;
+        diagnosis.AddProblem(3, MakeProblem(ProblemCode::CaptivePortal, {c.bytes}, c.bytes));
+        diagnosis.AddProbe(3, {ProbeKind::Http, c.bytes, ProbeOutcome::Ok, std::nullopt, c.bytes});
+        const RowDiagnosis row = diagnosis.Row(3);
+        EXPECT_EQ(row.problems.at(0).targets, std::vector<std::string>{c.stored});
+        EXPECT_EQ(row.problems.at(0).detail, c.stored);
+        EXPECT_EQ(row.probes.at(0).target, c.stored);
+        EXPECT_EQ(row.probes.at(0).step, c.stored);
+    }
+}
+
 }  // namespace
 }  // namespace lumidex

@@ -209,7 +209,7 @@ TEST_F(LabTest, TcpHostsAcceptRefuseOrDropAsConfigured) {
         threads.emplace_back([&, i] {
             const Json& host = lab().Notes()["tcp"][i];
             const std::string mode = host["mode"];
-            const bool answers = mode == "portal" || mode == "redirect-www";
+            const bool answers = mode == "portal" || mode == "portal-gbk" || mode == "redirect-www";
             const ConnectResult expected = mode == "accept" || answers ? ConnectResult::Connected
                                            : mode == "refuse"          ? ConnectResult::Refused
                                                                        : ConnectResult::TimedOut;
@@ -218,15 +218,19 @@ TEST_F(LabTest, TcpHostsAcceptRefuseOrDropAsConfigured) {
             if (got != expected) {
                 failures[i] = host.dump() + ": " + ToString(got);
             } else if (answers) {
-                // A portal sends every page to its login host; a redirecting site to its
-                // other name.
-                const std::string head = mode == "portal" ? "HTTP/1.1 302 Found\r\n"
-                                                          : "HTTP/1.1 301 Moved Permanently\r\n";
+                // A portal sends every page to its login host (the GBK one every page but a
+                // home page, with raw bytes); a redirecting site to its other name.
+                const bool portal = mode != "redirect-www";
+                const std::string head =
+                    portal ? "HTTP/1.1 302 Found\r\n" : "HTTP/1.1 301 Moved Permanently\r\n";
                 const std::string location =
-                    mode == "portal" ? "\r\nLocation: http://login.portal.lab/login?url=http://"
-                                       "www.example.com/\r\n"
-                                     : "\r\nLocation: http://example.com/\r\n";
-                const std::string answer = SendAll(fd.get(), HttpGet("/", "www.example.com"))
+                    mode == "portal-gbk" ? "\r\nLocation: http://login.portal.lab/login?url=http://"
+                                           "www.example.com/x&msg=\xB5\xC7\xC2\xBC\r\n"
+                    : portal             ? "\r\nLocation: http://login.portal.lab/login?url=http://"
+                                           "www.example.com/\r\n"
+                                         : "\r\nLocation: http://example.com/\r\n";
+                const std::string path = mode == "portal-gbk" ? "/x" : "/";
+                const std::string answer = SendAll(fd.get(), HttpGet(path, "www.example.com"))
                                                ? ReadUntilClose(fd.get(), kGuard).bytes
                                                : std::string();
                 if (answer.rfind(head, 0) != 0 || answer.find(location) == std::string::npos) {

@@ -56,6 +56,17 @@ std::vector<Expected> NoList(const std::string& listCodes) {
     return {{listCodes}, {"no_channel_servers_listed", 17}, {"no_trackers_listed", 18}};
 }
 
+// What a captive portal gives, whatever the encoding of its page and its redirects.
+ScenarioLine CaptivePortal() {
+    return {{{"dns_answers_nonexistent_names", 3, {"198.51.100.90"}},
+             {"captive_portal", 7, {"login.portal.lab"}},
+             {"product_names_hijacked", 13, {"channel.kelvora.com"}, Targets::Includes},
+             {"channel_list_http_error", 16},
+             {"channel_list_intercepted", 16, {"login.portal.lab"}},
+             {"no_channel_servers_listed", 17},
+             {"no_trackers_listed", 18}}};
+}
+
 const std::map<std::string, ScenarioLine>& Table() {
     static const std::map<std::string, ScenarioLine> table = {
         {"healthy", {}},
@@ -132,14 +143,8 @@ const std::map<std::string, ScenarioLine>& Table() {
         {"desktop-no-nm", {}},
         {"desktop-silent", {}},
         // Every TCP host is the portal: rows 14 to 16 pass, the list is its 302.
-        {"captive-portal",
-         {{{"dns_answers_nonexistent_names", 3, {"198.51.100.90"}},
-           {"captive_portal", 7, {"login.portal.lab"}},
-           {"product_names_hijacked", 13, {"channel.kelvora.com"}, Targets::Includes},
-           {"channel_list_http_error", 16},
-           {"channel_list_intercepted", 16, {"login.portal.lab"}},
-           {"no_channel_servers_listed", 17},
-           {"no_trackers_listed", 18}}}},
+        {"captive-portal", CaptivePortal()},
+        {"portal-gbk", CaptivePortal()},
         {"nxdomain-hijack", {{{"dns_answers_nonexistent_names", 3, {"198.51.100.91"}}}}},
         {"portal-false-friend", {}},
     };

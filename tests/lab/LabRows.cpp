@@ -302,6 +302,7 @@ const std::map<std::string, ServiceExpectation>& ServiceExpectations() {
         // Every host takes the connection and the ping, and the list is the portal's 302.
         t["captive-portal"] = {
             {hostsOk, all(14), all(15), all(16), none(17), none(18)}, {kListError}, {}};
+        t["portal-gbk"] = t["captive-portal"];
         t["channel-list-until-close"] = t["healthy"];
         // The list is not had: no server is known in a fresh process.
         for (const char* name :

@@ -460,6 +460,17 @@ TEST(HttpResponses, PortalAndRedirectingSites) {
     EXPECT_EQ(portal.bytes.rfind("HTTP/1.1 302 Found\r\n", 0), 0u);
     EXPECT_EQ(location(portal), "http://login.portal.lab/login?url=http://www.qq.com/a?b");
     EXPECT_TRUE(portal.closeAfter);
+    // The GBK portal: its page for a home page, raw bytes in the Location of anything else.
+    const auto page = AnswerInterceptedTcp(Request("GET / HTTP/1.1\r\nHost: www.qq.com\r\n\r\n"),
+                                           TcpMode::PortalGbk);
+    EXPECT_EQ(page.bytes.rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
+    EXPECT_EQ(page.bytes.substr(page.bytes.find("\r\n\r\n") + 4), kPortalGbkPage);
+    EXPECT_NE(page.bytes.find("login?from=gbk\xA3\xAC"), std::string::npos);
+    const auto gbk = AnswerInterceptedTcp(Request("GET /a?b HTTP/1.1\r\nHost: www.qq.com\r\n\r\n"),
+                                          TcpMode::PortalGbk);
+    EXPECT_EQ(gbk.bytes.rfind("HTTP/1.1 302 Found\r\n", 0), 0u);
+    EXPECT_EQ(location(gbk),
+              "http://login.portal.lab/login?url=http://www.qq.com/a?b&msg=\xB5\xC7\xC2\xBC");
     const auto www = AnswerInterceptedTcp(Request("GET / HTTP/1.1\r\nHost: www.qq.com\r\n\r\n"),
                                           TcpMode::RedirectWww);
     EXPECT_EQ(www.bytes.rfind("HTTP/1.1 301 Moved Permanently\r\n", 0), 0u);

@@ -100,6 +100,23 @@ TEST(TextCodec, GbkToUtf8AlwaysGivesWellFormedUtf8) {
     }
     all += "\xB1";  // and a lead byte cut off at the end
     EXPECT_TRUE(IsWellFormedUtf8(GbkToUtf8(all)));
+    EXPECT_TRUE(IsWellFormedUtf8(ValidUtf8(all)));
+    EXPECT_TRUE(IsWellFormedUtf8(Utf8OrGbkToUtf8(all)));
+    EXPECT_TRUE(IsWellFormedUtf8(Utf8WithGbkToUtf8(all)));
+}
+
+TEST(TextCodec, OutsideTextsKeepUtf8AndDecodeOrReplaceTheRest) {
+    const std::string replacement = "\xEF\xBF\xBD";
+    EXPECT_EQ(ValidUtf8(kUtf8Sample), kUtf8Sample);
+    EXPECT_EQ(ValidUtf8("a\xB1\xBEz\xFF"), "a" + replacement + replacement + "z" + replacement);
+    EXPECT_EQ(Utf8OrGbkToUtf8(kUtf8Sample), kUtf8Sample);
+    EXPECT_EQ(Utf8OrGbkToUtf8(kGbkSample), kUtf8Sample);
+    EXPECT_EQ(Utf8OrGbkToUtf8("\xFF"), replacement);
+    // UTF-8 with GBK inside: each read as itself, a GBK pair whose trail is ASCII included.
+    EXPECT_EQ(Utf8WithGbkToUtf8(kUtf8Sample + "<->\xB5\xC7.x\xB1@\xFF"),
+              kUtf8Sample + "<->\xE7\x99\xBB.x" + GbkToUtf8("\xB1@") + replacement);
+    EXPECT_EQ(Utf8WithGbkToUtf8("\xB5" + kUtf8Sample), replacement + kUtf8Sample);
+    EXPECT_EQ(Utf8WithGbkToUtf8(kUtf8Sample), kUtf8Sample);
 }
 
 }  // namespace

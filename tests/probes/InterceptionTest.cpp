@@ -19,6 +19,11 @@ SiteAnswer Silent(const char* site) {
 
 TEST(Interception, PortalsAreToldFromRealSites) {
     const char* kLogin = "<html><form action=\"http://10.1.0.1:8002/login.php?r=1\">";
+    // "请先登录：http://10.1.0.1/portal，谢谢" in GBK: a full-width colon before, comma after.
+    const char* kGbkLogin =
+        "\xC7\xEB\xCF\xC8\xB5\xC7\xC2\xBC\xA3\xBAhttp://10.1.0.1/portal?a=1"
+        "\xA3\xAC\xD0\xBB\xD0\xBB</p>";
+    const std::string kReplacement = "\xEF\xBF\xBD";
     struct Case {
         const char* name;
         std::vector<SiteAnswer> answers;
@@ -41,6 +46,21 @@ TEST(Interception, PortalsAreToldFromRealSites) {
         {"one login page for every site, found by its form",
          {Page("www.baidu.com", kLogin), Page("www.qq.com", kLogin), Silent("www.sina.com.cn")},
          PortalFinding{"10.1.0.1", "http://10.1.0.1:8002/login.php?r=1"}},
+        {"a GBK login page: its URL ends at the first byte no URL holds",
+         {Page("www.baidu.com", kGbkLogin), Page("www.qq.com", kGbkLogin)},
+         PortalFinding{"10.1.0.1", "http://10.1.0.1/portal?a=1"}},
+        {"a URL ends at a control byte",
+         {Page("a.example", "go http://10.1.0.1/x\x01y"),
+          Page("b.example", "go http://10.1.0.1/x\x01y")},
+         PortalFinding{"10.1.0.1", "http://10.1.0.1/x"}},
+        {"a URL ends at a backslash",
+         {Page("c.example", "http://10.1.0.2/p\\q"), Page("d.example", "http://10.1.0.2/p\\q")},
+         PortalFinding{"10.1.0.2", "http://10.1.0.2/p"}},
+        {"raw bytes in a Location become replacement characters",
+         {Redirect("www.baidu.com", 302, "http://login.portal.lab/?m=\xB5\xC7\xFF"),
+          Redirect("www.qq.com", 302, "http://login.portal.lab/?m=\xB5\xC7\xFF")},
+         PortalFinding{"login.portal.lab",
+                       "http://login.portal.lab/?m=" + kReplacement + kReplacement + kReplacement}},
         {"one page without a link: the first site stands for it",
          {Page("www.baidu.com", "blocked"), Page("www.qq.com", "blocked")},
          PortalFinding{"www.baidu.com", ""}},

@@ -63,9 +63,19 @@ HttpAnswer AnswerInterceptedTcp(const HttpRequest& request, TcpMode mode) {
                               "Location: http://" + other + request.target + "\r\n",
                           body, true);
     }
-    return WithLength(Head("302 Found", "text/html", &request, true) + "Location: http://" +
-                          kPortalLoginHost + "/login?url=http://" + host + request.target + "\r\n",
-                      body, true);
+    const std::string location = std::string("Location: http://") + kPortalLoginHost +
+                                 "/login?url=http://" + host + request.target;
+    if (mode == TcpMode::PortalGbk) {
+        if (request.target == "/") {
+            return WithLength(Head("200 OK", "text/html; charset=gbk", &request, true),
+                              kPortalGbkPage, true);
+        }
+        return WithLength(Head("302 Found", "text/html; charset=gbk", &request, true) + location +
+                              "&msg=\xB5\xC7\xC2\xBC\r\n",
+                          kPortalGbkPage, true);
+    }
+    return WithLength(Head("302 Found", "text/html", &request, true) + location + "\r\n", body,
+                      true);
 }
 
 HttpAnswer AnswerChannelList(const HttpRequest& request, ChannelListMode mode,

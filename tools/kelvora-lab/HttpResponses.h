@@ -35,8 +35,14 @@ HttpAnswer AnswerDownload(const HttpRequest& request, DownloadMode mode);
 HttpAnswer AnswerReport(ReportMode mode);
 // A captive portal's login host: every request to a portal-mode host is sent there.
 inline constexpr char kPortalLoginHost[] = "login.portal.lab";
-// What a portal-mode (302 to the login host, the page asked for in the query) or a
-// redirect-www host (301 to the other name of the Host field) answers.
+// The login page of the GBK portal, in GBK: "请先登录：" before the login URL, "，谢谢"
+// after it, with no blank or quote to end the URL.
+inline constexpr char kPortalGbkPage[] =
+    "<html><head><meta charset=\"gbk\"></head><body><p>\xC7\xEB\xCF\xC8\xB5\xC7\xC2\xBC\xA3\xBA"
+    "http://login.portal.lab/login?from=gbk\xA3\xAC\xD0\xBB\xD0\xBB</p></body></html>\r\n";
+// What a portal-mode (302 to the login host, the page asked for in the query), a portal-gbk
+// (kPortalGbkPage for "/", else a 302 like the portal's with "&msg=" and the raw GBK bytes of
+// "登录" after it) or a redirect-www host (301 to the other name of the Host field) answers.
 HttpAnswer AnswerInterceptedTcp(const HttpRequest& request, TcpMode mode);
 // The answer to a request the parser rejected.
 HttpAnswer AnswerBadRequest();

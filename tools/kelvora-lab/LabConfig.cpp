@@ -46,6 +46,7 @@ constexpr NamedMode<TcpMode> kTcpModes[] = {{"accept", TcpMode::Accept},
                                             {"refuse", TcpMode::Refuse},
                                             {"drop", TcpMode::Drop},
                                             {"portal", TcpMode::Portal},
+                                            {"portal-gbk", TcpMode::PortalGbk},
                                             {"redirect-www", TcpMode::RedirectWww}};
 constexpr NamedMode<UdpMode> kUdpModes[] = {{"ok", UdpMode::Ok},
                                             {"silent", UdpMode::Silent},

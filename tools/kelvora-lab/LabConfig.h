@@ -14,7 +14,7 @@
 //  "report": {"address": A, "port": P, "dir": PATH, "mode": "ok" | "302" | "404" | "never-close" |
 //             "hold-then-close" | "drip"},
 //  "tcp": [{"address": A, "port": P, "mode": "accept" | "refuse" | "drop" | "portal" |
-//           "redirect-www"}, ...],
+//           "portal-gbk" | "redirect-www"}, ...],
 //  "channelServers": [{"address": A, "port": RECORD_PORT, "listenPort": P, "mode": U}, ...],
 //  "trackers": [same], }                U: ok | silent | malformed | wrong-type |
 //                                          other-address | late | flood
@@ -56,9 +56,11 @@ enum class DownloadMode { Ok, NotFound, Drip };
 enum class ReportMode { Ok, Found, NotFound, NeverClose, HoldThenClose, Drip };
 // Refuse and drop open no listener: refusal is the kernel's reset on a closed port, and a
 // silent drop is the lab's route into a black hole. Portal answers every request with a 302
-// to the portal's login host; RedirectWww with a 301 to the site's other name (the bare one
-// for "www." names, the "www." one for bare names), as large sites do.
-enum class TcpMode { Accept, Refuse, Drop, Portal, RedirectWww };
+// to the portal's login host; PortalGbk is a portal of the GBK world: its login page, in GBK,
+// for a site's home page and a 302 with raw GBK bytes in its Location for anything else;
+// RedirectWww answers with a 301 to the site's other name (the bare one for "www." names, the
+// "www." one for bare names), as large sites do.
+enum class TcpMode { Accept, Refuse, Drop, Portal, PortalGbk, RedirectWww };
 // Flood: a burst of valid replies from many other addresses, then the server's own.
 enum class UdpMode { Ok, Silent, Malformed, WrongType, OtherAddress, Late, Flood };
 
