@@ -141,6 +141,7 @@ const std::map<std::string, ScenarioLine>& Table() {
            {"no_channel_servers_listed", 17},
            {"no_trackers_listed", 18}}}},
         {"nxdomain-hijack", {{{"dns_answers_nonexistent_names", 3, {"198.51.100.91"}}}}},
+        {"dns-search-wildcard", {}},
         {"portal-false-friend", {}},
     };
     return table;
