@@ -154,6 +154,7 @@ void ServiceHostLists::NoteMalformed(std::string reason) const {
 
 void ServiceHostLists::ParseChannelList() {
     Log(kParseStart);
+    m_lastListNamedServers = false;
     if (m_channelListText.empty()) {
         Log(kListEmpty);
         return;
@@ -201,6 +202,7 @@ void ServiceHostLists::ParseChannelList() {
                                                  : "root element " + document.Root()->value);
         return;
     }
+    m_lastListNamedServers = !channelServers.empty() || !trackers.empty();
     KeepServers(m_channelServers, channelServers);
     KeepServers(m_trackers, trackers);
     LogCount(kChannelServerCount, m_channelServers.Size());

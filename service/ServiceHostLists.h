@@ -87,6 +87,9 @@ public:
     // and logs their sizes. A text that is not a channel list adds nothing, and is noted as
     // a problem with the parser's reason.
     void ParseChannelList();
+    // Whether the last ParseChannelList read a channel list that named a server. The lists
+    // above also hold what earlier lists named, so they cannot tell a login page from a list.
+    bool LastListNamedServers() const { return m_lastListNamedServers; }
 
     ServerList& Trackers() { return m_trackers; }
     ServerList& ChannelServers() { return m_channelServers; }
@@ -108,6 +111,7 @@ private:
     ServerList m_channelServers;
     std::string m_channelListText;
     std::string m_channelListUrl;  // where the text came from
+    bool m_lastListNamedServers = false;
     UdpProbeSocket m_probeSocket;
 };
 

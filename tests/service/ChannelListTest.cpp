@@ -236,6 +236,18 @@ TEST(ParseChannelList, AddsServersAndTrackersAndLogsTheListSizes) {
     EXPECT_EQ(Contents(lists.ChannelServers()), "1.2.3.4:7201 7.7.7.7:1 5.6.7.8:9000");
     EXPECT_EQ(log.Lines().back(), "请求得到3个Tracker服务器");
     EXPECT_EQ(log.Lines().at(4), "请求得到3个频道服务器");
+    EXPECT_TRUE(lists.LastListNamedServers());
+
+    // A text naming none (a login page's place, or an empty body) says so, whatever the
+    // lists still keep.
+    for (const std::string text : {"<Channels></Channels>", "<html>login</html>", ""}) {
+        lists.SetChannelListText("<Channels>" + Channel({KlvUrl({"7.7.7.7:1"})}) + "</Channels>");
+        lists.ParseChannelList();
+        lists.SetChannelListText(text);
+        lists.ParseChannelList();
+        EXPECT_FALSE(lists.LastListNamedServers()) << text;
+        EXPECT_EQ(lists.ChannelServers().Size(), 3u);
+    }
 }
 
 TEST(ParseChannelList, TextsThatAreNoChannelListAddNothing) {
