@@ -26,6 +26,7 @@ struct ChannelListResponse {
     int status = 0;
     std::optional<std::string> body;
     platform::ConnectResult connect = platform::ConnectResult::Connected;
+    bool lookupFailed = false;          // the host name did not resolve: no connect was tried
     std::optional<double> firstByteMs;  // nullopt: no byte of a response arrived
     std::optional<double> totalMs;
     ReadError readError = ReadError::None;

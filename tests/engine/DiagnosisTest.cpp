@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/DiagnosisText.h"
+
 namespace lumidex {
 namespace {
 
@@ -99,6 +101,26 @@ TEST(Diagnosis, RowsOutOfRangeAndRecordsPastTheBoundAreDropped) {
     EXPECT_LE(diagnosis.Row(3).probes.size(), 512u);
     EXPECT_EQ(diagnosis.Row(3).problems.size(), kMaxProblemsPerRow);
     EXPECT_TRUE(diagnosis.Row(40).probes.empty());
+}
+
+// A row names each name that did not resolve in one problem: a join adds the targets not yet
+// named and keeps the graver severity.
+TEST(Diagnosis, JoinKeepsOneProblemPerCodeWithTheGraverSeverity) {
+    RunDiagnosis diagnosis;
+    diagnosis.JoinProblem(-1, MakeProblem(ProblemCode::DnsNotResolving, {"a"}));
+    diagnosis.JoinProblem(16, MakeProblem(ProblemCode::DnsNotResolving, {"channel"}));
+    diagnosis.JoinProblem(16, MakeProblem(ProblemCode::ListHostsUnreachable, {"list1"}));
+    diagnosis.JoinProblem(
+        16, MakeProblemAs(Severity::Warning, ProblemCode::DnsNotResolving, {"list1", "channel"}));
+    diagnosis.JoinProblem(15,
+                          MakeProblemAs(Severity::Warning, ProblemCode::DnsNotResolving, {"i"}));
+    diagnosis.JoinProblem(15, MakeProblem(ProblemCode::DnsNotResolving, {"j"}));
+    EXPECT_EQ(testing::ProblemTexts(diagnosis.Row(16)),
+              (std::vector<std::string>{"error dns_not_resolving channel,list1",
+                                        "error list_hosts_unreachable list1"}));
+    EXPECT_EQ(testing::ProblemTexts(diagnosis.Row(15)),
+              std::vector<std::string>{"error dns_not_resolving i,j"});
+    EXPECT_TRUE(diagnosis.Row(0).problems.empty());
 }
 
 }  // namespace
