@@ -1,6 +1,7 @@
 // The problems each scenario's run must name, and nothing else: one line per scenario, read
 // against lumidex-console --json in that scenario's lab. Every problem carries its code's
-// next step, and the text output has its "建议" block exactly when there are problems.
+// next step and stands on a row the catalogue gives its code, and the text output has its
+// "建议" block exactly when there are problems.
 #include <algorithm>
 #include <cctype>
 #include <map>
@@ -325,6 +326,8 @@ TEST_F(ScenarioProblems, RunNamesTheScenariosProblemsWithTheirNextSteps) {
         ASSERT_TRUE(code.has_value()) << problem.text;
         EXPECT_FALSE(problem.advice.empty()) << problem.text;
         EXPECT_EQ(problem.advice, InfoOf(*code).advice) << problem.text;
+        EXPECT_TRUE(InfoOf(*code).items.Contains(problem.row))
+            << "not a row the catalogue gives its code: " << problem.text;
     }
 
     // The text output: the "建议" block exactly when the JSON names problems, with the next
