@@ -35,6 +35,8 @@ TEST(Diagnosis, SlowAnswersAddOneInfoProblemPerRuleWithTheSlowTargets) {
          {Answer(ProbeKind::Icmp, "a", 250), Answer(ProbeKind::Icmp, "b", 5)},
          {"dns_server_slow"},
          {"a"}},
+        // Slower than the gateway may be, but not than a DNS server.
+        {3, {Answer(ProbeKind::Icmp, "a", 150)}, {}, {}},
         // Only the first byte of the list counts; a long total is a big list.
         {16,
          {Answer(ProbeKind::Http, "list", 9000, "total"),
