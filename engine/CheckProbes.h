@@ -100,6 +100,9 @@ public:
     // True when the list was downloaded (status 200) and its text replaced.
     virtual bool FetchChannelList(const std::string& url) = 0;
     virtual void ParseChannelList() = 0;
+    // Whether the list the last parse read named a server. ServerCount cannot tell: it counts
+    // the servers kept from earlier runs too.
+    virtual bool ChannelListNamedServers() = 0;
     virtual void OpenUdpSocket(std::uint16_t port) = 0;
     // True when the hosts file was read and maps no product domain; otherwise the texts say
     // what was found (both empty when the file could not be read).

@@ -182,6 +182,29 @@ void RunDiagnosis::AddProblem(int row, Problem problem) {
     }
 }
 
+void RunDiagnosis::JoinProblem(int row, Problem problem) {
+    std::lock_guard lock(m_mutex);
+    RowDiagnosis* slot = Slot(row);
+    if (slot == nullptr) {
+        return;
+    }
+    const auto same = [&](const Problem& p) { return p.code == problem.code; };
+    const auto kept = std::find_if(slot->problems.begin(), slot->problems.end(), same);
+    if (kept == slot->problems.end()) {
+        if (slot->problems.size() < kMaxProblemsPerRow) {
+            slot->problems.push_back(std::move(problem));
+        }
+        return;
+    }
+    // Error comes first among the severities.
+    kept->severity = std::min(kept->severity, problem.severity);
+    for (std::string& target : problem.targets) {
+        if (std::find(kept->targets.begin(), kept->targets.end(), target) == kept->targets.end()) {
+            kept->targets.push_back(std::move(target));
+        }
+    }
+}
+
 void RunDiagnosis::AddProbe(int row, ProbeRecord record) {
     MakeWellFormed(record);
     std::lock_guard lock(m_mutex);

@@ -71,6 +71,9 @@ public:
     int CurrentRow() const;
 
     void AddProblem(int row, Problem problem);
+    // One problem of its code on the row: joins problem's targets (each once) to the one the
+    // row already has, which then takes the graver severity; adds it when there is none.
+    void JoinProblem(int row, Problem problem);
     void AddProbe(int row, ProbeRecord record);
 
     RowDiagnosis Row(int row) const;

@@ -24,7 +24,7 @@ enum class ProblemCode {
     DnsNotConfigured,
     DnsServerUnreachable,
     DnsServerSlow,
-    DnsNotResolving,
+    DnsNotResolving,  // beside the service rows (14 to 16), whose names did not resolve
     // Browser settings, the link and the Internet (rows 4 to 7).
     BrowserOffline,
     ProxyEmpty,
@@ -50,7 +50,7 @@ enum class ProblemCode {
     HostsFileUnreadable,
     HostsMapsProductDomain,
     HostsMapsWrongAddress,
-    DnsAnswersNonexistentNames,
+    DnsAnswersNonexistentNames,  // beside the DNS row (3)
     ProductNamesHijacked,
     WebHostsUnreachable,
     InformationHostsUnreachable,
@@ -70,10 +70,19 @@ enum class ProblemCode {
     UdpRepliesMalformed,
 };
 
+// The check items a problem can stand beside, by id (the JSON's row ids), first to last.
+struct ItemRange {
+    int first = 0;
+    int last = 0;
+
+    constexpr bool Contains(int itemId) const { return itemId >= first && itemId <= last; }
+};
+
 struct ProblemInfo {
     ProblemCode code;
     std::string_view name;    // snake_case, stable
     Severity severity;        // the usual one; a row may report it milder
+    ItemRange items;          // the rows it appears on
     std::string_view advice;  // the next step, in the product's language
 };
 

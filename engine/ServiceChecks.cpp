@@ -26,10 +26,9 @@ void FetchChannelList(CheckEngine& engine, ServiceProbes& probes) {
         AddFinding("请求频道列表文件时发生错误");
     }
     probes.ParseChannelList();
-    // A portal's login page arrives with status 200 and names no server.
-    if (!fetched || probes.ServerCount(ServerGroup::ChannelServers) +
-                            probes.ServerCount(ServerGroup::Trackers) ==
-                        0) {
+    // A portal's login page arrives with status 200 and names no server, even on a later run
+    // that still knows the servers of earlier lists.
+    if (!fetched || !probes.ChannelListNamedServers()) {
         NoteChannelListFailure(engine);
     }
 }

@@ -59,7 +59,7 @@ std::string NonexistentName() {
     std::random_device device;
     std::mt19937_64 generator((static_cast<std::uint64_t>(device()) << 32) ^ device());
     char name[48];
-    std::snprintf(name, sizeof name, "lumidex-%016llx.invalid",
+    std::snprintf(name, sizeof name, "lumidex-%016llx.invalid.",
                   static_cast<unsigned long long>(generator()));
     return name;
 }

@@ -22,7 +22,9 @@ using AddressLookup = std::function<std::vector<std::string>(const std::string& 
 inline constexpr int kResolverCheckMs = 2000;
 
 // "lumidex-" and 16 random hexadecimal digits under ".invalid", a name no resolver may give an
-// address for (RFC 6761 6.4).
+// address for (RFC 6761 6.4). Absolute (it ends in a dot): a relative name is also tried under
+// each search domain of resolv.conf, where a company zone's wildcard answers it, and that
+// resolver is honest.
 std::string NonexistentName();
 
 // Looks up name and, when it is given an address, each of productNames, one after the other

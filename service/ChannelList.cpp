@@ -50,7 +50,15 @@ const XmlNode* UrlText(const XmlElement& url) {
 
 // The download's two probes (its first byte and the whole exchange) and, when it failed, the
 // problem: no connection or no answer, an answer that is no HTTP, or a status other than 200.
-void DiagnoseFetch(const std::string& url, const ChannelListResponse& response) {
+// A host name that did not resolve was never connected to: its look-up is the one probe, and
+// the problem is the resolver's, as on the host rows.
+void DiagnoseFetch(const std::string& url, const std::string& host,
+                   const ChannelListResponse& response) {
+    if (response.status == 0 && response.lookupFailed) {
+        RecordProbe({ProbeKind::Dns, host, ProbeOutcome::Error, std::nullopt, "lookup"});
+        NoteProblem(MakeProblem(ProblemCode::DnsNotResolving, {host}));
+        return;
+    }
     const bool answered = response.status != 0 || response.firstByteMs.has_value();
     ProbeRecord firstByte{ProbeKind::Http, url, ProbeOutcome::Ok, response.firstByteMs,
                           "first_byte"};
@@ -99,6 +107,7 @@ ChannelListGet HttpChannelListGet(ProbeTasks* cancel) {
         response.status = client.Get(url, extraHeaders);
         response.totalMs = MillisecondsSince(started);
         response.connect = client.LastConnectResult();
+        response.lookupFailed = client.LastLookupFailed();
         response.firstByteMs = client.FirstByteMs();
         response.readError = client.LastError();
         if (client.Body() != nullptr) {
@@ -130,7 +139,7 @@ bool ServiceHostLists::FetchChannelList(std::string_view url, const ChannelListG
     }
     // The body is taken as it comes: gzip and deflate are admitted but servers send it plain.
     ChannelListResponse response = get(std::string(url), ChannelListRequestHeaders(split.host));
-    DiagnoseFetch(std::string(url), response);
+    DiagnoseFetch(std::string(url), split.host, response);
     if (response.status != kHttpOk) {
         Log(kFetchFailed);
         return false;
@@ -155,6 +164,7 @@ void ServiceHostLists::NoteMalformed(std::string reason) const {
 
 void ServiceHostLists::ParseChannelList() {
     Log(kParseStart);
+    m_lastListNamedServers = false;
     if (m_channelListText.empty()) {
         Log(kListEmpty);
         return;
@@ -204,6 +214,7 @@ void ServiceHostLists::ParseChannelList() {
                           : "root element " + platform::Utf8OrGbkToUtf8(document.Root()->value));
         return;
     }
+    m_lastListNamedServers = !channelServers.empty() || !trackers.empty();
     KeepServers(m_channelServers, channelServers);
     KeepServers(m_trackers, trackers);
     LogCount(kChannelServerCount, m_channelServers.Size());

@@ -26,6 +26,7 @@ struct ChannelListResponse {
     int status = 0;
     std::optional<std::string> body;
     platform::ConnectResult connect = platform::ConnectResult::Connected;
+    bool lookupFailed = false;          // the host name did not resolve: no connect was tried
     std::optional<double> firstByteMs;  // nullopt: no byte of a response arrived
     std::optional<double> totalMs;
     ReadError readError = ReadError::None;
@@ -87,6 +88,9 @@ public:
     // and logs their sizes. A text that is not a channel list adds nothing, and is noted as
     // a problem with the parser's reason.
     void ParseChannelList();
+    // Whether the last ParseChannelList read a channel list that named a server. The lists
+    // above also hold what earlier lists named, so they cannot tell a login page from a list.
+    bool LastListNamedServers() const { return m_lastListNamedServers; }
 
     ServerList& Trackers() { return m_trackers; }
     ServerList& ChannelServers() { return m_channelServers; }
@@ -108,6 +112,7 @@ private:
     ServerList m_channelServers;
     std::string m_channelListText;
     std::string m_channelListUrl;  // where the text came from
+    bool m_lastListNamedServers = false;
     UdpProbeSocket m_probeSocket;
 };
 

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 
@@ -18,13 +19,13 @@
 namespace lumidex {
 namespace {
 
-// The name's first IPv4 address, in network order; 0 when it does not resolve.
+// The name's first IPv4 address, in network order; 0 when it does not resolve. The failed
+// look-up is a probe record; the walk makes the row's problem of all of them.
 std::uint32_t LookUp(const std::string& name) {
     const auto started = std::chrono::steady_clock::now();
     const std::uint32_t address = platform::LookupHostIPv4(name);
     if (address == 0) {
         RecordProbe({ProbeKind::Dns, name, ProbeOutcome::Error, std::nullopt, "lookup"});
-        NoteProblem(MakeProblem(ProblemCode::DnsNotResolving, {name}));
         return 0;
     }
     RecordProbe({ProbeKind::Dns, name, ProbeOutcome::Ok, MillisecondsSince(started), "lookup"});
@@ -41,6 +42,18 @@ ProblemCode UnreachableCode(HostGroup group) {
             break;
     }
     return ProblemCode::ListHostsUnreachable;
+}
+
+// The names whose look-up failed among the row's probes, each once, in the order tried.
+std::vector<std::string> UnresolvedNames(const RowDiagnosis& row) {
+    std::vector<std::string> names;
+    for (const ProbeRecord& probe : row.probes) {
+        if (probe.kind == ProbeKind::Dns && probe.outcome != ProbeOutcome::Ok &&
+            std::find(names.begin(), names.end(), probe.target) == names.end()) {
+            names.push_back(probe.target);
+        }
+    }
+    return names;
 }
 
 }  // namespace
@@ -137,11 +150,23 @@ void WalkServiceHosts(ProbeReporter& reporter, ServiceHostLists& lists, const st
         reporter.CountReportableError();
     }
     if (!failed.empty()) {
-        // Some hosts answered: the row stays Ok, the failing ones are a warning.
+        // Some hosts answered: the row stays Ok, the failing ones are a warning; so are the
+        // names among them that did not resolve, one problem naming all of them (joined to the
+        // channel list's on the list row).
+        const bool rowPasses = failures < hosts.size();
         const ProblemCode code = UnreachableCode(group);
-        NoteProblem(
-            MakeProblemAs(failures < hosts.size() ? Severity::Warning : InfoOf(code).severity, code,
-                          std::move(failed)));
+        NoteProblem(MakeProblemAs(rowPasses ? Severity::Warning : InfoOf(code).severity, code,
+                                  std::move(failed)));
+        RunDiagnosis& diagnosis = TheRunDiagnosis();
+        const int diagnosisRow = diagnosis.CurrentRow();
+        std::vector<std::string> unresolved = UnresolvedNames(diagnosis.Row(diagnosisRow));
+        if (!unresolved.empty()) {
+            diagnosis.JoinProblem(
+                diagnosisRow,
+                MakeProblemAs(
+                    rowPasses ? Severity::Warning : InfoOf(ProblemCode::DnsNotResolving).severity,
+                    ProblemCode::DnsNotResolving, std::move(unresolved)));
+        }
     }
 }
 

@@ -28,8 +28,8 @@ HostTests SystemHostTests();
 // A connection test through a fresh HTTP client: connect, then close. With cancel, cancelling
 // those tasks ends the test at once, and a test after the cancel connects nowhere. A host
 // name is looked up first (a text starting with a digit is taken as an address, as the
-// client takes it); the look-up and the connect are recorded as probes, a name that does not
-// resolve as a problem.
+// client takes it); the look-up and the connect are recorded as probes (a name that does not
+// resolve as its failed look-up alone).
 bool TestTcpConnection(const std::string& host, ProbeTasks* cancel = nullptr);
 // kEchoRequestsPerHost echo requests to host, its name looked up and recorded the same way;
 // true when one was answered.
@@ -44,7 +44,8 @@ void ProbeServiceHosts(ProbeReporter& reporter, ServiceHostLists& lists,
 // Whether hosts[index] answered: tested at the call, or taken from a test started earlier.
 using HostOutcome = std::function<bool(std::size_t index)>;
 // The walk itself, in list order, with the row, findings, progress steps and stop polls; the
-// hosts that failed become the group's problem on the row.
+// hosts that failed become the group's problem on the row, and the names among the row's failed
+// look-ups one problem beside it, both warnings while some host answered.
 void WalkServiceHosts(ProbeReporter& reporter, ServiceHostLists& lists, const std::string& itemName,
                       HostGroup group, const std::vector<std::string>& hosts,
                       const HostOutcome& outcome);

@@ -140,6 +140,7 @@ public:
             m_lists.ParseChannelList();
         }
     }
+    bool ChannelListNamedServers() override { return m_lists.LastListNamedServers(); }
     void OpenUdpSocket(std::uint16_t port) override { m_lists.ProbeSocket().Open(port); }
     bool CheckHostsFile(std::string& wrongMapping, std::string& productMapping) override {
         return lumidex::CheckHostsFile(kHostsFilePath, wrongMapping, productMapping) != 0;

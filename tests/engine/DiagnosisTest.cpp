@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/DiagnosisText.h"
+
 namespace lumidex {
 namespace {
 
@@ -33,6 +35,8 @@ TEST(Diagnosis, SlowAnswersAddOneInfoProblemPerRuleWithTheSlowTargets) {
          {Answer(ProbeKind::Icmp, "a", 250), Answer(ProbeKind::Icmp, "b", 5)},
          {"dns_server_slow"},
          {"a"}},
+        // Slower than the gateway may be, but not than a DNS server.
+        {3, {Answer(ProbeKind::Icmp, "a", 150)}, {}, {}},
         // Only the first byte of the list counts; a long total is a big list.
         {16,
          {Answer(ProbeKind::Http, "list", 9000, "total"),
@@ -124,6 +128,26 @@ TEST(Diagnosis, StoredTextsAreWellFormedUtf8) {
         EXPECT_EQ(row.probes.at(0).target, c.stored);
         EXPECT_EQ(row.probes.at(0).step, c.stored);
     }
+}
+
+// A row names each name that did not resolve in one problem: a join adds the targets not yet
+// named and keeps the graver severity.
+TEST(Diagnosis, JoinKeepsOneProblemPerCodeWithTheGraverSeverity) {
+    RunDiagnosis diagnosis;
+    diagnosis.JoinProblem(-1, MakeProblem(ProblemCode::DnsNotResolving, {"a"}));
+    diagnosis.JoinProblem(16, MakeProblem(ProblemCode::DnsNotResolving, {"channel"}));
+    diagnosis.JoinProblem(16, MakeProblem(ProblemCode::ListHostsUnreachable, {"list1"}));
+    diagnosis.JoinProblem(
+        16, MakeProblemAs(Severity::Warning, ProblemCode::DnsNotResolving, {"list1", "channel"}));
+    diagnosis.JoinProblem(15,
+                          MakeProblemAs(Severity::Warning, ProblemCode::DnsNotResolving, {"i"}));
+    diagnosis.JoinProblem(15, MakeProblem(ProblemCode::DnsNotResolving, {"j"}));
+    EXPECT_EQ(testing::ProblemTexts(diagnosis.Row(16)),
+              (std::vector<std::string>{"error dns_not_resolving channel,list1",
+                                        "error list_hosts_unreachable list1"}));
+    EXPECT_EQ(testing::ProblemTexts(diagnosis.Row(15)),
+              std::vector<std::string>{"error dns_not_resolving i,j"});
+    EXPECT_TRUE(diagnosis.Row(0).problems.empty());
 }
 
 }  // namespace

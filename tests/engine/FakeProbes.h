@@ -232,6 +232,7 @@ struct FakeService : ServiceProbes {
                                           {ServerGroup::Trackers, 10}};
     std::map<ServerGroup, int> answered = {{ServerGroup::ChannelServers, 2},
                                            {ServerGroup::Trackers, 6}};
+    std::optional<bool> listNamedServers;  // none: whether servers are known at all
     std::function<void(ProbeReporter&)> onWebsite;
     std::function<void()> onChannelServer;  // after each sampled channel server
     std::function<void()> onFetch;          // while the channel list is fetched
@@ -244,6 +245,10 @@ struct FakeService : ServiceProbes {
         return fetched;
     }
     void ParseChannelList() override {}
+    bool ChannelListNamedServers() override {
+        return listNamedServers.value_or(
+            servers[ServerGroup::ChannelServers] + servers[ServerGroup::Trackers] > 0);
+    }
     void OpenUdpSocket(std::uint16_t) override {}
     bool CheckHostsFile(std::string& wrong, std::string& product) override {
         wrong = wrongMapping;

@@ -438,6 +438,13 @@ TEST(NetworkChecks, InterceptionAddsProblemsBesideTheRowsAndOneNotesLine) {
          },
          {{7, "captive_portal"}, {16, "channel_list_intercepted"}},
          "\r\n检测到网络需要登录认证(login.example)"},
+        {"portal's login page on a later run: only servers kept from earlier lists",
+         [&](LyingNetwork& n, testing::FakeService& s) {
+             n.portal = login;
+             s.listNamedServers = false;
+         },
+         {{7, "captive_portal"}, {16, "channel_list_intercepted"}},
+         "\r\n检测到网络需要登录认证(login.example)"},
         {"no site reached: no portal judged",
          [&](LyingNetwork& n, testing::FakeService& s) {
              n.portal = login;

@@ -1,5 +1,5 @@
 // The catalogue and its documented table (docs/problems.md) are one list: a code, its
-// severity or its next step changed on one side only fails here.
+// severity, its rows or its next step changed on one side only fails here.
 #include "engine/ProblemCatalog.h"
 
 #include <gtest/gtest.h>
@@ -14,8 +14,46 @@ namespace {
 
 struct DocumentedProblem {
     std::string severity;
+    std::vector<int> items;
     std::string advice;
 };
+
+// The item ids a Row cell starts with: "13 域名映射", "14-16", "17, 18".
+std::vector<int> ItemIds(const std::string& cell) {
+    std::vector<int> ids;
+    std::size_t at = 0;
+    const auto number = [&] {
+        int value = 0;
+        for (; at < cell.size() && cell[at] >= '0' && cell[at] <= '9'; ++at) {
+            value = value * 10 + (cell[at] - '0');
+        }
+        return value;
+    };
+    while (at < cell.size() && cell[at] >= '0' && cell[at] <= '9') {
+        const int first = number();
+        int last = first;
+        if (at < cell.size() && cell[at] == '-') {
+            ++at;
+            last = number();
+        }
+        for (int id = first; id <= last; ++id) {
+            ids.push_back(id);
+        }
+        if (cell.compare(at, 2, ", ") != 0) {
+            break;
+        }
+        at += 2;
+    }
+    return ids;
+}
+
+std::vector<int> ItemIds(ItemRange range) {
+    std::vector<int> ids;
+    for (int id = range.first; id <= range.last; ++id) {
+        ids.push_back(id);
+    }
+    return ids;
+}
 
 std::vector<std::string> Cells(const std::string& line) {
     std::vector<std::string> cells;
@@ -49,7 +87,7 @@ std::map<std::string, DocumentedProblem> DocumentedProblems(std::vector<std::str
             continue;
         }
         const std::string code = cells[0].substr(1, cells[0].size() - 2);
-        if (!table.emplace(code, DocumentedProblem{cells[1], cells[5]}).second) {
+        if (!table.emplace(code, DocumentedProblem{cells[1], ItemIds(cells[2]), cells[5]}).second) {
             errors.push_back("documented twice: " + code);
         }
     }
@@ -72,6 +110,8 @@ TEST(ProblemCatalogTest, DocumentedTableAndCatalogueAreTheSameList) {
             continue;
         }
         EXPECT_EQ(found->second.severity, SeverityName(info.severity)) << name;
+        EXPECT_EQ(found->second.items, ItemIds(info.items)) << name;
+        EXPECT_FALSE(found->second.items.empty()) << name;
         EXPECT_EQ(found->second.advice, info.advice) << name;
         EXPECT_FALSE(info.advice.empty()) << name;
         documented.erase(found);

@@ -97,11 +97,17 @@ TEST_F(LabTest, NamesResolveAsTheScenarioSays) {
     if (!dnsWorks) {
         return;
     }
-    // The answers came from the lab DNS, and nothing else is known there.
+    // The answers came from the lab DNS, and nothing else is known there. Behind a search
+    // domain with a wildcard, a relative name that does not exist is answered under that
+    // domain; the absolute one stays unknown.
     const std::vector<std::string> unknownAnswer =
         unknown.empty() ? std::vector<std::string>{} : std::vector<std::string>{unknown};
-    EXPECT_EQ(Resolve("www.example.com"), unknownAnswer);
-    EXPECT_EQ(Resolve("nosuch.invalid"), unknownAnswer);
+    const Json wildcard = lab().Notes().value("searchWildcard", Json());
+    const std::vector<std::string> relativeAnswer =
+        wildcard.is_object() ? std::vector<std::string>{wildcard["address"]} : unknownAnswer;
+    EXPECT_EQ(Resolve("www.example.com"), relativeAnswer);
+    EXPECT_EQ(Resolve("nosuch.invalid"), relativeAnswer);
+    EXPECT_EQ(Resolve("nosuch.invalid."), unknownAnswer);
     const std::string dnsLog = ReadText(lab().Notes()["dnsLog"].get<std::string>());
     EXPECT_NE(dnsLog.find("query[A] " + viaDns), std::string::npos) << viaDns;
     EXPECT_EQ(dnsLog.find("www.example.com is NXDOMAIN") != std::string::npos, unknown.empty());
@@ -171,6 +177,13 @@ TEST_F(LabTest, ClientConfigurationMatchesTheScenario) {
     for (const Json& server : lab().Notes()["dns"]) {
         EXPECT_EQ(resolv.find("nameserver " + server.get<std::string>()) != std::string::npos,
                   hasServers);
+    }
+    const Json wildcard = lab().Notes().value("searchWildcard", Json());
+    EXPECT_EQ(resolv.find("search ") != std::string::npos, wildcard.is_object()) << resolv;
+    if (wildcard.is_object()) {
+        EXPECT_NE(resolv.find("search " + wildcard["domain"].get<std::string>() + "\n"),
+                  std::string::npos)
+            << resolv;
     }
 }
 

@@ -299,6 +299,7 @@ const std::map<std::string, ServiceExpectation>& ServiceExpectations() {
         t["channel-list-chunked"] = t["healthy"];
         t["nxdomain-hijack"] = t["healthy"];
         t["portal-false-friend"] = t["healthy"];
+        t["dns-search-wildcard"] = t["healthy"];
         // Every host takes the connection and the ping, and the list is the portal's 302.
         t["captive-portal"] = {
             {hostsOk, all(14), all(15), all(16), none(17), none(18)}, {kListError}, {}};

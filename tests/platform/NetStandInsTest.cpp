@@ -108,6 +108,8 @@ TEST(DefaultRoutes, GatewaysOfOneInterfaceLowestMetricFirst) {
         std::string(kRouteHeader) + RouteLine("eth0", "0.0.0.0", "10.0.0.9", 0x3, 600, "0.0.0.0") +
         RouteLine("eth0", "0.0.0.0", "10.0.0.1", 0x3, 100, "0.0.0.0") +
         RouteLine("eth1", "0.0.0.0", "10.1.0.1", 0x3, 50, "0.0.0.0") +
+        RouteLine("eth2", "0.0.0.0", "10.2.0.9", 0x3, 600, "0.0.0.0") +
+        RouteLine("eth2", "0.0.0.0", "10.2.0.1", 0x3, 100, "0.0.0.0") +
         RouteLine("eth0", "10.0.0.0", "0.0.0.0", 0x1, 0, "255.255.255.0") +
         RouteLine("eth0", "0.0.0.0", "10.0.0.7", 0x1, 0, "0.0.0.0") +      // no gateway flag
         RouteLine("eth0", "0.0.0.0", "10.0.0.8", 0x2, 0, "0.0.0.0") +      // not up
@@ -119,6 +121,7 @@ TEST(DefaultRoutes, GatewaysOfOneInterfaceLowestMetricFirst) {
     const std::vector<DefaultRoute> routes = ParseDefaultRoutes(table);
     EXPECT_EQ(GatewaysOf(routes, "eth0"), (std::vector{Ip("10.0.0.1"), Ip("10.0.0.9")}));
     EXPECT_EQ(GatewaysOf(routes, "eth1"), std::vector{Ip("10.1.0.1")});
+    EXPECT_EQ(GatewaysOf(routes, "eth2"), (std::vector{Ip("10.2.0.1"), Ip("10.2.0.9")}));
     EXPECT_TRUE(GatewaysOf(routes, "ppp0").empty());
     EXPECT_TRUE(ParseDefaultRoutes(RouteLine("eth0", "0.0.0.0", "10.0.0.1", 3, 0, "0.0.0.0"))
                     .empty());  // the first line is always the header

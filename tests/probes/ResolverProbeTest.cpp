@@ -15,7 +15,9 @@ namespace {
 TEST(ResolverProbe, InventedNameFirstThenProductNamesOnlyWhenItWasAnswered) {
     const std::string name = NonexistentName();
     EXPECT_EQ(name.rfind("lumidex-", 0), 0u);
-    EXPECT_EQ(name.size(), std::string("lumidex-.invalid").size() + 16);
+    // Absolute, so that no search domain of resolv.conf is tried behind it.
+    EXPECT_EQ(name.size(), std::string("lumidex-.invalid.").size() + 16);
+    EXPECT_EQ(name.back(), '.');
     EXPECT_NE(name, NonexistentName());
 
     for (const bool hijacking : {false, true}) {

@@ -264,7 +264,8 @@ TEST(ReportPosterTest, RecognisesOnlyTheTwoAcceptedAnswers) {
         {"HTTP/1.0 200 Success\r\n\r\n", 0},
         {"HTTP/1.1 404 Not Found\r\n\r\n200 OK is not here", 200},  // anywhere counts
         {"HTTP/1.1 500 Internal Server Error\r\n\r\n", 0},
-        {"HTTP/1.1 200 OK\r\n\r\nmoved: 302 ", 302},  // the second test wins
+        {"HTTP/1.1 404 Not Found\r\nContent-Length: 302\r\n\r\n", 0},  // "302" with no blank
+        {"HTTP/1.1 200 OK\r\n\r\nmoved: 302 ", 302},                   // the second test wins
         {"", 0},
         {padding + "200 OK", 200},                      // the last bytes that are read
         {padding + " 200 OK", 0},                       // one byte past what is read

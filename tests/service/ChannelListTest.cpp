@@ -143,7 +143,7 @@ TEST(FetchChannelList, SendsTheFiveHeaderFieldsInOrder) {
 }
 
 // The download's probes (first byte, whole exchange) and, when it failed, the problem that
-// says how.
+// says how; a host name that did not resolve is its look-up alone.
 TEST(FetchChannelList, DiagnosesHowTheExchangeWent) {
     using Connect = platform::ConnectResult;
     const struct {
@@ -153,6 +153,7 @@ TEST(FetchChannelList, DiagnosesHowTheExchangeWent) {
         ReadError readError;
         std::string problem;  // "code (detail)", the URL its target; "" for none
         std::string outcomes;
+        bool lookupFailed = false;
     } cases[] = {
         {200, Connect::Connected, true, ReadError::None, "", "ok ok"},
         {404, Connect::Connected, true, ReadError::None, "http_error (404)", "ok error"},
@@ -167,6 +168,7 @@ TEST(FetchChannelList, DiagnosesHowTheExchangeWent) {
         {0, Connect::Connected, true, ReadError::HeaderTooLong,
          "malformed (" + std::string(DescribeReadError(ReadError::HeaderTooLong)) + ")",
          "ok malformed"},
+        {0, Connect::Unreachable, false, ReadError::None, "", "dns lookup error", true},
     };
     const std::string url = endpoints::kChannelListUrl;
     for (const auto& c : cases) {
@@ -180,9 +182,17 @@ TEST(FetchChannelList, DiagnosesHowTheExchangeWent) {
         response.firstByteMs = c.firstByte ? std::optional(30.0) : std::nullopt;
         response.totalMs = 40.0;
         response.readError = c.readError;
+        response.lookupFailed = c.lookupFailed;
         FakeGet get{response, {}};
         lists.FetchChannelList(url, get.Function());
         const RowDiagnosis row = diagnosis.Row();
+        if (c.lookupFailed) {
+            EXPECT_EQ(diagnosis.Probes(), std::vector<std::string>{c.outcomes});
+            EXPECT_EQ(row.probes.at(0).target, "channel.kelvora.com");
+            EXPECT_EQ(diagnosis.Problems(),
+                      std::vector<std::string>{"error dns_not_resolving channel.kelvora.com"});
+            continue;
+        }
         ASSERT_EQ(row.probes.size(), 2u);
         EXPECT_EQ(std::string(ProbeOutcomeName(row.probes[0].outcome)) + " " +
                       std::string(ProbeOutcomeName(row.probes[1].outcome)),
@@ -236,6 +246,18 @@ TEST(ParseChannelList, AddsServersAndTrackersAndLogsTheListSizes) {
     EXPECT_EQ(Contents(lists.ChannelServers()), "1.2.3.4:7201 7.7.7.7:1 5.6.7.8:9000");
     EXPECT_EQ(log.Lines().back(), "请求得到3个Tracker服务器");
     EXPECT_EQ(log.Lines().at(4), "请求得到3个频道服务器");
+    EXPECT_TRUE(lists.LastListNamedServers());
+
+    // A text naming none (a login page's place, or an empty body) says so, whatever the
+    // lists still keep.
+    for (const std::string text : {"<Channels></Channels>", "<html>login</html>", ""}) {
+        lists.SetChannelListText("<Channels>" + Channel({KlvUrl({"7.7.7.7:1"})}) + "</Channels>");
+        lists.ParseChannelList();
+        lists.SetChannelListText(text);
+        lists.ParseChannelList();
+        EXPECT_FALSE(lists.LastListNamedServers()) << text;
+        EXPECT_EQ(lists.ChannelServers().Size(), 3u);
+    }
 }
 
 TEST(ParseChannelList, TextsThatAreNoChannelListAddNothing) {

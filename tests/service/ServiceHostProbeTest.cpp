@@ -24,14 +24,19 @@ using testing::FakeService;
 using testing::PhaseRun;
 
 // The website group walks the given hosts through the real probe; the other groups are empty.
+// An unresolved host fails at its look-up, recorded as the real test records it.
 struct WebsiteGroup : FakeService {
     std::vector<std::string> web;
     std::set<std::string> failing;
+    std::set<std::string> unresolved;
     std::function<void()> onTest;
     ServiceHostLists lists;
 
-    WebsiteGroup(std::vector<std::string> hostList, std::set<std::string> failingHosts)
-        : web(std::move(hostList)), failing(std::move(failingHosts)) {
+    WebsiteGroup(std::vector<std::string> hostList, std::set<std::string> failingHosts,
+                 std::set<std::string> unresolvedHosts = {})
+        : web(std::move(hostList)),
+          failing(std::move(failingHosts)),
+          unresolved(std::move(unresolvedHosts)) {
         hosts = {{HostGroup::Website, static_cast<int>(web.size())},
                  {HostGroup::Information, 0},
                  {HostGroup::List, 0}};
@@ -44,6 +49,10 @@ struct WebsiteGroup : FakeService {
         const auto test = [this](const std::string& host) {
             if (onTest) {
                 onTest();
+            }
+            if (unresolved.count(host) > 0) {
+                RecordProbe({ProbeKind::Dns, host, ProbeOutcome::Error, std::nullopt, "lookup"});
+                return false;
             }
             return failing.count(host) == 0;
         };
@@ -69,6 +78,7 @@ TEST(ServiceHostProbe, GroupShareIconFindingsAndCounters) {
         int errors;
         bool reportable;
         std::vector<std::string> problems;
+        std::set<std::string> unresolved = {};  // failing at the look-up
     };
     const Case cases[] = {
         {"1 of 3 fails",
@@ -96,11 +106,32 @@ TEST(ServiceHostProbe, GroupShareIconFindingsAndCounters) {
          false,
          {"warning web_hosts_unreachable h6.kelvora.com"}},
         {"none fails", 3, {}, "正常连接:100%", CheckStatus::Ok, 0, false, {}},
+        // Names that do not resolve: one problem for the row, as grave as the group's.
+        {"2 of 3 do not resolve",
+         3,
+         {},
+         "正常连接:34%",
+         CheckStatus::Ok,
+         0,
+         false,
+         {"warning web_hosts_unreachable h0.kelvora.com,h2.kelvora.com",
+          "warning dns_not_resolving h0.kelvora.com,h2.kelvora.com"},
+         {"h0.kelvora.com", "h2.kelvora.com"}},
+        {"3 of 3 fail, 1 does not resolve",
+         3,
+         {"h0.kelvora.com", "h2.kelvora.com"},
+         "正常连接:0%",
+         CheckStatus::Error,
+         1,
+         true,
+         {"error web_hosts_unreachable h0.kelvora.com,h1.kelvora.com,h2.kelvora.com",
+          "error dns_not_resolving h1.kelvora.com"},
+         {"h1.kelvora.com"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         PhaseRun run;
-        auto probes = std::make_unique<WebsiteGroup>(Hosts(c.hosts), c.failing);
+        auto probes = std::make_unique<WebsiteGroup>(Hosts(c.hosts), c.failing, c.unresolved);
         CheckProbes all;
         all.service = std::move(probes);
         ASSERT_TRUE(run.Run(std::move(all)));
@@ -111,6 +142,9 @@ TEST(ServiceHostProbe, GroupShareIconFindingsAndCounters) {
         const std::string findings = TheFindingsText().Text();
         EXPECT_NE(findings.find("\r\n网站服务检测"), std::string::npos);
         for (const std::string& host : c.failing) {
+            EXPECT_NE(findings.find("\r\n连接失败:" + host), std::string::npos) << host;
+        }
+        for (const std::string& host : c.unresolved) {
             EXPECT_NE(findings.find("\r\n连接失败:" + host), std::string::npos) << host;
         }
         EXPECT_EQ(run.LogLines().back(), "网站服务");
@@ -307,9 +341,13 @@ TEST(ServiceHostProbe, TcpTestUsesThePortBehindTheHost) {
     std::uint16_t closedPort = 0;
     const platform::UniqueFd bound = testing::LoopbackListener(-1, closedPort);
     EXPECT_FALSE(TestTcpConnection(testing::LoopbackSite(closedPort)));
-    EXPECT_EQ(diagnosis.Probes(),
-              (std::vector<std::string>{"tcp connect ok rtt", "dns lookup ok rtt",
-                                        "tcp connect ok rtt", "tcp connect refused"}));
+    // A name that does not resolve (the empty one asks no resolver) is its look-up alone; the
+    // walk makes the row's problem of every such name.
+    EXPECT_FALSE(TestTcpConnection(""));
+    EXPECT_EQ(
+        diagnosis.Probes(),
+        (std::vector<std::string>{"tcp connect ok rtt", "dns lookup ok rtt", "tcp connect ok rtt",
+                                  "tcp connect refused", "dns lookup error"}));
     EXPECT_EQ(diagnosis.Row().probes.at(2).target, "localhost:" + std::to_string(port));
     EXPECT_TRUE(diagnosis.Problems().empty());
 }
