@@ -47,7 +47,7 @@ ProblemCode UnreachableCode(HostGroup group) {
 
 bool TestTcpConnection(const std::string& host, ProbeTasks* cancel) {
     HttpGetClient client;
-    const ProbeTasks::CancelHook hook(cancel, [&client] { client.Close(); });
+    const ProbeTasks::CancelHook hook(cancel, [&client] { client.Cancel(); });
     if (hook.Cancelled()) {
         return false;
     }
