@@ -144,9 +144,13 @@ std::vector<ServerAttempts> StartServerAttempts(ProbeTasks& tasks,
             continue;
         }
         attempts[i] = tasks.Start<std::vector<UdpAttemptRecord>>(
-            [server = entries[i], listed, receiveTimeout] {
+            [&tasks, server = entries[i], listed, receiveTimeout] {
                 UdpProbeSocket socket(receiveTimeout);
                 socket.Open(0);
+                // After the open, so that the cancel never meets the socket being made; a
+                // cancel that came first shuts it at once. An abandoned run neither waits
+                // out a silent server nor sends it anything more.
+                const ProbeTasks::CancelHook hook(&tasks, [&socket] { socket.Cancel(); });
                 return RunServerAttempts(socket, server, *listed);
             });
     }
