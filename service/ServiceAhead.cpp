@@ -79,7 +79,8 @@ ServiceAhead::ListResult ServiceAhead::FetchAndParse() {
         if (m_stopPressed && m_stopPressed()) {
             m_serverTasks.Cancel();  // the walk will not get this far: send nothing
         }
-        plan.attempts = StartServerAttempts(m_serverTasks, plan.entries, plan.chosen, m_udpTimeout);
+        plan.attempts = StartServerAttempts(m_serverTasks, plan.entries, plan.chosen, m_udpTimeout,
+                                            m_stopPressed);
     }
     return result;
 }

@@ -442,7 +442,8 @@ TEST(ProbeUdpServers, WithoutASocketEverySendFailsTwice) {
 }
 
 // An abandoned run's UDP attempts end at once, their sockets shut: the walk's end does not wait
-// out a silent server's receive, and no second attempt goes out after the cancel.
+// out a silent server's receive, and no second attempt goes out after the cancel, nor any
+// attempt after a press of the stop button.
 TEST(ProbeUdpServers, AbandonedAttemptsEndAtOnceAndSendNoMore) {
     UdpResponder silent(21, [](int) { return std::vector<ScriptedReply>{}; });
     const std::vector<ServerRecord> entries = {silent.Record()};
@@ -460,6 +461,13 @@ TEST(ProbeUdpServers, AbandonedAttemptsEndAtOnceAndSendNoMore) {
     EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::seconds(2));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(silent.Received().size(), 1u) << "an attempt went out after the cancel";
+
+    // Once the stop button was pressed no attempt begins, where the walk would have stopped.
+    ProbeTasks pressedTasks;
+    const std::vector<ServerAttempts> none = StartServerAttempts(
+        pressedTasks, entries, {true}, std::chrono::seconds(10), [] { return true; });
+    EXPECT_TRUE(none[0].get().value.empty());
+    EXPECT_EQ(silent.Received().size(), 1u) << "an attempt went out after the press";
 }
 
 TEST(UdpProbeSocket, OpensOnAnyPortAndMovesOnFromABusyPort) {
