@@ -44,8 +44,8 @@ std::optional<SystemError> UdpSocket::Open(const Ipv4Endpoint& local) {
 void UdpSocket::Shutdown() {
     m_shutDown = true;
     if (m_fd) {
-        // On Linux this wakes a recvfrom waiting on an unbound peer too (it returns 0), even
-        // though the call itself answers ENOTCONN for a socket without a peer.
+        // On Linux this wakes a recvfrom waiting on a socket without a peer too (it returns
+        // 0), although the call itself answers ENOTCONN there.
         ::shutdown(m_fd.get(), SHUT_RDWR);
     }
 }
