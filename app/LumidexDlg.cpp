@@ -156,8 +156,10 @@ void CLumidexDlg::Render(const WindowChange& change) {
             m_submitButton->setEnabled(change.value != 0);
             break;
         case Kind::Running:
-            // The check button follows the engine's running flag, whose drop ends the run
-            // here; a busy cursor cannot outlive the run that asked for it.
+            // The check button follows the engine's running flag, whose drop comes with the
+            // run's end, after everything the run started has ended: until then the button
+            // reads "停止" and a press says again that the run is stopping. A busy cursor
+            // cannot outlive the run that asked for it.
             if (change.value == 0) {
                 m_waitCursor.reset();
                 if (RunActive()) {
@@ -206,9 +208,11 @@ void CLumidexDlg::OnCheck() {
 }
 
 void CLumidexDlg::StartRun() {
-    // The last run's thread may still be writing its summary: a new run could not start, and
-    // rebuilding the rows now would put that summary under fresh usage notes.
-    if (m_engine->IsRunning()) {
+    // The engine tells the window of a run's end only once the run has written its summary
+    // and has nothing left but to return, and this state is reached only then; a run that
+    // has not told its end (one started elsewhere) must not have its summary put under fresh
+    // usage notes.
+    if (m_engine->RunBusy()) {
         return;
     }
     const RunState before = m_state;

@@ -50,8 +50,8 @@ inline constexpr int kDetailColumnWidth = 180;
 enum class RunState {
     Ready,     // no run yet
     Running,   // a run was started and its check phases have not ended
-    Stopping,  // "停止" was pressed; the run ends at its next stop point
-    Finished,  // the last run's check phases have ended
+    Stopping,  // "停止" was pressed; the run ends at its next stop point and winds down
+    Finished,  // the last run has ended: its work is over and its summary written
 };
 
 class CLumidexDlg : public QDialog {

@@ -15,10 +15,18 @@ CheckEngine::~CheckEngine() {
 }
 
 bool CheckEngine::Start(DiagWindow* window) {
-    // A live run holds the engine lock for its whole length: asking for it here would block
-    // the window thread until the run ends, only to find that no second run may start.
-    if (window == nullptr || IsRunning()) {
+    if (window == nullptr) {
         return false;
+    }
+    if (IsRunning()) {
+        // A live run holds the engine lock for its whole length: asking for it here would
+        // block the window thread until the run ends, only to find that no second run may
+        // start. A run that has reported its end has only to return, so the press that
+        // follows its end is honoured, never lost to the last instructions of its thread.
+        if (!m_endReported) {
+            return false;
+        }
+        WorkerThread::Stop(nullptr, 0);
     }
     // A run that an earlier Stop gave up on may still hold the lock: no second run then.
     std::unique_lock lock(m_engineLock, std::try_to_lock);
@@ -26,6 +34,7 @@ bool CheckEngine::Start(DiagWindow* window) {
         return false;
     }
     m_window = window;
+    m_endReported = false;
     return WorkerThread::Start(kCheckThreadName);
 }
 
@@ -71,7 +80,7 @@ int CheckEngine::Run() {
         if (m_probes.service) {
             m_probes.service->FinishRun();
         }
-        SetRunning(0);
+        m_running = 0;
     }
     std::string notes = window->NotesText();
     window->EnableExit(true);
@@ -82,6 +91,10 @@ int CheckEngine::Run() {
     if (m_counters.reportable != 0 && m_counters.errorCount > 0) {
         window->EnableSubmit(true);
     }
+    // The run's end, told once and last: the window takes it as the moment a new run may
+    // start and the window may close, so nothing of this run may follow it.
+    m_endReported = true;
+    window->PostRunning(false);
     return 0;
 }
 
@@ -160,11 +173,11 @@ void CheckEngine::SetStatusText(std::string_view text) {
 }
 
 void CheckEngine::SetRunning(int running) {
-    // Posted, and before the summary's sent calls: the window has taken the run as ended by
-    // the time the thread is gone, so a new run never meets this run's late news.
-    if (m_running.exchange(running) != running) {
+    // Only the rise is told here; the drop (a stop seen, or the phases' end) is told with the
+    // run's end, after the work started ahead has ended and the summary is written.
+    if (m_running.exchange(running) != running && running != 0) {
         if (DiagWindow* window = Window()) {
-            window->PostRunning(running != 0);
+            window->PostRunning(true);
         }
     }
 }

@@ -41,8 +41,12 @@ public:
     // Window thread. Nothing happens without a window. True when a run's thread started.
     bool Start(DiagWindow* window);
     bool Stop(int timeoutMs);
-    // 1 while the check phases execute; the window learns each change through its queue.
+    // 1 while the check phases execute. The window learns of the rise when the run starts
+    // and of the drop only with the run's end, once everything the run started has ended and
+    // the summary is written.
     int Running() const { return m_running.load(); }
+    // A run's thread is alive and has not yet reported its end.
+    bool RunBusy() { return IsRunning() && !m_endReported; }
 
     // The one-at-a-time walk: every probe at its place in the walk, none ahead of it and none
     // side by side. Otherwise probes wait side by side and the walk takes their results in
@@ -92,7 +96,7 @@ protected:
     // The two check phases. Virtual so that tests can put scripted phases in their place.
     virtual void RunBasicChecks();
     virtual void RunServiceChecks();
-    // Tells the window when the flag changes.
+    // Sets the flag; tells the window of a rise (the drop waits for the run's end).
     void SetRunning(int running);
 
 private:
@@ -104,6 +108,8 @@ private:
 
     std::atomic<int> m_running{0};
     std::atomic<bool> m_oneAtATime{false};
+    // Set as the run posts its end, the last thing it does; cleared by Start.
+    std::atomic<bool> m_endReported{false};
     // Held by the check thread for both phases. The window thread only tries it in Start.
     std::recursive_mutex m_engineLock;
     // Set before the thread starts; read without the engine lock, so that the window thread

@@ -23,7 +23,8 @@ public:
     // download); every show is followed by a hide.
     virtual void PostWaitCursor(bool shown) = 0;
     // The engine's running flag changed: the check button follows it, and its drop is where
-    // the window takes the run as ended (the summary follows).
+    // the window takes the run as ended. The drop is posted once, as the run's last change:
+    // after everything the run started has ended and its summary is written.
     virtual void PostRunning(bool running) = 0;
 
     // Sent. A window that has closed answers at once: -1 / 0 / empty / nothing done.

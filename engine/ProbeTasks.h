@@ -74,6 +74,17 @@ private:
     std::uint64_t TakeTicket();
     bool AcquireSlot(std::uint64_t ticket);
     void ReleaseSlot();
+    // Gives a task's slot back on every way out of it, a throw included.
+    class SlotGuard {
+    public:
+        explicit SlotGuard(ProbeTasks& tasks) : m_tasks(tasks) {}
+        ~SlotGuard() { m_tasks.ReleaseSlot(); }
+        SlotGuard(const SlotGuard&) = delete;
+        SlotGuard& operator=(const SlotGuard&) = delete;
+
+    private:
+        ProbeTasks& m_tasks;
+    };
     void Launch(std::function<void()> body);
 
     const int m_limit;
@@ -96,16 +107,16 @@ ProbeFuture<R> ProbeTasks::Start(std::function<R()> work) {
         Captured<R> result;
         try {
             if (AcquireSlot(ticket)) {
-                {
-                    CaptureScope scope(result.capture);
-                    result.value = work();
-                }
-                ReleaseSlot();
+                const SlotGuard slot(*this);
+                CaptureScope scope(result.capture);
+                result.value = work();
             }
-            promise->set_value(std::move(result));
         } catch (...) {
-            promise->set_exception(std::current_exception());
+            // An exception taken by the walk would end the program on its thread: a task that
+            // throws gives the default result, as one abandoned before it began.
+            result = Captured<R>{};
         }
+        promise->set_value(std::move(result));
     });
     return future;
 }

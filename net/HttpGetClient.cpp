@@ -60,7 +60,8 @@ bool HttpGetClient::ConnectWithin(std::string_view host, std::uint16_t port, int
         return true;
     }
     if (!m_socket.Open()) {
-        m_lastConnect = platform::ConnectResult::NotOpen;
+        m_lastConnect = m_socket.Cancelled() ? platform::ConnectResult::Aborted
+                                             : platform::ConnectResult::NotOpen;
         return false;
     }
     m_socket.SetReceiveTimeout(m_receiveTimeoutMs);

@@ -55,6 +55,9 @@ public:
     bool Connect(std::string_view host, std::uint16_t port);
     // True when a socket was held and is now closed. Safe from another thread.
     bool Close();
+    // Close for good, safe from another thread at any time, before the first Connect too:
+    // every later Connect or Get fails at once (the connect counts as aborted).
+    void Cancel() { m_socket.Cancel(); }
     // The status of the response (100 followed by another response: the other's), or 0 when no
     // request went out or no status came back. url: an absolute http URL, or with host given
     // the request target as it is sent. extraHeaders: header lines, each ending in "\r\n".

@@ -45,6 +45,9 @@ const char* DescribeConnectResult(ConnectResult result) {
 
 bool TcpSocket::Open() {
     std::lock_guard lock(m_mutex);
+    if (m_cancelled) {
+        return false;
+    }
     if (m_fd) {
         return true;
     }
@@ -113,6 +116,16 @@ bool TcpSocket::Close() {
     return true;
 }
 
+void TcpSocket::Cancel() {
+    {
+        // Under the lock that Open takes: an Open either ran before, and Close below ends
+        // its socket, or runs after and fails.
+        std::lock_guard lock(m_mutex);
+        m_cancelled = true;
+    }
+    Close();
+}
+
 TcpSocket::WaitResult TcpSocket::WaitFor(int fd, int wake, short events, int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
@@ -146,7 +159,7 @@ ConnectResult TcpSocket::Connect(std::uint32_t address, std::uint16_t port, int 
     int fd = -1;
     int wake = -1;
     if (!Enter(fd, wake)) {
-        return ConnectResult::NotOpen;
+        return m_cancelled ? ConnectResult::Aborted : ConnectResult::NotOpen;
     }
     const auto result = [&] {
         if (m_aborted) {

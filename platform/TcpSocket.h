@@ -53,7 +53,8 @@ public:
     TcpSocket(const TcpSocket&) = delete;
     TcpSocket& operator=(const TcpSocket&) = delete;
 
-    // Creates the socket unless one is held. False when the system refuses one.
+    // Creates the socket unless one is held. False when the system refuses one, or after
+    // Cancel.
     bool Open();
     bool IsOpen() const;
 
@@ -85,6 +86,10 @@ public:
     // Aborts, waits for the pending call (if any) to leave, shuts the connection down in both
     // directions and closes it. True when a socket was held.
     bool Close();
+    // Close for good: every later Open fails, so a cancel from another thread that lands
+    // before the owner opened the socket is not lost. Callable before Open.
+    void Cancel();
+    bool Cancelled() const { return m_cancelled; }
 
 private:
     enum class WaitResult { Ready, TimedOut, Aborted, Failed };
@@ -97,9 +102,10 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_idle;
     UniqueFd m_fd;
-    UniqueFd m_wake;                     // eventfd: readable once Abort ran
-    int m_busy = 0;                      // blocking calls inside Enter/Leave
-    std::atomic<bool> m_aborted{false};  // Abort or Close ran on the socket held
+    UniqueFd m_wake;                       // eventfd: readable once Abort ran
+    int m_busy = 0;                        // blocking calls inside Enter/Leave
+    std::atomic<bool> m_aborted{false};    // Abort or Close ran on the socket held
+    std::atomic<bool> m_cancelled{false};  // Cancel ran: no socket is opened again
     std::atomic<int> m_receiveTimeoutMs{0};
     std::atomic<int> m_sendTimeoutMs{kSendStallTimeoutMs};
 };

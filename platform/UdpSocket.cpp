@@ -27,6 +27,7 @@ Ipv4Endpoint FromSockaddr(const sockaddr_in& address) {
 }  // namespace
 
 std::optional<SystemError> UdpSocket::Open(const Ipv4Endpoint& local) {
+    m_shutDown = false;
     m_fd.reset(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!m_fd) {
         return SystemError::Last("socket");
@@ -38,6 +39,15 @@ std::optional<SystemError> UdpSocket::Open(const Ipv4Endpoint& local) {
         return error;
     }
     return std::nullopt;
+}
+
+void UdpSocket::Shutdown() {
+    m_shutDown = true;
+    if (m_fd) {
+        // On Linux this wakes a recvfrom waiting on a socket without a peer too (it returns
+        // 0), although the call itself answers ENOTCONN there.
+        ::shutdown(m_fd.get(), SHUT_RDWR);
+    }
 }
 
 std::optional<Ipv4Endpoint> UdpSocket::LocalEndpoint() const {
@@ -61,6 +71,9 @@ std::optional<SystemError> UdpSocket::SetReceiveTimeout(std::chrono::millisecond
 
 std::optional<SystemError> UdpSocket::SendTo(std::span<const std::uint8_t> bytes,
                                              const Ipv4Endpoint& to, std::size_t* sent) {
+    if (m_shutDown) {
+        return SystemError{"sendto", EPIPE};
+    }
     const sockaddr_in address = ToSockaddr(to);
     const ssize_t result = RetryAfterSignal([&] {
         return ::sendto(m_fd.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL,
@@ -78,13 +91,17 @@ std::optional<SystemError> UdpSocket::SendTo(std::span<const std::uint8_t> bytes
 std::optional<Datagram> UdpSocket::ReceiveFrom(std::span<std::uint8_t> buffer) {
     sockaddr_in address{};
     socklen_t length = sizeof address;
+    if (m_shutDown) {
+        return std::nullopt;
+    }
     // MSG_TRUNC makes the result the datagram's real length, so the caller can tell a datagram
     // that did not fit.
     const ssize_t result = RetryAfterSignal([&] {
         return ::recvfrom(m_fd.get(), buffer.data(), buffer.size(), MSG_TRUNC,
                           reinterpret_cast<sockaddr*>(&address), &length);
     });
-    if (result < 0) {
+    // A shutdown from another thread ends the wait with 0 bytes: no datagram.
+    if (result < 0 || m_shutDown) {
         return std::nullopt;
     }
     return Datagram{static_cast<std::size_t>(result), FromSockaddr(address)};

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -30,13 +31,22 @@ struct Datagram {
 class UdpSocket {
 public:
     UdpSocket() = default;
-    UdpSocket(UdpSocket&&) = default;
-    UdpSocket& operator=(UdpSocket&&) = default;
+    UdpSocket(UdpSocket&& other) noexcept
+        : m_fd(std::move(other.m_fd)), m_shutDown(other.m_shutDown.load()) {}
+    UdpSocket& operator=(UdpSocket&& other) noexcept {
+        m_fd = std::move(other.m_fd);
+        m_shutDown = other.m_shutDown.load();
+        return *this;
+    }
 
     // A fresh socket bound to local; any socket held before is closed first.
     std::optional<SystemError> Open(const Ipv4Endpoint& local);
     void Close() { m_fd.reset(); }
     bool IsOpen() const { return static_cast<bool>(m_fd); }
+    // Ends, from another thread, a receive waiting on this socket, and makes every later send
+    // and receive fail; the descriptor stays held until Close, so the waiting call never
+    // meets a number closed under it. Not while another thread opens or closes the socket.
+    void Shutdown();
 
     std::optional<Ipv4Endpoint> LocalEndpoint() const;
     std::optional<SystemError> SetReceiveTimeout(std::chrono::milliseconds timeout);
@@ -50,6 +60,7 @@ public:
 
 private:
     UniqueFd m_fd;
+    std::atomic<bool> m_shutDown{false};
 };
 
 }  // namespace lumidex::platform

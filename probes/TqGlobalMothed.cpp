@@ -1,6 +1,7 @@
 #include "probes/TqGlobalMothed.h"
 
 #include <future>
+#include <system_error>
 #include <utility>
 
 #include "engine/CheckProbes.h"
@@ -110,9 +111,18 @@ int CTqGlobalMothed::PingDnsServers(const std::vector<std::string>* servers, boo
     for (const std::string& server : list) {
         m_dnsServerText += server;
         m_dnsServerText += ',';
-        pings.push_back(
-            std::async(sideBySide ? std::launch::async : std::launch::deferred,
-                       [this, server] { return m_probes.pingHost(server, kEchoRequestsPerHost); }));
+        const auto ping = [this, server] {
+            return m_probes.pingHost(server, kEchoRequestsPerHost);
+        };
+        if (sideBySide) {
+            try {
+                pings.push_back(std::async(std::launch::async, ping));
+                continue;
+            } catch (const std::system_error&) {
+                // No thread to be had: this server is pinged in line when its turn comes.
+            }
+        }
+        pings.push_back(std::async(std::launch::deferred, ping));
     }
     int total = 0;
     for (std::size_t i = 0; i < pings.size(); ++i) {

@@ -98,7 +98,9 @@ ChannelListGet HttpChannelListGet(ProbeTasks* cancel) {
     return [cancel](const std::string& url, const std::string& extraHeaders) {
         HttpGetClient client;
         ChannelListResponse response;
-        const ProbeTasks::CancelHook hook(cancel, [&client] { client.Close(); });
+        // Cancel, not Close: a cancel that lands before the client opens its socket must
+        // still keep it from connecting.
+        const ProbeTasks::CancelHook hook(cancel, [&client] { client.Cancel(); });
         if (hook.Cancelled()) {
             response.connect = platform::ConnectResult::Aborted;
             return response;
@@ -114,6 +116,13 @@ ChannelListGet HttpChannelListGet(ProbeTasks* cancel) {
             response.body = client.TakeBody();
         }
         client.Close();
+        if (hook.Cancelled()) {
+            // Cut by the run's end: whatever head came, the list did not, and the text kept
+            // from before must stay.
+            response.status = 0;
+            response.body.reset();
+            response.connect = platform::ConnectResult::Aborted;
+        }
         return response;
     };
 }

@@ -17,12 +17,14 @@ std::size_t Index(ServerGroup group) {
 }  // namespace
 
 ServiceAhead::ServiceAhead(ServiceHostLists& lists, ChannelListGet get, HostTests tests,
-                           AheadPlan plan, std::chrono::milliseconds udpTimeout)
+                           AheadPlan plan, std::chrono::milliseconds udpTimeout,
+                           std::function<bool()> stopPressed)
     : m_lists(lists),
       m_get(get ? std::move(get) : HttpChannelListGet(&m_hostTasks)),
       m_tests(std::move(tests)),
       m_plan(std::move(plan)),
-      m_udpTimeout(udpTimeout) {
+      m_udpTimeout(udpTimeout),
+      m_stopPressed(std::move(stopPressed)) {
     // In the walk's order, so that the first rows' probes get the first slots.
     m_list = m_hostTasks.Start<ListResult>([this] { return FetchAndParse(); });
     {
@@ -47,8 +49,12 @@ ServiceAhead::ServiceAhead(ServiceHostLists& lists, ChannelListGet get, HostTest
 }
 
 ServiceAhead::~ServiceAhead() {
-    m_hostTasks.Cancel();
+    Abandon();
+}
+
+void ServiceAhead::Abandon() {
     m_serverTasks.Cancel();
+    m_hostTasks.Cancel();
 }
 
 ServiceAhead::ListResult ServiceAhead::FetchAndParse() {
@@ -70,7 +76,11 @@ ServiceAhead::ListResult ServiceAhead::FetchAndParse() {
         plan.entries = servers.Entries();
         CRuntimeRandom random;
         plan.chosen = ChooseSample(plan.entries.size(), m_plan.sampleSizes[Index(group)], random);
-        plan.attempts = StartServerAttempts(m_serverTasks, plan.entries, plan.chosen, m_udpTimeout);
+        if (m_stopPressed && m_stopPressed()) {
+            m_serverTasks.Cancel();  // the walk will not get this far: send nothing
+        }
+        plan.attempts = StartServerAttempts(m_serverTasks, plan.entries, plan.chosen, m_udpTimeout,
+                                            m_stopPressed);
     }
     return result;
 }
@@ -81,10 +91,11 @@ std::optional<bool> ServiceAhead::TakeFetch(const std::string& url,
         return std::nullopt;
     }
     m_fetchTaken = true;
-    if (stopPressed) {
+    const std::function<bool()>& pressed = stopPressed ? stopPressed : m_stopPressed;
+    if (pressed) {
         while (m_list.wait_for(kStopWatchSlice) != std::future_status::ready) {
-            if (stopPressed()) {
-                m_hostTasks.Cancel();
+            if (pressed()) {
+                Abandon();
             }
         }
     }

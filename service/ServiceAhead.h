@@ -34,17 +34,21 @@ struct AheadPlan {
 class ServiceAhead {
 public:
     // A test left empty in tests is a cancellable TCP connection or the system's echo probe; an
-    // empty get is the real request, closed at once when the run is abandoned.
+    // empty get is the real request, closed at once when the run is abandoned. stopPressed
+    // (when given) peeks at the stop button: once it was pressed no server is probed, for the
+    // walk will not reach them.
     ServiceAhead(ServiceHostLists& lists, ChannelListGet get, HostTests tests, AheadPlan plan,
-                 std::chrono::milliseconds udpTimeout = kProbeReceiveTimeout);
+                 std::chrono::milliseconds udpTimeout = kProbeReceiveTimeout,
+                 std::function<bool()> stopPressed = {});
     ~ServiceAhead();
     ServiceAhead(const ServiceAhead&) = delete;
     ServiceAhead& operator=(const ServiceAhead&) = delete;
 
     // The download's answer, once; nullopt when url is not the one started. While it waits, a
-    // press of the stop button (stopPressed) abandons what was started, so a list host that
-    // drips does not hold a stopped run until the list's own deadline; the download then
-    // counts as failed.
+    // press of the stop button (stopPressed, else the one given at construction) abandons
+    // everything that was started, so a list host that drips does not hold a stopped run
+    // until the list's own deadline and no server is probed after the press; the download then
+    // counts as failed and the list text stays as it was.
     std::optional<bool> TakeFetch(const std::string& url,
                                   const std::function<bool()>& stopPressed = {});
     // False when the parse was not done ahead (the caller parses then).
@@ -67,12 +71,16 @@ private:
         std::array<ServerPlan, 2> servers;  // by ServerGroup
     };
     ListResult FetchAndParse();
+    // Everything still under way ends (its sockets closed) and nothing more begins; the
+    // servers first, so that a list arriving meanwhile starts none of them.
+    void Abandon();
 
     ServiceHostLists& m_lists;
     ChannelListGet m_get;
     HostTests m_tests;
     AheadPlan m_plan;
     std::chrono::milliseconds m_udpTimeout;
+    std::function<bool()> m_stopPressed;
     // Declared before the tasks that start them, so destroyed after: the host tasks (the list
     // download among them) are joined first and start no server afterwards.
     ProbeTasks m_serverTasks;

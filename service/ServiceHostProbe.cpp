@@ -60,7 +60,7 @@ std::vector<std::string> UnresolvedNames(const RowDiagnosis& row) {
 
 bool TestTcpConnection(const std::string& host, ProbeTasks* cancel) {
     HttpGetClient client;
-    const ProbeTasks::CancelHook hook(cancel, [&client] { client.Close(); });
+    const ProbeTasks::CancelHook hook(cancel, [&client] { client.Cancel(); });
     if (hook.Cancelled()) {
         return false;
     }

@@ -36,6 +36,9 @@ public:
     // opened, so nothing queued for an earlier run is read by this one.
     bool Open(std::uint16_t port);
     void Close() { m_socket.Close(); }
+    // From another thread: ends the reply being waited for and every later send and receive
+    // (see platform::UdpSocket::Shutdown); a later Open starts afresh.
+    void Cancel() { m_socket.Shutdown(); }
     bool IsOpen() const { return m_socket.IsOpen(); }
     std::uint16_t LocalPort() const { return m_localPort; }
 

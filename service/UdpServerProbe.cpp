@@ -119,10 +119,11 @@ int CRuntimeRandom::Next() {
 }
 
 std::vector<UdpAttemptRecord> RunServerAttempts(UdpProbeSocket& socket, const ServerRecord& server,
-                                                const std::vector<ServerRecord>& listed) {
+                                                const std::vector<ServerRecord>& listed,
+                                                const std::function<bool()>& stopPressed) {
     std::vector<UdpAttemptRecord> records;
     int attempts = 0;
-    while (attempts < kProbeAttemptsPerServer) {
+    while (attempts < kProbeAttemptsPerServer && !(stopPressed && stopPressed())) {
         UdpAttemptRecord& record = records.emplace_back();
         const CaptureScope scope(record.capture);
         record.result = Attempt(socket, server, listed, attempts);
@@ -136,7 +137,8 @@ std::vector<UdpAttemptRecord> RunServerAttempts(UdpProbeSocket& socket, const Se
 std::vector<ServerAttempts> StartServerAttempts(ProbeTasks& tasks,
                                                 const std::vector<ServerRecord>& entries,
                                                 const std::vector<bool>& chosen,
-                                                std::chrono::milliseconds receiveTimeout) {
+                                                std::chrono::milliseconds receiveTimeout,
+                                                std::function<bool()> stopPressed) {
     std::vector<ServerAttempts> attempts(entries.size());
     const auto listed = std::make_shared<const std::vector<ServerRecord>>(entries);
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -144,10 +146,14 @@ std::vector<ServerAttempts> StartServerAttempts(ProbeTasks& tasks,
             continue;
         }
         attempts[i] = tasks.Start<std::vector<UdpAttemptRecord>>(
-            [server = entries[i], listed, receiveTimeout] {
+            [&tasks, server = entries[i], listed, receiveTimeout, stopPressed] {
                 UdpProbeSocket socket(receiveTimeout);
                 socket.Open(0);
-                return RunServerAttempts(socket, server, *listed);
+                // After the open, so that the cancel never meets the socket being made; a
+                // cancel that came first shuts it at once. An abandoned run neither waits
+                // out a silent server nor sends it anything more.
+                const ProbeTasks::CancelHook hook(&tasks, [&socket] { socket.Cancel(); });
+                return RunServerAttempts(socket, server, *listed, stopPressed);
             });
     }
     return attempts;

@@ -47,10 +47,12 @@ struct UdpAttemptRecord {
     ProbeCapture capture;
 };
 // A server's attempts on a socket of its own, made as the walk makes them (the second only
-// after a failed first), each recorded for the walk to replay; listed are the servers of its
-// list, whose probe replies are late answers rather than odd ones.
+// after a failed first, and none once stopPressed says the stop button was pressed, where the
+// walk would stop), each recorded for the walk to replay; listed are the servers of its list,
+// whose probe replies are late answers rather than odd ones.
 std::vector<UdpAttemptRecord> RunServerAttempts(UdpProbeSocket& socket, const ServerRecord& server,
-                                                const std::vector<ServerRecord>& listed);
+                                                const std::vector<ServerRecord>& listed,
+                                                const std::function<bool()>& stopPressed = {});
 
 // The next attempt at entry index; a failed attempt counts itself in attempts and writes its
 // findings line.
@@ -64,7 +66,8 @@ using ServerAttempts = ProbeFuture<std::vector<UdpAttemptRecord>>;
 std::vector<ServerAttempts> StartServerAttempts(ProbeTasks& tasks,
                                                 const std::vector<ServerRecord>& entries,
                                                 const std::vector<bool>& chosen,
-                                                std::chrono::milliseconds receiveTimeout);
+                                                std::chrono::milliseconds receiveTimeout,
+                                                std::function<bool()> stopPressed = {});
 // Takes the attempts in the walk's order, each replaying its findings line; attempts must
 // outlive the step.
 UdpAttemptStep ReplayAttempts(const std::vector<ServerAttempts>& attempts);

@@ -178,7 +178,8 @@ public:
             AheadPlan{
                 endpoints::kChannelListUrl,
                 {HostTestMode::TcpConnection, HostTestMode::TcpConnection, HostTestMode::Ping},
-                {kChannelServerSample, kTrackerSample}});
+                {kChannelServerSample, kTrackerSample}},
+            kProbeReceiveTimeout, m_stopPressed);
     }
     void FinishRun() override { m_ahead.reset(); }
     void WatchStop(std::function<bool()> stopPressed) override {

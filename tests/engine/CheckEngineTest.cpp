@@ -118,9 +118,9 @@ TEST_F(CheckEngineTest, RunsPhasesInOrderAndAppendsTheSummaryToTheNotes) {
         "status:当前进度：基本网络检测结束",
         "status:当前进度：域名映射...",
         "status:当前进度：KLV服务检测结束",
-        "running:off",
         "exit:on",
         "notes",
+        "running:off",
     };
     EXPECT_EQ(recorded.Describe(), expected);
     EXPECT_EQ(window.Notes(),
@@ -208,6 +208,26 @@ TEST_F(CheckEngineTest, StartWhileARunIsAliveCreatesNoSecondThread) {
     release.Set();
     ASSERT_TRUE(PumpUntilIdle(window, engine));
     EXPECT_EQ(engine.runs, 1);
+}
+
+// The run's end is the last thing the window hears of it: a press that follows at once starts
+// the next run, never lost to the old thread's last instructions.
+TEST_F(CheckEngineTest, AStartRightAfterTheEndStartsTheNextRun) {
+    int ends = 0;
+    bool startedAgain = false;
+    window.SetObserver([&](const WindowChange& c) {
+        if (c.kind == Kind::Running && c.value == 0 && ++ends == 1) {
+            startedAgain = engine.Start(&window);
+        }
+    });
+    engine.Start(&window);
+    const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (ends < 2 && std::chrono::steady_clock::now() < guard) {
+        window.ProcessPending(10);
+    }
+    ASSERT_TRUE(PumpUntilIdle(window, engine));
+    EXPECT_TRUE(startedAgain);
+    EXPECT_EQ(engine.runs, 2);
 }
 
 TEST_F(CheckEngineTest, WithoutAWindowNothingRuns) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -237,6 +238,14 @@ struct FakeService : ServiceProbes {
     std::function<void()> onChannelServer;  // after each sampled channel server
     std::function<void()> onFetch;          // while the channel list is fetched
     int progressRangeSeen = 0;
+    // The work started ahead takes this long to end; finished once it has.
+    int finishDelayMs = 0;
+    std::atomic<bool> finished{false};
+
+    void FinishRun() override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(finishDelayMs));
+        finished = true;
+    }
 
     bool FetchChannelList(const std::string&) override {
         if (onFetch) {

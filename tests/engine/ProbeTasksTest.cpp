@@ -6,10 +6,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "engine/DiagLog.h"
 #include "engine/Diagnosis.h"
 #include "engine/FindingsText.h"
 #include "support/LogCapture.h"
@@ -119,6 +121,23 @@ TEST(ProbeTasks, AbandonedTasksEndThroughTheirHookAndTheRestNeverBegin) {
     for (std::size_t i = 1; i < results.size(); ++i) {
         EXPECT_EQ(results[i].get().value, 0) << i;
     }
+}
+
+// A task that throws must neither end the program through the walk's get() nor keep its slot:
+// with one slot, every later task would wait for ever.
+TEST(ProbeTasks, ATaskThatThrowsGivesTheDefaultResultAndItsSlotBack) {
+    ProbeTasks tasks(1);
+    const ProbeFuture<int> thrown = tasks.Start<int>([]() -> int {
+        Log("written before the throw");
+        throw std::runtime_error("no thread to be had");
+    });
+    const ProbeFuture<int> next = tasks.Start<int>([] { return 7; });
+    ASSERT_EQ(next.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+        << "the slot of the task that threw was never given back";
+    EXPECT_EQ(next.get().value, 7);
+    testing::LogCapture log;
+    EXPECT_EQ(thrown.get().Replayed(), 0);
+    EXPECT_TRUE(log.Lines().empty()) << "an abandoned result replays nothing";
 }
 
 }  // namespace

@@ -144,6 +144,11 @@ TEST(ServiceChecks, StopsLeaveTheRemainingRowsUnchecked) {
     const Case cases[] = {
         {"pending at the start", [](FakeService&, PhaseRun& run) { run.window.StopEvent().Set(); },
          0, 12, ""},
+        {"during the channel-list wait",
+         [](FakeService& s, PhaseRun& run) {
+             s.onFetch = [&run] { run.window.StopEvent().Set(); };
+         },
+         0, 12, ""},
         {"during the website hosts",
          [](FakeService& s, PhaseRun& run) {
              s.onWebsite = [&run](ProbeReporter&) { run.window.StopEvent().Set(); };
@@ -161,8 +166,24 @@ TEST(ServiceChecks, StopsLeaveTheRemainingRowsUnchecked) {
         PhaseRun run;
         auto service = std::make_unique<FakeService>();
         c.stop(*service, run);
+        // The run's end is told once, last, and only after the work started ahead has ended.
+        const FakeService* fake = service.get();
+        service->finishDelayMs = 100;
+        int ends = 0;
+        bool endAfterFinish = false;
+        bool changeAfterEnd = false;
+        run.window.SetObserver([&](const WindowChange& change) {
+            changeAfterEnd = changeAfterEnd || ends > 0;
+            if (change.kind == WindowChange::Kind::Running && change.value == 0) {
+                ++ends;
+                endAfterFinish = fake->finished;
+            }
+        });
         // The basic phase has no probes here, so a pending stop reaches the service phase.
         ASSERT_TRUE(run.Run(WithService(std::move(service))));
+        EXPECT_EQ(ends, 1);
+        EXPECT_TRUE(endAfterFinish) << "the end came before the work started ahead had ended";
+        EXPECT_FALSE(changeAfterEnd) << "the run went on after telling its end";
         EXPECT_EQ(run.Counters().checkedCount, c.checked);
         for (int id = 13; id <= 18; ++id) {
             EXPECT_EQ(run.RowOf(id).status == CheckStatus::NotChecked, id > c.lastRow) << id;

@@ -186,6 +186,15 @@ TEST(HttpGetClientTest, ConnectAndCloseKeepTheSocketRules) {
     EXPECT_FALSE(refused.Connect(testing::LoopbackSite(closedPort), 0));
     EXPECT_EQ(refused.LastConnectResult(), platform::ConnectResult::Refused);
     EXPECT_FALSE(refused.LastLookupFailed()) << "a dotted address is never looked up";
+
+    // A run's cancel may land before the client has opened its socket: it must stick, or a
+    // silent host holds the stopped run for the whole connect.
+    HttpGetClient cancelled(2000, NoLookup);
+    cancelled.Cancel();
+    EXPECT_FALSE(cancelled.Connect("127.0.0.1", port));
+    EXPECT_EQ(cancelled.LastConnectResult(), platform::ConnectResult::Aborted);
+    EXPECT_EQ(cancelled.Get("http://127.0.0.1:" + std::to_string(port) + "/"), 0);
+    EXPECT_FALSE(cancelled.Close()) << "no socket was ever opened";
 }
 
 TEST(HttpGetClientTest, DestructionClosesTheSocket) {

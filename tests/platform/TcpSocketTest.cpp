@@ -100,6 +100,15 @@ TEST_F(TcpSocketTest, AbortEndsAWaitingReceiveAndEveryLaterCall) {
     ASSERT_TRUE(socket.Open()) << "a new socket starts without the old abort";
     EXPECT_EQ(socket.Connect(kLoopback, port), ConnectResult::Connected);
     EXPECT_EQ(socket.Connect(0, port), ConnectResult::Unreachable) << "0.0.0.0 is refused";
+
+    // Cancel is for good: a socket cancelled, held or not, never opens again.
+    socket.Cancel();
+    EXPECT_FALSE(socket.IsOpen());
+    EXPECT_FALSE(socket.Open());
+    EXPECT_EQ(socket.Connect(kLoopback, port), ConnectResult::Aborted);
+    TcpSocket early;
+    early.Cancel();
+    EXPECT_FALSE(early.Open()) << "a cancel before the first Open sticks";
 }
 
 }  // namespace

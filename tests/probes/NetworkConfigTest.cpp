@@ -17,6 +17,7 @@
 #include "probes/NetworkConfig.h"
 #include "probes/TqGlobalMothed.h"
 #include "support/LogCapture.h"
+#include "support/WithoutThreads.h"
 
 namespace {
 
@@ -300,6 +301,29 @@ TEST(PingDnsServers, SideBySidePingsEveryServerAtOnce) {
                      "10.0.0.2 ok 5", "10.0.0.2 timeout", "10.0.0.3 timeout", "10.0.0.3 timeout",
                      "10.0.0.3 timeout"}));
     lumidex::TheRunDiagnosis().Reset();
+}
+
+// With no thread to be had (a tight pids.max), the pings side by side are pinged one after
+// another instead of ending the program.
+TEST(PingDnsServers, SideBySideWithoutThreadsPingsInLine) {
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's own mappings do not fit under the address-space cap";
+#endif
+    const Adapters none;
+    NetworkSeams probes = ProbesOf(Source({"h", "", {"10.0.0.1", "10.0.0.2"}, 1}, &none));
+    probes.pingHost = [](std::string_view host, unsigned) {
+        return Turns(host == "10.0.0.1" ? 3 : 1);
+    };
+    CTqGlobalMothed methods(std::move(probes));
+    const int status = lumidex::testing::RunWithoutThreads([&] {
+        const bool same = methods.PingDnsServers(nullptr, true) == 4 &&
+                          methods.DnsServerText() == "10.0.0.1,10.0.0.2";
+        return same ? 0 : 1;
+    });
+    if (status == lumidex::testing::kThreadsStillStart) {
+        GTEST_SKIP() << "threads still start under the cap here";
+    }
+    EXPECT_EQ(status, 0) << "-1: the ping ended the program";
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ServiceTestSupport.h"
+#include "UdpResponder.h"
 #include "engine/Endpoints.h"
 #include "engine/ProbeTasks.h"
 #include "service/ServiceAhead.h"
@@ -432,6 +435,44 @@ TEST(ChannelListFetch, AStopCutsTheWaitForTheListStartedAhead) {
     };
     EXPECT_TRUE(ahead.TakeFetch(url, pressed).has_value());
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+}
+
+// The same stop, 300 ms into the wait for a list host that sends a whole list and then holds
+// the connection (the list is read until a close that never comes). Everything started ahead is
+// abandoned: the download cut after its "200" head counts as failed and leaves the text kept
+// from the last run, and no server is probed after the press, not even those the kept text names.
+TEST(ChannelListFetch, AStopInTheListWaitKeepsTheListTextAndSendsNoDatagram) {
+    testing::UdpResponder server(31, [](int) { return std::vector<testing::ScriptedReply>{}; });
+    const std::string named = "127.0.0.31:" + std::to_string(server.Record().port);
+    const std::string kept = "<Channels>" + Channel({KlvUrl({named})}) + "</Channels>";
+    lumidex::testing::ScriptedServer host(
+        "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n\r\n<Channels>" +
+            Channel({KlvUrl({named}), KlvUrl({named})}) + "</Channels>",
+        lumidex::testing::ScriptedServer::Ending::Hold);
+    ServiceHostLists lists;
+    lists.SetChannelListText(kept);
+    const auto pass = [](const std::string&) { return true; };
+    const std::string url = host.Url("/channels.htm.xml");
+    const auto start = std::chrono::steady_clock::now();
+    const auto pressed = [&] {
+        return std::chrono::steady_clock::now() - start > std::chrono::milliseconds(300);
+    };
+    {
+        ServiceAhead ahead(lists, ChannelListGet{}, HostTests{pass, pass},
+                           AheadPlan{url,
+                                     {HostTestMode::TcpConnection, HostTestMode::TcpConnection,
+                                      HostTestMode::Ping},
+                                     {kChannelServerSample, kTrackerSample}},
+                           std::chrono::milliseconds(200), pressed);
+        EXPECT_EQ(ahead.TakeFetch(url), std::optional<bool>(false)) << "a cut list is no list";
+        EXPECT_TRUE(ahead.TakeParse());
+        EXPECT_EQ(lists.ChannelListText(), kept);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    host.Stop();
+    EXPECT_TRUE(host.PeerClosed()) << "the held download was closed";
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(server.Received().empty()) << "a server was probed after the stop";
 }
 
 }  // namespace

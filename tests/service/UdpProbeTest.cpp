@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -438,6 +439,35 @@ TEST(ProbeUdpServers, WithoutASocketEverySendFailsTwice) {
     EXPECT_EQ(diagnosis.Problems(),
               std::vector<std::string>{"error trackers_silent 10.1.2.3:8000,1.2.3.200:8000"});
     EXPECT_EQ(diagnosis.Probes(), std::vector<std::string>(4, "udp answer error"));
+}
+
+// An abandoned run's UDP attempts end at once, their sockets shut: the walk's end does not wait
+// out a silent server's receive, and no second attempt goes out after the cancel, nor any
+// attempt after a press of the stop button.
+TEST(ProbeUdpServers, AbandonedAttemptsEndAtOnceAndSendNoMore) {
+    UdpResponder silent(21, [](int) { return std::vector<ScriptedReply>{}; });
+    const std::vector<ServerRecord> entries = {silent.Record()};
+    std::vector<ServerAttempts> attempts;
+    ProbeTasks tasks;
+    attempts = StartServerAttempts(tasks, entries, {true}, std::chrono::seconds(10));
+    for (int i = 0; i < 500 && silent.Received().empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(silent.Received().size(), 1u) << "the first attempt never went out";
+    const auto cancelled = std::chrono::steady_clock::now();
+    tasks.Cancel();
+    ASSERT_EQ(attempts[0].wait_for(std::chrono::seconds(5)), std::future_status::ready)
+        << "the attempt waited out its receive";
+    EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::seconds(2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(silent.Received().size(), 1u) << "an attempt went out after the cancel";
+
+    // Once the stop button was pressed no attempt begins, where the walk would have stopped.
+    ProbeTasks pressedTasks;
+    const std::vector<ServerAttempts> none = StartServerAttempts(
+        pressedTasks, entries, {true}, std::chrono::seconds(10), [] { return true; });
+    EXPECT_TRUE(none[0].get().value.empty());
+    EXPECT_EQ(silent.Received().size(), 1u) << "an attempt went out after the press";
 }
 
 TEST(UdpProbeSocket, OpensOnAnyPortAndMovesOnFromABusyPort) {

@@ -106,6 +106,13 @@ HttpAnswer AnswerChannelList(const HttpRequest& request, ChannelListMode mode,
             answer.closeAfter = true;
             return answer;
         }
+        case ChannelListMode::Held: {
+            // Ended by a close that never comes: the client has the whole list and still waits.
+            HttpAnswer answer;
+            answer.bytes = Head("200 OK", "text/xml", &request, true) + "\r\n" + channelListXml;
+            answer.hold = true;
+            return answer;
+        }
         case ChannelListMode::NotFound:
             return NotFound(request);
         case ChannelListMode::Garbage: {

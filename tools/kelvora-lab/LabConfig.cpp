@@ -21,6 +21,7 @@ constexpr NamedMode<ChannelListMode> kChannelListModes[] = {
     {"content-length", ChannelListMode::ContentLength},
     {"chunked", ChannelListMode::Chunked},
     {"until-close", ChannelListMode::UntilClose},
+    {"held", ChannelListMode::Held},
     {"404", ChannelListMode::NotFound},
     {"garbage", ChannelListMode::Garbage},
     {"never-answer", ChannelListMode::NeverAnswer},

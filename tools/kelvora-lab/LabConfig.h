@@ -4,7 +4,7 @@
 //
 // {"log": PATH, "ready": PATH, "otherAddress": A, "lateMs": N,
 //  "channelList": {"address": A, "port": P, "mode": M},   M: content-length | chunked |
-//                                                          until-close | 404 | garbage |
+//                                                          until-close | held | 404 | garbage |
 //                                                          never-answer | malformed | drip |
 //                                                          drip-head | endless-header |
 //                                                          chunk-extension-bomb | chunk-zeros |
@@ -34,6 +34,7 @@ enum class ChannelListMode {
     ContentLength,
     Chunked,
     UntilClose,
+    Held,  // the whole list without a length, then the connection held open
     NotFound,
     Garbage,
     NeverAnswer,
