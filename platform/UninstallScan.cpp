@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <string>
 
 #include "platform/AsciiCase.h"
@@ -25,14 +26,45 @@ constexpr std::string_view kLocationName = "InstallLocation";
 constexpr std::string_view kExpandPrefix = "str(2):";
 constexpr std::size_t kReadChunkBytes = 64u << 10;
 
+bool FoldedEqual(std::string_view a, std::string_view b) {
+    const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](char x, char y) { return fold(x) == fold(y); });
+}
+
 }  // namespace
 
+// A hive has tens of thousands of keys: only a header whose last component is the entry's
+// name (which needs no escape) is worth unescaping. The closing bracket is the last one on the
+// line, since a bracket inside a name is escaped and the time stamp after it has none.
+bool UninstallScanner::MayBeEntryHeader(std::string_view line) const {
+    const std::size_t close = line.rfind(']');
+    const std::size_t length = m_entryName.size();
+    return close != std::string_view::npos && close > length && line[close - length - 1] == '\\' &&
+           FoldedEqual(line.substr(close - length, length), m_entryName);
+}
+
 UninstallScanner::UninstallScanner(std::string_view entryName)
-    : m_nativePath(std::string(kUninstallPath) + std::string(entryName)),
+    : m_entryName(entryName),
+      m_nativePath(std::string(kUninstallPath) + std::string(entryName)),
       m_wowPath(std::string(kWowUninstallPath) + std::string(entryName)) {}
 
 void UninstallScanner::Feed(std::string_view bytes) {
     while (!bytes.empty() && !Done()) {
+        if (m_skippingLine && !m_atLineStart && m_state == State::Keys) {
+            // Between keys the next header is all that matters: jump to it in one search
+            // instead of line by line, which is most of the time a large hive costs.
+            const void* hit = ::memmem(bytes.data(), bytes.size(), "\n[", 2);
+            if (hit == nullptr) {
+                m_atLineStart = bytes.back() == '\n';
+                m_skippingLine = !m_atLineStart;
+                return;
+            }
+            bytes.remove_prefix(static_cast<const char*>(hit) - bytes.data() + 1);
+            m_atLineStart = true;
+            m_skippingLine = false;
+            continue;
+        }
         if (m_atLineStart) {
             m_atLineStart = false;
             m_line.clear();
@@ -87,9 +119,12 @@ void UninstallScanner::Line(std::string_view line) {
 }
 
 void UninstallScanner::KeyLine(std::string_view line) {
+    m_state = State::Keys;
+    if (!MayBeEntryHeader(line)) {
+        return;
+    }
     std::size_t pos = 1;
     std::string path;
-    m_state = State::Keys;
     if (!hivetext::Unescape(line, pos, ']', HiveFormat::Wine, path)) {
         return;
     }

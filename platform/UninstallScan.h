@@ -44,6 +44,7 @@ struct UninstallScanResult {
 // of it under Software\Wow6432Node; the 32-bit view wins, as it does for a 32-bit program.
 class UninstallScanner {
 public:
+    // entryName: a key name that needs no escape in a hive ("Kelvora_is1").
     explicit UninstallScanner(std::string_view entryName);
 
     void Feed(std::string_view bytes);
@@ -61,8 +62,10 @@ private:
     };
     void Line(std::string_view line);
     void KeyLine(std::string_view line);
+    bool MayBeEntryHeader(std::string_view line) const;
     void ValueLine(std::string_view line);
 
+    std::string m_entryName;
     std::string m_nativePath;
     std::string m_wowPath;
     State m_state = State::Signature;

@@ -15,6 +15,8 @@
 #include <functional>
 
 #include "platform/UninstallScan.h"
+#include "startup/ClientChecks.h"
+#include "support/DiagnosisText.h"
 #include "support/Files.h"
 #include "support/HiveWriter.h"
 
@@ -238,6 +240,51 @@ TEST(PrefixDiscovery, AnUnreadableDirectoryIsPassedOverWithItsReason) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ::chmod(home.At(".PlayOnLinux/wineprefix").c_str(), 0700);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+TEST(ClientChecks, WhatRowEightSaysOfTheClient) {
+    PrefixChoice none;
+    none.path = "/h/.wine";
+    none.looked = {"/h/.wine", "/h/\xFF/*"};
+    none.skipped = {{"/h/x", "symlink loop"}};
+    PrefixChoice several;
+    several.path = "/new";
+    several.installLocation = "C:\\K\\";
+    several.others = {"/old"};
+    platform::ClientProcess running;
+    running.running = true;
+    const struct {
+        const char* name;
+        const PrefixChoice& prefix;
+        platform::ClientProcess client;
+        std::vector<std::string> problems;
+    } cases[] = {
+        {"not found: where it looked, and what was passed over",
+         none,
+         {},
+         {"warning client_prefix_not_found /h/.wine,/h/\xEF\xBF\xBD/* (/h/x: symlink loop)"}},
+        {"several, not running",
+         several,
+         {},
+         {"info client_in_several_prefixes /new,/old (used /new)",
+          "info client_not_running C:\\K\\"}},
+        {"several, running",
+         several,
+         running,
+         {"info client_in_several_prefixes /new,/old (used /new)"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> texts;
+        for (const Problem& problem : PrefixProblems(c.prefix)) {
+            texts.push_back(testing::ProblemText(problem));
+        }
+        for (const Problem& problem : ClientProblems(c.prefix, c.client)) {
+            texts.push_back(testing::ProblemText(problem));
+        }
+        EXPECT_EQ(texts, c.problems);
+    }
+    EXPECT_FALSE(ProbeClient(none).running);
 }
 
 }  // namespace
