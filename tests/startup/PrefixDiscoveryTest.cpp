@@ -151,6 +151,17 @@ TEST(PrefixDiscovery, EachPlaceAndHowTheChoiceIsMade) {
          PrefixSource::Winetricks,
          {},
          "symlink loop"},
+        {"past the bound on candidates the rest is passed over, with the reason",
+         [](Home& h) {
+             for (std::size_t i = 0; i <= kMaxPrefixCandidates; ++i) {
+                 fs::create_directories(h.At(".cxoffice/" + std::to_string(i)));
+             }
+             h.Prefix(".local/share/wineprefixes/k");
+         },
+         ".wine",
+         PrefixSource::None,
+         {},
+         "candidate directories"},
         {"a malformed Lutris file is passed over",
          [](Home& h) {
              h.Lutris("bad.yml", "game: [unclosed\n");
