@@ -68,6 +68,11 @@ void CCheckListCtrl::EnableRowTips() {
     viewport()->setMouseTracking(true);
 }
 
+namespace {
+constexpr int kFirstSoftwareItemId = 8;  // 操作系统
+constexpr int kLastSoftwareItemId = 12;  // xpsp2补丁
+}  // namespace
+
 QString CCheckListCtrl::TipTextAt(const QPoint& pos) const {
     // Below the last visible row the list would still name a row scrolled out of sight.
     const QTreeWidgetItem* row = viewport()->rect().contains(pos) ? itemAt(pos) : nullptr;
@@ -83,8 +88,13 @@ QString CCheckListCtrl::TipTextAt(const QPoint& pos) const {
     // The list's rows are the run's rows, in the same order.
     const int itemId = row->data(0, Qt::UserRole).toInt();
     const RowDiagnosis diagnosis = TheRunDiagnosis().Row(indexFromItem(row).row());
+    std::string tip = RowTipText(headings, cells);
+    if (itemId >= kFirstSoftwareItemId && itemId <= kLastSoftwareItemId &&
+        !m_softwareTipLine.empty()) {
+        tip += "\r\n" + m_softwareTipLine;
+    }
     return QString::fromStdString(
-        RowTipWithAdvice(RowTipText(headings, cells), AdviceLines(RowProblems(itemId, diagnosis))));
+        RowTipWithAdvice(tip, AdviceLines(RowProblems(itemId, diagnosis))));
 }
 
 QString CCheckListCtrl::ShownTip(const QString& tipText) {

@@ -2,6 +2,8 @@
 // selection and headers that do not sort, which shows a hovered row's cells in full as a tip.
 #pragma once
 
+#include <string>
+
 #include <QPoint>
 #include <QString>
 #include <QTimer>
@@ -23,6 +25,9 @@ public:
     void InsertColumn(const QString& heading, int width);
     // Shows row tips from now on.
     void EnableRowTips();
+    // A line the tips of the software rows (8 to 12) show after the cells: the Wine prefix
+    // they were read from.
+    void SetSoftwareTipLine(std::string line) { m_softwareTipLine = std::move(line); }
 
     // The tip of the row at pos (viewport coordinates); empty when no row is there.
     QString TipTextAt(const QPoint& pos) const;
@@ -42,6 +47,7 @@ private:
 
     QTimer m_tipTimer;
     bool m_tipsEnabled = false;
+    std::string m_softwareTipLine;
     QStyledItemDelegate* m_cells = nullptr;
 };
 

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "app/DialogServices.h"
 #include "app/LumidexDlg.h"
@@ -13,6 +14,10 @@
 namespace lumidex {
 
 class CLumidexApp;
+struct PrefixChoice;
+
+// The line the software rows' tips name the prefix with: "Wine前缀: PATH (found by)".
+std::string SoftwareTipLine(const PrefixChoice& prefix);
 
 class MainWindow {
 public:

@@ -135,12 +135,14 @@ int RunCheck(CLumidexApp& app, const ConsoleOptions& options) {
     SystemProbeSettings settings;
     settings.installDirectory = app.InstallDirectory();
     settings.window = answers ? answers->Handle() : platform::kNoWindow;
+    settings.prefix = app.Prefix();
     CheckEngine engine(MakeSystemProbes(settings));
     engine.SetOneAtATime(options.oneAtATime || OneAtATimeFromEnvironment());
     // As the window does when it opens: the log starts with every adapter's block.
     LogNetworkConfiguration();
     LiveView view(window, !json && isatty(STDOUT_FILENO));
     if (!json) {
+        std::cout << FormatPrefixText(app.Prefix()) << std::flush;
         window.SetObserver([&view](const WindowChange& change) { view.OnChange(change); });
     }
     window.RebuildRows(HasXpSp2Row());
@@ -186,6 +188,8 @@ int RunCheck(CLumidexApp& app, const ConsoleOptions& options) {
                             .count();
     result.version = LUMIDEX_VERSION;
     result.desktopConnectivity = TheRunDiagnosis().DesktopConnectivity();
+    result.winePrefix = app.Prefix();
+    result.client = LastClientOf(engine.Probes());
 
     if (json) {
         std::cout << FormatResultJson(result) << "\n";
@@ -228,6 +232,7 @@ int RunConsole(int argc, char** argv, const std::string& program) {
     std::signal(SIGINT, OnInterrupt);
     StderrSink sink;
     CLumidexApp app(sink);
+    app.SetPrefixOption(options.prefix.empty() ? PrefixFromEnvironment() : options.prefix);
     int exitCode = kExitClean;
     app.InitInstance([&](CLumidexApp& started) { exitCode = RunCheck(started, options); });
     return exitCode;

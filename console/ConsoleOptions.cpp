@@ -40,6 +40,19 @@ ParsedOptions ParseConsoleOptions(const std::vector<std::string>& args) {
                 return parsed;
             }
             contactGiven = true;
+        } else if (name == "--prefix") {
+            if (equals != std::string::npos) {
+                options.prefix = arg.substr(equals + 1);
+            } else if (i + 1 < args.size()) {
+                options.prefix = args[++i];
+            } else {
+                parsed.error = "--prefix needs a directory";
+                return parsed;
+            }
+            if (options.prefix.empty()) {
+                parsed.error = "--prefix needs a directory";
+                return parsed;
+            }
         } else if (arg == "--submit") {
             options.submit = true;
         } else if (arg == "--dry-run") {
@@ -87,10 +100,17 @@ std::string ConsoleUsage(const std::string& program) {
            "  --one-at-a-time\n"
            "                 probe one host after the other instead of side by side (as\n"
            "                 LUMIDEX_ONE_AT_A_TIME=1 does); the rows are the same, only slower\n"
+           "  --prefix DIR   read the Windows side (the client's registry, its player and\n"
+           "                 associations, the log) from the Wine prefix DIR instead of\n"
+           "                 searching for the prefix that holds the client (as\n"
+           "                 LUMIDEX_PREFIX=DIR does)\n"
            "  --endpoints    print the hosts and ports Lumidex talks to, then exit\n"
            "  --help         this text\n"
            "  --version      the version\n"
            "\n"
+           "Without --prefix or WINEPREFIX, the prefix holding the client is searched for in\n"
+           "~/.wine and where Bottles, Lutris, PlayOnLinux, CrossOver, winetricks and Steam\n"
+           "keep theirs; the output names the prefix used and how it was found.\n"
            "Contact details are optional; --qq=N and the like work too. Ctrl+C stops the\n"
            "run (the summary is still written); a second Ctrl+C aborts.\n"
            "Exit status: 0 no error found, 1 errors found, 2 usage error,\n"

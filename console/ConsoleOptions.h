@@ -19,6 +19,8 @@ struct ConsoleOptions {
     // With submit: print the request the report would be, decoded, instead of sending it.
     bool dryRun = false;
     ContactDetails contact;  // --qq, --msn, --club-id, --email, --note
+    // --prefix DIR: the Wine prefix to read the Windows side from instead of searching.
+    std::string prefix;
 };
 
 struct ParsedOptions {

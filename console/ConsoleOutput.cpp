@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "engine/Endpoints.h"
+#include "startup/ClientChecks.h"
 #include "platform/TextCodec.h"
 
 namespace lumidex {
@@ -92,6 +93,44 @@ std::string Iso8601Utc(std::chrono::system_clock::time_point when) {
     return text;
 }
 
+std::string FormatPrefixText(const PrefixChoice& prefix) {
+    std::string out = "Wine prefix: " + OutputText(prefix.path) + " (found by " +
+                      std::string(PrefixSourceName(prefix.foundBy)) + ")\n";
+    if (!prefix.ClientFound()) {
+        out += "  it does not hold the Kelvora client\n";
+    }
+    for (const std::string& other : prefix.others) {
+        out += "  the client is also in " + OutputText(other) + "\n";
+    }
+    for (const SkippedPlace& skipped : prefix.skipped) {
+        out +=
+            "  passed over " + OutputText(skipped.path) + ": " + OutputText(skipped.reason) + "\n";
+    }
+    return out;
+}
+
+nlohmann::json PrefixToJson(const PrefixChoice& prefix) {
+    auto others = nlohmann::json::array();
+    for (const std::string& other : prefix.others) {
+        others.push_back(OutputText(other));
+    }
+    auto skipped = nlohmann::json::array();
+    for (const SkippedPlace& place : prefix.skipped) {
+        skipped.push_back({{"path", OutputText(place.path)}, {"reason", OutputText(place.reason)}});
+    }
+    return {{"path", OutputText(prefix.path)},
+            {"found_by", PrefixSourceName(prefix.foundBy)},
+            {"others", std::move(others)},
+            {"skipped", std::move(skipped)}};
+}
+
+nlohmann::json ClientToJson(const platform::ClientProcess& client) {
+    return {{"running", client.running},
+            {"pid", client.pid ? nlohmann::json(*client.pid) : nlohmann::json(nullptr)},
+            {"udp_ports", client.ports.udp},
+            {"tcp_ports", client.ports.tcp}};
+}
+
 std::string FormatRowLine(const CheckRow& row) {
     if (row.IsSeparator()) {
         return row.caption;
@@ -159,6 +198,12 @@ nlohmann::json ResultToJson(const RunResult& result) {
     };
     if (result.desktopConnectivity) {
         out["desktop_connectivity"] = Text(*result.desktopConnectivity);
+    }
+    if (result.winePrefix) {
+        out["wine_prefix"] = PrefixToJson(*result.winePrefix);
+    }
+    if (result.client) {
+        out["client"] = ClientToJson(*result.client);
     }
     return out;
 }

@@ -12,6 +12,8 @@
 #include "engine/CheckListModel.h"
 #include "engine/Diagnosis.h"
 #include "engine/QueuedDiagWindow.h"
+#include "platform/ClientProcess.h"
+#include "startup/PrefixDiscovery.h"
 
 namespace lumidex {
 
@@ -33,6 +35,10 @@ struct RunResult {
     std::string version;
     // NetworkManager's verdict, where the desktop gave one.
     std::optional<std::string> desktopConnectivity;
+    // The Wine prefix the run read, and the client's process as the run saw it; absent where
+    // they are not known (the client: a run stopped before the software rows).
+    std::optional<PrefixChoice> winePrefix;
+    std::optional<platform::ClientProcess> client;
 };
 
 // The JSON's layout version. Fields are only ever added under one version; a field renamed,
@@ -45,6 +51,11 @@ std::vector<Problem> AllProblems(const RunResult& result);
 std::string FormatAdviceBlock(const RunResult& result);
 // When a run began, as the JSON carries it.
 std::string Iso8601Utc(std::chrono::system_clock::time_point when);
+
+// The lines that name the prefix read and how it was found, printed before the rows.
+std::string FormatPrefixText(const PrefixChoice& prefix);
+nlohmann::json PrefixToJson(const PrefixChoice& prefix);
+nlohmann::json ClientToJson(const platform::ClientProcess& client);
 
 // One row as a line: caption, verdict and detail.
 std::string FormatRowLine(const CheckRow& row);

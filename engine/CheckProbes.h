@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/Diagnosis.h"
 #include "engine/InterceptionFindings.h"
 #include "platform/DesktopConnectivity.h"
 
@@ -83,6 +84,11 @@ public:
     virtual bool HasXpSp2Row() = 0;
     // Sets row 12 itself, through the reporter.
     virtual void RunXpSp2PatchStep(ProbeReporter& reporter) = 0;
+    // The Wine prefix the rows read, named in their problems' targets; "" when unknown.
+    virtual std::string PrefixPath() { return {}; }
+    // What this run learns of the client itself (no prefix holds it, several do, it does not
+    // run), as problems of the first software row.
+    virtual std::vector<Problem> ClientProblems() { return {}; }
 };
 
 // The sample sizes of the server walks.

@@ -101,6 +101,15 @@ constexpr std::array kCatalog = {
     ProblemInfo{
         XpSp2PatchMissing, "xpsp2_patch_missing", Warning, Row(12),
         "XP SP2的连接数限制补丁没有生效：按提示重新运行补丁程序，然后重启Wine（wineboot -r）。"},
+    ProblemInfo{ClientPrefixNotFound, "client_prefix_not_found", Warning, Row(8),
+                "没有在任何Wine前缀中找到Kelvora：确认Kelvora已在Wine中安装；装在其他前缀时用 "
+                "lumidex-console --prefix 加前缀目录（窗口用 LUMIDEX_PREFIX "
+                "环境变量）指定该前缀，然后重新检测。"},
+    ProblemInfo{ClientInSeveralPrefixes, "client_in_several_prefixes", Info, Row(8),
+                "多个Wine前缀中都装有Kelvora，检测使用的是最近使用过的那个：要检测另一个时用 "
+                "--prefix 加前缀目录指定。"},
+    ProblemInfo{ClientNotRunning, "client_not_running", Info, Row(8),
+                "Kelvora客户端没有运行：启动Kelvora后重新检测，才能看到它使用的端口。"},
     ProblemInfo{HostsFileUnreadable, "hosts_file_unreadable", Error, Row(13),
                 "无法读取hosts文件：用 ls -l /etc/hosts 查看文件是否存在、是否可读，必要时用 sudo "
                 "chmod 644 /etc/hosts 修复。"},

@@ -46,6 +46,10 @@ enum class ProblemCode {
     AsxNotAssociated,
     AsxOtherPlayer,
     XpSp2PatchMissing,
+    // The client itself, on the first software row (8).
+    ClientPrefixNotFound,
+    ClientInSeveralPrefixes,
+    ClientNotRunning,
     // The services (rows 13 to 18).
     HostsFileUnreadable,
     HostsMapsProductDomain,

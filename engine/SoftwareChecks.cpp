@@ -43,6 +43,14 @@ void CheckEngine::RunSoftwareChecks(SoftwareProbes& probes) {
     SetProgressRange(kSoftwareProgressRange);
     SetStatusText("基本软件检测...");
     const std::string osName = probes.GetOsName();
+    // Every problem of these rows was read from one prefix, which it names as its last target.
+    const std::string prefix = probes.PrefixPath();
+    const auto inPrefix = [&prefix](std::vector<std::string> targets) {
+        if (!prefix.empty()) {
+            targets.push_back(prefix);
+        }
+        return targets;
+    };
 
     int row = BeginItem(kOs, "操作系统...");
     if (row != -1) {
@@ -50,7 +58,10 @@ void CheckEngine::RunSoftwareChecks(SoftwareProbes& probes) {
         Log(osName);
         AddFinding(osName);
         if (osName.empty()) {
-            NoteProblem(MakeProblem(ProblemCode::OsUnknown));
+            NoteProblem(MakeProblem(ProblemCode::OsUnknown, inPrefix({})));
+        }
+        for (Problem& problem : probes.ClientProblems()) {
+            NoteProblem(std::move(problem));
         }
     }
     SetProgressPos(1);
@@ -67,9 +78,9 @@ void CheckEngine::RunSoftwareChecks(SoftwareProbes& probes) {
             line = "版本号低于9，请下载WMP9以上版本。您安装的" + line;
             status = CheckStatus::Warning;
             if (version.empty()) {
-                NoteProblem(MakeProblem(ProblemCode::PlayerMissing));
+                NoteProblem(MakeProblem(ProblemCode::PlayerMissing, inPrefix({})));
             } else {
-                NoteProblem(MakeProblem(ProblemCode::PlayerTooOld, {}, version));
+                NoteProblem(MakeProblem(ProblemCode::PlayerTooOld, inPrefix({}), version));
             }
         }
         SetVerdict(row, version, status);
@@ -92,10 +103,10 @@ void CheckEngine::RunSoftwareChecks(SoftwareProbes& probes) {
             Log(detail);
             AddFinding(item.otherProgramFinding + detail);
             ++m_counters.warningCount;
-            NoteProblem(MakeProblem(item.otherProgramCode, {program}));
+            NoteProblem(MakeProblem(item.otherProgramCode, inPrefix({program})));
         } else {
             ReportProblem(row, item.noProgram, CheckStatus::Error);
-            NoteProblem(MakeProblem(item.noProgramCode));
+            NoteProblem(MakeProblem(item.noProgramCode, inPrefix({})));
         }
         SetProgressPos(++position);
     }

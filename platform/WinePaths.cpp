@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 
 #include "platform/AsciiCase.h"
@@ -26,9 +27,8 @@ std::string Slashes(std::string_view path) {
 }
 
 // Host directory behind a drive letter, or "" when the prefix has none.
-std::string DriveRoot(char drive) {
+std::string DriveRoot(const std::filesystem::path& prefix, char drive) {
     const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(drive)));
-    const std::filesystem::path prefix = WinePrefix();
     std::error_code ec;
     const auto link = prefix / "dosdevices" / std::string{lower, ':'};
     auto target = std::filesystem::canonical(link, ec);
@@ -84,9 +84,23 @@ std::string ResolveUnderRoot(std::string root, std::string_view rest) {
     return root.empty() ? "/" : root;
 }
 
+std::mutex g_chosenMutex;
+std::string g_chosenPrefix;
+
 }  // namespace
 
+void SetWinePrefix(std::string prefix) {
+    std::lock_guard lock(g_chosenMutex);
+    g_chosenPrefix = std::move(prefix);
+}
+
 std::string WinePrefix() {
+    {
+        std::lock_guard lock(g_chosenMutex);
+        if (!g_chosenPrefix.empty()) {
+            return g_chosenPrefix;
+        }
+    }
     if (const char* env = std::getenv("WINEPREFIX"); env != nullptr && *env != '\0') {
         return env;
     }
@@ -95,10 +109,14 @@ std::string WinePrefix() {
 }
 
 std::string MapWindowsPath(std::string_view windowsPath) {
+    return MapWindowsPathIn(WinePrefix(), windowsPath);
+}
+
+std::string MapWindowsPathIn(const std::string& prefix, std::string_view windowsPath) {
     if (!HasDriveLetter(windowsPath)) {
         return Slashes(windowsPath);
     }
-    std::string root = DriveRoot(windowsPath[0]);
+    std::string root = DriveRoot(prefix, windowsPath[0]);
     if (root.empty()) {
         return {};
     }

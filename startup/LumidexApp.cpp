@@ -1,6 +1,7 @@
 #include "startup/LumidexApp.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "engine/CheckItem.h"
 #include "engine/DiagLog.h"
@@ -10,6 +11,7 @@
 #include "platform/RegistryReader.h"
 #include "platform/SocketLayer.h"
 #include "platform/SystemError.h"
+#include "platform/WinePaths.h"
 
 namespace lumidex {
 
@@ -48,13 +50,23 @@ int CLumidexApp::InitInstance(const MainDialog& mainDialog) {
                      guard.path.c_str(), platform::ErrnoText(guard.error).c_str());
     }
 
+    m_prefix = DiscoverPrefix(PrefixEnvironment::FromProcess(), m_prefixOption);
+    // Every registry and path look-up of this run reads the chosen prefix; the process-wide
+    // choice ends with the run, so a later start in the same process chooses afresh.
+    platform::SetWinePrefix(m_prefix.path);
     ReadInstallDirectory();
     PrepareLog();
     if (mainDialog) {
         mainDialog(*this);
     }
+    platform::SetWinePrefix({});
     platform::StopSocketLayer();
     return 0;
+}
+
+std::string PrefixFromEnvironment() {
+    const char* value = std::getenv(kPrefixVariable);
+    return value != nullptr ? std::string(value) : std::string();
 }
 
 void CLumidexApp::ReadInstallDirectory() {

@@ -1,5 +1,6 @@
 // Process start-up shared by every front end: the socket layer, the single-instance guard,
-// the product's installation directory from the registry, and the emptied, enabled log.
+// the Wine prefix holding the product, the product's installation directory from its
+// registry, and the emptied, enabled log.
 // The front end passes its main window as a function that runs until the window closes.
 #pragma once
 
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "startup/MessageSink.h"
+#include "startup/PrefixDiscovery.h"
 
 namespace lumidex {
 
@@ -32,10 +34,16 @@ public:
         m_guardFallbackDirectory = std::move(directory);
     }
 
+    // The user's own choice of prefix (--prefix, LUMIDEX_PREFIX); "" to search for it.
+    void SetPrefixOption(std::string prefix) { m_prefixOption = std::move(prefix); }
+
     // Brings the process up, runs mainDialog, and tears down. Returns the process exit code:
     // 0 also when a second copy or a missing socket layer ends the start (after telling the
     // user, as the message says).
     int InitInstance(const MainDialog& mainDialog);
+
+    // The prefix the Windows side is read from while InitInstance runs, and how it was found.
+    const PrefixChoice& Prefix() const { return m_prefix; }
 
     // Empty until read; when set it ends with a backslash (Windows form, as the registry
     // holds it).
@@ -48,6 +56,8 @@ private:
     void PrepareLog();
 
     MessageSink& m_sink;
+    std::string m_prefixOption;
+    PrefixChoice m_prefix;
     std::string m_guardDirectory;
     std::string m_guardFallbackDirectory = "/tmp";
     std::string m_installDirectory;
@@ -56,5 +66,9 @@ private:
 
 // The log path for an installation directory as the registry holds it ("" for none).
 std::string LogPathFor(std::string installDirectory);
+
+// The environment's choice of prefix for both front ends, beside their own option.
+inline constexpr char kPrefixVariable[] = "LUMIDEX_PREFIX";
+std::string PrefixFromEnvironment();
 
 }  // namespace lumidex

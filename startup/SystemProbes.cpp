@@ -25,6 +25,7 @@
 #include "service/ServiceHostLists.h"
 #include "service/ServiceHostProbe.h"
 #include "service/UdpServerProbe.h"
+#include "startup/ClientChecks.h"
 
 namespace lumidex {
 namespace {
@@ -98,6 +99,22 @@ public:
         return m_associations.GetAssociatedProgram(extension);
     }
     bool HasXpSp2Row() override { return m_xpSp2; }
+    std::string PrefixPath() override { return OutputText(m_settings.prefix.path); }
+    std::vector<Problem> ClientProblems() override {
+        std::vector<Problem> problems = PrefixProblems(m_settings.prefix);
+        const platform::ClientProcess client = ProbeClient(m_settings.prefix);
+        for (Problem& problem : lumidex::ClientProblems(m_settings.prefix, client)) {
+            problems.push_back(std::move(problem));
+        }
+        std::lock_guard lock(m_clientMutex);
+        m_client = client;
+        return problems;
+    }
+    // Read by the front end's thread after the run.
+    std::optional<platform::ClientProcess> LastClient() {
+        std::lock_guard lock(m_clientMutex);
+        return m_client;
+    }
     void RunXpSp2PatchStep(ProbeReporter& reporter) override {
         PatchHelper(reporter).RunXpSp2PatchCheck();
     }
@@ -121,6 +138,8 @@ private:
     const bool m_xpSp2;
     std::unique_ptr<OsNameResolver> m_resolver;
     FileAssociation m_associations;
+    std::mutex m_clientMutex;
+    std::optional<platform::ClientProcess> m_client;
     std::once_flag m_patchOnce;
     std::unique_ptr<XpSp2PatchHelper> m_patch;
 };
@@ -221,6 +240,11 @@ bool DeliverPatchAnswers(platform::CopyDataReceiver& answers, CheckProbes& probe
 bool OneAtATimeFromEnvironment() {
     const char* value = std::getenv(kOneAtATimeVariable);
     return value != nullptr && std::string_view(value) == "1";
+}
+
+std::optional<platform::ClientProcess> LastClientOf(CheckProbes& probes) {
+    auto* software = dynamic_cast<SystemSoftwareProbes*>(probes.software.get());
+    return software != nullptr ? software->LastClient() : std::nullopt;
 }
 
 XpSp2PatchHelper* PatchHelperOf(CheckProbes& probes) {

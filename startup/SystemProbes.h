@@ -3,11 +3,14 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "engine/CheckProbes.h"
+#include "platform/ClientProcess.h"
 #include "platform/CopyData.h"
 #include "platform/WindowHandle.h"
+#include "startup/PrefixDiscovery.h"
 
 namespace lumidex {
 
@@ -18,6 +21,8 @@ struct SystemProbeSettings {
     std::string installDirectory;
     // Where the patch program sends its answer (the window's copied-data endpoint).
     platform::WindowHandle window = platform::kNoWindow;
+    // The prefix start-up chose, and how; its path is named in the software rows' problems.
+    PrefixChoice prefix;
 };
 
 // Creating them reads and logs the network's global parameters, as the engine's creation
@@ -32,6 +37,10 @@ bool OneAtATimeFromEnvironment();
 // The patch helper inside probes made by MakeSystemProbes, for the window's copied-data
 // handler; null for other probes.
 XpSp2PatchHelper* PatchHelperOf(CheckProbes& probes);
+
+// The client's process as the last run's first software row saw it; none before a run, and
+// for other probes.
+std::optional<platform::ClientProcess> LastClientOf(CheckProbes& probes);
 
 // Hands every answer waiting at the copied-data endpoint to the patch helper, on the window's
 // thread; true when one of them changed the patch row.

@@ -17,6 +17,7 @@
 #include "QtTestMain.h"
 #include "app/CheckListCtrl.h"
 #include "app/DialogTemplate.h"
+#include "app/MainWindow.h"
 #include "app/RowTip.h"
 #include "app/StatusImages.h"
 #include "app/SubmitLogDlg.h"
@@ -26,6 +27,7 @@
 #include "platform/UniqueFd.h"
 #include "report/ReportBody.h"
 #include "report/ReportPreview.h"
+#include "startup/PrefixDiscovery.h"
 #include "support/FixturePrefix.h"
 #include "support/RunProcess.h"
 #include "support/Screenshots.h"
@@ -323,6 +325,15 @@ private slots:
         list->headerItem()->setText(1, QString(200, 'H'));
         QCOMPARE(tipOf(2), "项目: DNS服务器\r\n" + QString(98, 'H') + ": x");
         QCOMPARE(list->TipTextAt(QPoint(5, list->viewport()->height() + 5)), QString());
+        // The software rows (item 8 is row 8, after the separator) name their prefix; others not.
+        PrefixChoice prefix;
+        prefix.path = "/home/u/.local/share/bottles/bottles/K";
+        prefix.foundBy = PrefixSource::Bottles;
+        list->SetSoftwareTipLine(SoftwareTipLine(prefix));
+        QCOMPARE(tipOf(8), QString("项目: 操作系统\r\nWine前缀: "
+                                   "/home/u/.local/share/bottles/bottles/K (bottles)"));
+        QCOMPARE(tipOf(0), QString("项目: 本地IP"));
+        list->SetSoftwareTipLine({});
 
         // Shown after the mouse rests on a row, with real line breaks.
         list->headerItem()->setText(1, kDetailHeading);

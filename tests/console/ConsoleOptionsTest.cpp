@@ -48,6 +48,20 @@ TEST(ConsoleOptionsTest, ContactDetailsAndDryRunGoWithSubmit) {
     }
 }
 
+TEST(ConsoleOptionsTest, PrefixTakesADirectory) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--prefix", "/p q"}, "/p q"},
+        {{"--json", "--prefix=/p"}, "/p"},
+        {{"--prefix"}, ""},
+        {{"--prefix="}, ""},
+    };
+    for (const auto& [args, prefix] : cases) {
+        const ParsedOptions parsed = ParseConsoleOptions(args);
+        EXPECT_EQ(parsed.error.empty(), !prefix.empty()) << args.back();
+        EXPECT_EQ(parsed.options.prefix, prefix) << args.back();
+    }
+}
+
 TEST(ConsoleOptionsTest, OneAtATimeBySwitchOrEnvironment) {
     EXPECT_TRUE(ParseConsoleOptions({"--json", "--one-at-a-time"}).options.oneAtATime);
     EXPECT_FALSE(ParseConsoleOptions({"--json"}).options.oneAtATime);

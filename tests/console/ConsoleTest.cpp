@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "console/ConsoleOptions.h"
+#include "console/ConsoleOutput.h"
 #include "engine/CheckItem.h"
 #include "engine/Endpoints.h"
 #include "platform/InstanceGuard.h"
@@ -93,6 +94,10 @@ TEST_F(ConsoleTest, JsonHasEveryRowInTableOrderAndTheSummary) {
     EXPECT_EQ(result.at("submit_enabled"), true) << "errors worth reporting were found";
     EXPECT_EQ(result.at("findings").get<std::string>().rfind("\r\n开始基本网络检测", 0), 0u);
     EXPECT_EQ(result.at("log_path"), "") << "no product installed, no log";
+    EXPECT_EQ(result.at("wine_prefix").at("path"), prefix.path().string());
+    EXPECT_EQ(result.at("wine_prefix").at("found_by"), "WINEPREFIX");
+    EXPECT_EQ(result.at("client").at("running"), false);
+    EXPECT_EQ(rows.at(8).at("problems").at(0).at("code"), "client_prefix_not_found");
 }
 
 TEST_F(ConsoleTest, PlainOutputHasNoEscapeCodes) {
@@ -103,6 +108,31 @@ TEST_F(ConsoleTest, PlainOutputHasNoEscapeCodes) {
     EXPECT_EQ(run.out.find('\r'), std::string::npos);
     EXPECT_NE(run.out.find("本地IP  [Error]  获取本地IP失败"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("共有17顶\n已经检测17项\n"), std::string::npos) << run.out;
+    EXPECT_EQ(
+        run.out.rfind("Wine prefix: " + prefix.path().string() + " (found by WINEPREFIX)\n", 0), 0u)
+        << run.out;
+}
+
+// A path is outside bytes: one that is not UTF-8 reaches the JSON replaced, never raw.
+TEST(ConsoleOutputTest, PrefixOfAnyBytesPrintsAsUtf8) {
+    PrefixChoice choice;
+    choice.path = "/home/u/\xB0\xD7/pfx";
+    choice.foundBy = PrefixSource::Lutris;
+    choice.others = {"/o"};
+    choice.skipped = {{"/s", "symlink loop"}};
+    const nlohmann::json json = PrefixToJson(choice);
+    EXPECT_EQ(json.dump(),
+              "{\"found_by\":\"lutris\",\"others\":[\"/o\"],\"path\":\"/home/u/"
+              "\xEF\xBF\xBD\xEF\xBF\xBD/pfx\",\"skipped\":[{\"path\":\"/s\",\"reason\":\"symlink "
+              "loop\"}]}");
+    EXPECT_EQ(FormatPrefixText(choice),
+              "Wine prefix: /home/u/\xEF\xBF\xBD\xEF\xBF\xBD/pfx (found by lutris)\n"
+              "  it does not hold the Kelvora client\n"
+              "  the client is also in /o\n"
+              "  passed over /s: symlink loop\n");
+    platform::ClientProcess client;
+    EXPECT_EQ(ClientToJson(client).dump(),
+              R"({"pid":null,"running":false,"tcp_ports":[],"udp_ports":[]})");
 }
 
 TEST_F(ConsoleTest, ArgumentsOtherThanTheKnownOnesAreAUsageError) {

@@ -126,6 +126,8 @@ struct FakeSoftware : SoftwareProbes {
     bool xpSp2 = false;
     int patchSteps = 0;
     std::function<void(int id)> during;  // runs inside the probes of rows 9 and 11
+    std::string prefix;                  // the prefix the rows name; "" unknown
+    std::vector<Problem> clientProblems;
 
     std::string GetOsName() override { return osName; }
     std::string WmpVersion() override {
@@ -145,6 +147,8 @@ struct FakeSoftware : SoftwareProbes {
         return programs[extension];
     }
     bool HasXpSp2Row() override { return xpSp2; }
+    std::string PrefixPath() override { return prefix; }
+    std::vector<Problem> ClientProblems() override { return clientProblems; }
     void RunXpSp2PatchStep(ProbeReporter& reporter) override {
         ++patchSteps;
         reporter.SetItemStatus(reporter.FindItemRow(12), CheckStatus::Ok);

@@ -194,6 +194,49 @@ TEST(SoftwareChecks, EachOutcomeOfTheRows) {
          "asf文件没有关联",
          true,
          {"warning asf_not_associated"}},
+        {"the prefix read is named last, the client's own problems on the first row",
+         [](FakeSoftware& s) {
+             s.osName.clear();
+             s.prefix = "/home/u/.wine";
+             s.clientProblems = {MakeProblem(ProblemCode::ClientNotRunning, {"C:\\K\\"})};
+         },
+         8,
+         "",
+         CheckStatus::Ok,
+         0,
+         0,
+         "",
+         "",
+         false,
+         {"info os_unknown /home/u/.wine", "info client_not_running C:\\K\\"}},
+        {"the prefix beside another player",
+         [&](FakeSoftware& s) {
+             s.prefix = "/p";
+             s.programs[".asx"] = player;
+         },
+         11,
+         "关联程序:" + player,
+         CheckStatus::Warning,
+         0,
+         1,
+         "关联程序:" + player,
+         "asx文件关联程序:关联程序:" + player,
+         false,
+         {"warning asx_other_player " + player + ",/p"}},
+        {"the prefix without a player",
+         [](FakeSoftware& s) {
+             s.prefix = "/p";
+             s.wmpVersion = "8.0";
+         },
+         9,
+         "8.0",
+         CheckStatus::Warning,
+         1,
+         1,
+         "版本号低于9，请下载WMP9以上版本。您安装的WMP版本号:8.0",
+         "版本号低于9，请下载WMP9以上版本。您安装的WMP版本号:8.0",
+         false,
+         {"warning player_too_old /p (8.0)"}},
     };
     for (const Outcome& o : outcomes) {
         SCOPED_TRACE(o.name);
