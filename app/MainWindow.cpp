@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "app/CheckListCtrl.h"
+#include "platform/TextCodec.h"
 #include "startup/ClientChecks.h"
 #include "startup/LumidexApp.h"
 #include "startup/SystemProbes.h"
@@ -11,7 +12,7 @@ std::string SoftwareTipLine(const PrefixChoice& prefix) {
     if (prefix.path.empty()) {
         return {};
     }
-    return "Wine前缀: " + OutputText(prefix.path) + " (" +
+    return "Wine前缀: " + platform::ValidUtf8(prefix.path) + " (" +
            std::string(PrefixSourceName(prefix.foundBy)) + ")";
 }
 

@@ -3,8 +3,8 @@
 #include <ctime>
 
 #include "engine/Endpoints.h"
-#include "startup/ClientChecks.h"
 #include "platform/TextCodec.h"
+#include "startup/ClientChecks.h"
 
 namespace lumidex {
 namespace {
@@ -94,17 +94,17 @@ std::string Iso8601Utc(std::chrono::system_clock::time_point when) {
 }
 
 std::string FormatPrefixText(const PrefixChoice& prefix) {
-    std::string out = "Wine prefix: " + OutputText(prefix.path) + " (found by " +
+    std::string out = "Wine prefix: " + platform::ValidUtf8(prefix.path) + " (found by " +
                       std::string(PrefixSourceName(prefix.foundBy)) + ")\n";
     if (!prefix.ClientFound()) {
         out += "  it does not hold the Kelvora client\n";
     }
     for (const std::string& other : prefix.others) {
-        out += "  the client is also in " + OutputText(other) + "\n";
+        out += "  the client is also in " + platform::ValidUtf8(other) + "\n";
     }
     for (const SkippedPlace& skipped : prefix.skipped) {
-        out +=
-            "  passed over " + OutputText(skipped.path) + ": " + OutputText(skipped.reason) + "\n";
+        out += "  passed over " + platform::ValidUtf8(skipped.path) + ": " +
+               platform::ValidUtf8(skipped.reason) + "\n";
     }
     return out;
 }
@@ -112,13 +112,14 @@ std::string FormatPrefixText(const PrefixChoice& prefix) {
 nlohmann::json PrefixToJson(const PrefixChoice& prefix) {
     auto others = nlohmann::json::array();
     for (const std::string& other : prefix.others) {
-        others.push_back(OutputText(other));
+        others.push_back(platform::ValidUtf8(other));
     }
     auto skipped = nlohmann::json::array();
     for (const SkippedPlace& place : prefix.skipped) {
-        skipped.push_back({{"path", OutputText(place.path)}, {"reason", OutputText(place.reason)}});
+        skipped.push_back({{"path", platform::ValidUtf8(place.path)},
+                           {"reason", platform::ValidUtf8(place.reason)}});
     }
-    return {{"path", OutputText(prefix.path)},
+    return {{"path", platform::ValidUtf8(prefix.path)},
             {"found_by", PrefixSourceName(prefix.foundBy)},
             {"others", std::move(others)},
             {"skipped", std::move(skipped)}};

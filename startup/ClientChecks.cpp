@@ -5,33 +5,29 @@
 
 namespace lumidex {
 
-std::string OutputText(std::string_view text) {
-    return platform::ValidUtf8(text);
-}
-
 std::vector<Problem> PrefixProblems(const PrefixChoice& prefix) {
     std::vector<Problem> problems;
     if (!prefix.ClientFound()) {
         std::vector<std::string> looked;
         for (const std::string& place : prefix.looked) {
-            looked.push_back(OutputText(place));
+            looked.push_back(platform::ValidUtf8(place));
         }
         std::string passedOver;
         for (const SkippedPlace& skipped : prefix.skipped) {
-            passedOver += (passedOver.empty() ? "" : "; ") + OutputText(skipped.path) + ": " +
-                          OutputText(skipped.reason);
+            passedOver += (passedOver.empty() ? "" : "; ") + platform::ValidUtf8(skipped.path) +
+                          ": " + platform::ValidUtf8(skipped.reason);
         }
         problems.push_back(MakeProblem(ProblemCode::ClientPrefixNotFound, std::move(looked),
                                        std::move(passedOver)));
         return problems;
     }
     if (!prefix.others.empty()) {
-        std::vector<std::string> targets = {OutputText(prefix.path)};
+        std::vector<std::string> targets = {platform::ValidUtf8(prefix.path)};
         for (const std::string& other : prefix.others) {
-            targets.push_back(OutputText(other));
+            targets.push_back(platform::ValidUtf8(other));
         }
         problems.push_back(MakeProblem(ProblemCode::ClientInSeveralPrefixes, std::move(targets),
-                                       "used " + OutputText(prefix.path)));
+                                       "used " + platform::ValidUtf8(prefix.path)));
     }
     return problems;
 }
@@ -53,7 +49,8 @@ std::vector<Problem> ClientProblems(const PrefixChoice& prefix,
     if (!prefix.ClientFound() || client.running) {
         return {};
     }
-    return {MakeProblem(ProblemCode::ClientNotRunning, {OutputText(prefix.installLocation)})};
+    return {
+        MakeProblem(ProblemCode::ClientNotRunning, {platform::ValidUtf8(prefix.installLocation)})};
 }
 
 }  // namespace lumidex

@@ -13,10 +13,6 @@
 
 namespace lumidex {
 
-// A path or reason from the file system as an output may carry it: well-formed UTF-8, each
-// byte that is not part of a character replaced by U+FFFD.
-std::string OutputText(std::string_view text);
-
 // client_prefix_not_found (with the places looked at) or client_in_several_prefixes.
 std::vector<Problem> PrefixProblems(const PrefixChoice& prefix);
 

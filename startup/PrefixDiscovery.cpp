@@ -321,7 +321,7 @@ private:
 
 std::string AbsoluteVariable(const char* name) {
     const char* value = std::getenv(name);
-    // The base directory specification: a relative value is invalid and ignored.
+    // XDG base directories must be absolute: a relative value is ignored, as those programs do.
     return value != nullptr && value[0] == '/' ? std::string(value) : std::string();
 }
 

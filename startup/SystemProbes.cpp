@@ -12,6 +12,7 @@
 #include "platform/DesktopConnectivity.h"
 #include "platform/HostLookup.h"
 #include "platform/NetInterfaces.h"
+#include "platform/TextCodec.h"
 #include "probes/ConnectionState.h"
 #include "probes/DefaultValue.h"
 #include "probes/FileAssociation.h"
@@ -99,7 +100,7 @@ public:
         return m_associations.GetAssociatedProgram(extension);
     }
     bool HasXpSp2Row() override { return m_xpSp2; }
-    std::string PrefixPath() override { return OutputText(m_settings.prefix.path); }
+    std::string PrefixPath() override { return platform::ValidUtf8(m_settings.prefix.path); }
     std::vector<Problem> ClientProblems() override {
         std::vector<Problem> problems = PrefixProblems(m_settings.prefix);
         const platform::ClientProcess client = ProbeClient(m_settings.prefix);
