@@ -92,6 +92,14 @@ std::string_view ProbeKindName(ProbeKind kind) {
             return "http";
         case ProbeKind::Dns:
             return "dns";
+        case ProbeKind::Stun:
+            return "stun";
+        case ProbeKind::Upnp:
+            return "upnp";
+        case ProbeKind::NatPmp:
+            return "nat-pmp";
+        case ProbeKind::Pcp:
+            return "pcp";
     }
     return "icmp";
 }

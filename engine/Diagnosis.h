@@ -36,7 +36,8 @@ Problem MakeProblem(ProblemCode code, std::vector<std::string> targets = {},
 Problem MakeProblemAs(Severity severity, ProblemCode code, std::vector<std::string> targets = {},
                       std::string detail = {});
 
-enum class ProbeKind { Icmp, Tcp, Udp, Http, Dns };
+// Stun to Pcp: the peer-reachability probes beside the rows.
+enum class ProbeKind { Icmp, Tcp, Udp, Http, Dns, Stun, Upnp, NatPmp, Pcp };
 enum class ProbeOutcome { Ok, Timeout, Refused, Unreachable, Error, Malformed };
 
 std::string_view ProbeKindName(ProbeKind kind);
