@@ -74,6 +74,11 @@ enum class ProblemCode {
     UdpRepliesMalformed,
 };
 
+// Problems of the checks beside the rows stand in a block of their own, never on a row: these
+// pseudo item ids name the block (docs/problems.md's Row column says "P2P" and "Path").
+inline constexpr int kP2pBlockItem = -1;
+inline constexpr int kPathBlockItem = -2;
+
 // The check items a problem can stand beside, by id (the JSON's row ids), first to last.
 struct ItemRange {
     int first = 0;
