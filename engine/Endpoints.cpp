@@ -33,7 +33,18 @@ std::vector<Endpoint> AllEndpoints() {
     out.push_back({"download", kDownloadHost, 80, "http"});
     out.push_back({"home-page", "www.kelvora.com", 80, "http"});
     out.push_back({"help-page", "www.kelvora.com", 80, "http"});
+    for (const StunServer& server : StunServers()) {
+        out.push_back({"stun", server.host, server.port, "udp"});
+    }
     return out;
+}
+
+std::vector<StunServer> StunServers() {
+    return {
+        {"stun.stunprotocol.org", 3478}, {"stun.l.google.com", 19302},
+        {"stun.cloudflare.com", 3478},   {"stun.nextcloud.com", 443},
+        {"stun.sipgate.net", 3478},
+    };
 }
 
 }  // namespace lumidex::endpoints

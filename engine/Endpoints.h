@@ -53,4 +53,15 @@ struct Endpoint {
 // Every built-in endpoint, grouped by role, in the order the checks use them.
 std::vector<Endpoint> AllEndpoints();
 
+// A public STUN server the peer-reachability check asks for this computer's mapped address.
+struct StunServer {
+    std::string host;
+    std::uint16_t port = 3478;
+};
+
+// All asked at once. They stand on different addresses, so the two first to answer give two
+// mapped addresses to compare; the first has a second address and port and answers the NAT
+// behaviour tests (OTHER-ADDRESS, CHANGE-REQUEST).
+std::vector<StunServer> StunServers();
+
 }  // namespace lumidex::endpoints

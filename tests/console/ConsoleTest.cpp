@@ -184,6 +184,7 @@ TEST_F(ConsoleTest, EndpointsListEveryRoleOnce) {
     EXPECT_EQ(roles["public-site"], 10);
     EXPECT_EQ(roles["channel-list"], 1);
     EXPECT_EQ(roles["report"], 1);
+    EXPECT_GE(roles["stun"], 4);
 }
 
 TEST_F(ConsoleTest, SecondCopyIsRefusedWhileTheFirstRuns) {
