@@ -449,6 +449,37 @@ std::optional<sockaddr_in6> Ipv6AddressOf(const endpoints::StunServer& server) {
     return found;
 }
 
+// A look-up of Ipv6AddressOf on a thread of its own, shared with the waiting caller.
+struct Ipv6Lookup {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::optional<sockaddr_in6> address;
+    bool done = false;
+};
+
+// Ipv6AddressOf within until, as the IPv4 look-ups are bounded.
+std::optional<sockaddr_in6> Ipv6AddressWithin(const endpoints::StunServer& server,
+                                              Clock::time_point until,
+                                              const std::atomic<bool>& cancelled) {
+    auto state = std::make_shared<Ipv6Lookup>();
+    try {
+        std::thread([state, server] {
+            const auto address = Ipv6AddressOf(server);
+            const std::lock_guard lock(state->mutex);
+            state->address = address;
+            state->done = true;
+            state->changed.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        return std::nullopt;
+    }
+    std::unique_lock lock(state->mutex);
+    while (!state->done && !cancelled && Clock::now() < until) {
+        state->changed.wait_until(lock, std::min(until, Clock::now() + milliseconds{20}));
+    }
+    return state->done ? state->address : std::nullopt;
+}
+
 }  // namespace
 
 std::string GlobalIpv6Address() {
@@ -521,7 +552,8 @@ std::optional<bool> StunProbe::AnswersOverIpv6(const std::vector<endpoints::Stun
         if (m_cancelled || Clock::now() >= end) {
             break;
         }
-        if ((to = Ipv6AddressOf(server))) {
+        if ((to =
+                 Ipv6AddressWithin(server, std::min(end, start + kStunLookupBound), m_cancelled))) {
             target = ServerName(server);
             break;
         }

@@ -3,6 +3,8 @@
 #include "probes/StunProbe.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <memory>
@@ -172,6 +174,46 @@ TEST(StunProbe, UnresolvableServersAreRecordedAndSkipped) {
     ASSERT_FALSE(records.empty());
     EXPECT_EQ(records.front().step, "lookup");
     EXPECT_EQ(records.front().target, ":3478");
+}
+
+// A Binding answered on [::1], and the same port once nothing listens there any more.
+TEST(StunProbe, AnswersOverIpv6) {
+    platform::UniqueFd fd(::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_in6 local{};
+    local.sin6_family = AF_INET6;
+    local.sin6_addr = in6addr_loopback;
+    socklen_t size = sizeof local;
+    if (!fd || ::bind(fd.get(), reinterpret_cast<sockaddr*>(&local), size) != 0 ||
+        ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&local), &size) != 0) {
+        GTEST_SKIP() << "no IPv6 loopback here";
+    }
+    const endpoints::StunServer server{"::1", ntohs(local.sin6_port)};
+    std::thread answerer([&] {
+        std::uint8_t buffer[512];
+        sockaddr_in6 from{};
+        socklen_t fromSize = sizeof from;
+        const ssize_t got = ::recvfrom(fd.get(), buffer, sizeof buffer, 0,
+                                       reinterpret_cast<sockaddr*>(&from), &fromSize);
+        stun::TransactionId id{};
+        if (got <= 0 || !stun::ReadBindingRequest({buffer, std::size_t(got)}, id)) {
+            return;
+        }
+        const auto answer =
+            stun::WriteBindingAnswer({id, true, stun::StunAddress{"2001:db8::7", 4242, true},
+                                      std::nullopt, std::nullopt, std::nullopt, false});
+        ::sendto(fd.get(), answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from),
+                 fromSize);
+    });
+    StunProbe probe;
+    EXPECT_EQ(probe.AnswersOverIpv6({{"127.0.0.1", 3478}, server}), std::optional<bool>(true));
+    answerer.join();
+    fd.reset();
+    EXPECT_EQ(probe.AnswersOverIpv6({server}), std::optional<bool>(false));
+    EXPECT_EQ(probe.AnswersOverIpv6({{"127.0.0.1", 3478}}), std::nullopt);
+    const auto records = probe.TakeProbes();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].outcome, ProbeOutcome::Ok);
+    EXPECT_EQ(records[1].outcome, ProbeOutcome::Timeout);
 }
 
 TEST(StunProbe, CancelEndsARunAtOnce) {
