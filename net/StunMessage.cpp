@@ -291,26 +291,27 @@ AnswerResult ParseBindingAnswer(std::span<const std::uint8_t> bytes, std::size_t
     return result;
 }
 
-std::vector<std::uint8_t> WriteBindingAnswer(const AnswerSpec& spec) {
+std::vector<std::uint8_t> WriteBindingAnswer(const AnswerFields& fields) {
     std::vector<std::uint8_t> out;
-    PutHeader(out, spec.success ? kBindingSuccess : kBindingError, spec.id);
-    if (spec.mapped) {
-        PutAddress(out, spec.legacy ? kMappedAddress : kXorMappedAddress, *spec.mapped, spec.id,
-                   !spec.legacy);
+    PutHeader(out, fields.success ? kBindingSuccess : kBindingError, fields.id);
+    if (fields.mapped) {
+        PutAddress(out, fields.legacy ? kMappedAddress : kXorMappedAddress, *fields.mapped,
+                   fields.id, !fields.legacy);
     }
-    if (spec.other) {
-        PutAddress(out, spec.legacy ? kChangedAddress : kOtherAddress, *spec.other, spec.id, false);
-    }
-    if (spec.origin) {
-        PutAddress(out, spec.legacy ? kSourceAddress : kResponseOrigin, *spec.origin, spec.id,
+    if (fields.other) {
+        PutAddress(out, fields.legacy ? kChangedAddress : kOtherAddress, *fields.other, fields.id,
                    false);
     }
-    if (spec.errorCode) {
+    if (fields.origin) {
+        PutAddress(out, fields.legacy ? kSourceAddress : kResponseOrigin, *fields.origin, fields.id,
+                   false);
+    }
+    if (fields.errorCode) {
         PutU16(out, kErrorCode);
         PutU16(out, 4);
         PutU16(out, 0);
-        out.push_back(static_cast<std::uint8_t>(*spec.errorCode / 100));
-        out.push_back(static_cast<std::uint8_t>(*spec.errorCode % 100));
+        out.push_back(static_cast<std::uint8_t>(*fields.errorCode / 100));
+        out.push_back(static_cast<std::uint8_t>(*fields.errorCode % 100));
     }
     FinishLength(out);
     return out;

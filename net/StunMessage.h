@@ -93,7 +93,7 @@ inline AnswerResult ParseBindingAnswer(std::span<const std::uint8_t> bytes) {
 
 // A Binding answer as a server writes it, for the test responders and the fuzz corpus: the
 // mapped address as XOR-MAPPED-ADDRESS, or as MAPPED-ADDRESS when legacy.
-struct AnswerSpec {
+struct AnswerFields {
     TransactionId id{};
     bool success = true;
     std::optional<StunAddress> mapped;
@@ -102,7 +102,7 @@ struct AnswerSpec {
     std::optional<int> errorCode;
     bool legacy = false;  // MAPPED-ADDRESS, CHANGED-ADDRESS, SOURCE-ADDRESS
 };
-std::vector<std::uint8_t> WriteBindingAnswer(const AnswerSpec& spec);
+std::vector<std::uint8_t> WriteBindingAnswer(const AnswerFields& fields);
 
 // The CHANGE-REQUEST a Binding request carries; none when it is not a well-formed Binding
 // request. For the test responders.

@@ -39,9 +39,9 @@ int FuzzStunAnswer(const uint8_t* data, size_t size) {
     if (answer.errorCode && *answer.errorCode >= 800) {
         return 0;
     }
-    const AnswerSpec spec{answer.id,     answer.success,   answer.mapped, answer.other,
-                          answer.origin, answer.errorCode, false};
-    const AnswerResult again = ParseBindingAnswer(WriteBindingAnswer(spec));
+    const AnswerFields fields{answer.id,     answer.success,   answer.mapped, answer.other,
+                              answer.origin, answer.errorCode, false};
+    const AnswerResult again = ParseBindingAnswer(WriteBindingAnswer(fields));
     if (again.error != AnswerError::None || again.answer.id != answer.id ||
         again.answer.success != answer.success || again.answer.mapped != answer.mapped ||
         again.answer.other != answer.other || again.answer.origin != answer.origin ||

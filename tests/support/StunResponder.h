@@ -139,18 +139,18 @@ private:
         }
         char text[INET_ADDRSTRLEN] = {};
         ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
-        stun::AnswerSpec spec{id,
-                              true,
-                              stun::StunAddress{text, ntohs(from.sin_port), false},
-                              std::nullopt,
-                              std::nullopt,
-                              std::nullopt,
-                              m_script.legacy};
+        stun::AnswerFields fields{id,
+                                  true,
+                                  stun::StunAddress{text, ntohs(from.sin_port), false},
+                                  std::nullopt,
+                                  std::nullopt,
+                                  std::nullopt,
+                                  m_script.legacy};
         if (m_script.mapped) {
-            spec.mapped = m_script.mapped;
+            fields.mapped = m_script.mapped;
         }
-        spec.other = OtherAddress();
-        std::vector<std::uint8_t> answer = stun::WriteBindingAnswer(spec);
+        fields.other = OtherAddress();
+        std::vector<std::uint8_t> answer = stun::WriteBindingAnswer(fields);
         switch (m_script.mode) {
             case StunScript::Mode::Answer:
                 Send(reply, answer, from);
