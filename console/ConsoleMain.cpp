@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -177,7 +178,15 @@ int RunCheck(CLumidexApp& app, const ConsoleOptions& options) {
     result.reportable = counters.reportable != 0;
     result.submitEnabled = window.SubmitEnabled();
     result.findings = TheFindingsText().Text();
-    result.summary = window.Notes().substr(notesBefore.size());
+    result.p2p = TheRunDiagnosis().P2p();
+    // The P2P verdict has a block of its own here, in the text and in the JSON: the notes
+    // lines the window shows it by stay out of the summary and the notes printed.
+    std::string notes = window.Notes();
+    const std::string p2pLines = P2pNotesLines(result.p2p);
+    if (!p2pLines.empty() && notes.ends_with(p2pLines)) {
+        notes.resize(notes.size() - p2pLines.size());
+    }
+    result.summary = notes.substr(std::min(notesBefore.size(), notes.size()));
     result.logPath = app.LogPath().empty() ? "" : platform::MapWindowsPath(app.LogPath());
     for (int row = 0; row < window.Model().RowCount(); ++row) {
         result.diagnosis.push_back(TheRunDiagnosis().Row(row));
@@ -194,7 +203,7 @@ int RunCheck(CLumidexApp& app, const ConsoleOptions& options) {
     if (json) {
         std::cout << FormatResultJson(result) << "\n";
     } else {
-        std::cout << FormatResultText(result, window.Notes());
+        std::cout << FormatResultText(result, notes);
     }
     if (options.submit) {
         return SubmitReport(result, options);

@@ -69,6 +69,9 @@ std::vector<Problem> AllProblems(const RunResult& result) {
             problems.push_back(std::move(problem));
         }
     }
+    if (result.p2p) {
+        problems.insert(problems.end(), result.p2p->problems.begin(), result.p2p->problems.end());
+    }
     return problems;
 }
 
@@ -132,6 +135,78 @@ nlohmann::json ClientToJson(const platform::ClientProcess& client) {
             {"tcp_ports", client.ports.tcp}};
 }
 
+std::string FormatP2pText(const P2pResult& p2p) {
+    std::string out = "P2P连通性\n";
+    out += "- 结论: " + std::string(P2pVerdictWord(p2p.verdict)) + " (" +
+           std::string(P2pVerdictName(p2p.verdict)) + ")\n";
+    out += "- NAT映射: " + std::string(NatMappingName(p2p.mapping)) +
+           ", 过滤: " + std::string(NatFilteringName(p2p.filtering)) + "\n";
+    out += "- 外网地址: " +
+           (p2p.mappedAddress ? platform::ValidUtf8(ToString(*p2p.mappedAddress)) : "无") + "\n";
+    for (const PortMappingAnswer& answer : p2p.portMapping) {
+        out += "- 端口映射 " + std::string(PortMappingProtocolName(answer.protocol)) + ": " +
+               (answer.available ? "可用" : "不可用");
+        if (!answer.externalAddress.empty()) {
+            out += ", 外网地址 " + platform::ValidUtf8(answer.externalAddress);
+        }
+        if (!answer.detail.empty()) {
+            out += " (" + platform::ValidUtf8(answer.detail) + ")";
+        }
+        out += "\n";
+    }
+    if (p2p.doubleNat) {
+        out += "- 双重NAT\n";
+    }
+    if (p2p.carrierGradeNat) {
+        out += "- 运营商级NAT\n";
+    }
+    out +=
+        "- IPv6: " + (p2p.ipv6.globalAddress.empty() ? "无公网地址"
+                                                     : platform::ValidUtf8(p2p.ipv6.globalAddress));
+    if (p2p.ipv6.udpAnswered) {
+        out += *p2p.ipv6.udpAnswered ? ", UDP可用" : ", UDP不通";
+    }
+    return out + "\n";
+}
+
+nlohmann::json P2pToJson(const P2pResult& p2p) {
+    const auto textOrNull = [](const std::string& text) {
+        return text.empty() ? nlohmann::json(nullptr) : Text(text);
+    };
+    auto portMapping = nlohmann::json::array();
+    for (const PortMappingAnswer& answer : p2p.portMapping) {
+        portMapping.push_back({{"protocol", PortMappingProtocolName(answer.protocol)},
+                               {"available", answer.available},
+                               {"external_address", textOrNull(answer.externalAddress)},
+                               {"detail", Text(answer.detail)}});
+    }
+    auto problems = nlohmann::json::array();
+    for (const Problem& problem : p2p.problems) {
+        problems.push_back(ProblemToJson(problem));
+    }
+    auto probes = nlohmann::json::array();
+    for (const ProbeRecord& probe : p2p.probes) {
+        probes.push_back(ProbeToJson(probe));
+    }
+    return {
+        {"verdict", P2pVerdictName(p2p.verdict)},
+        {"udp", p2p.udp},
+        {"mapped_address",
+         p2p.mappedAddress ? Text(ToString(*p2p.mappedAddress)) : nlohmann::json(nullptr)},
+        {"mapping", NatMappingName(p2p.mapping)},
+        {"filtering", NatFilteringName(p2p.filtering)},
+        {"port_mapping", std::move(portMapping)},
+        {"double_nat", p2p.doubleNat},
+        {"carrier_grade_nat", p2p.carrierGradeNat},
+        {"ipv6",
+         {{"address", textOrNull(p2p.ipv6.globalAddress)},
+          {"udp", p2p.ipv6.udpAnswered ? nlohmann::json(*p2p.ipv6.udpAnswered)
+                                       : nlohmann::json(nullptr)}}},
+        {"problems", std::move(problems)},
+        {"probes", std::move(probes)},
+    };
+}
+
 std::string FormatRowLine(const CheckRow& row) {
     if (row.IsSeparator()) {
         return row.caption;
@@ -150,6 +225,9 @@ std::string FormatResultText(const RunResult& result, const std::string& notes) 
     }
     out += WithoutCarriageReturns(notes);
     out += "\n";
+    if (result.p2p) {
+        out += "\n" + FormatP2pText(*result.p2p);
+    }
     if (const std::string advice = FormatAdviceBlock(result); !advice.empty()) {
         out += "\n" + advice;
     }
@@ -205,6 +283,9 @@ nlohmann::json ResultToJson(const RunResult& result) {
     }
     if (result.client) {
         out["client"] = ClientToJson(*result.client);
+    }
+    if (result.p2p) {
+        out["p2p"] = P2pToJson(*result.p2p);
     }
     return out;
 }

@@ -11,6 +11,7 @@
 
 #include "engine/CheckListModel.h"
 #include "engine/Diagnosis.h"
+#include "engine/P2pVerdict.h"
 #include "engine/QueuedDiagWindow.h"
 #include "platform/ClientProcess.h"
 #include "startup/PrefixDiscovery.h"
@@ -39,13 +40,15 @@ struct RunResult {
     // they are not known (the client: a run stopped before the software rows).
     std::optional<PrefixChoice> winePrefix;
     std::optional<platform::ClientProcess> client;
+    // Whether peers can reach this computer; absent when the run stopped before it was known.
+    std::optional<P2pResult> p2p;
 };
 
 // The JSON's layout version. Fields are only ever added under one version; a field renamed,
 // removed or given another meaning makes a new one.
 inline constexpr int kResultSchemaVersion = 1;
 
-// Every row's problems, in row order (with the slow-probe ones).
+// Every row's problems, in row order (with the slow-probe ones), then the P2P block's.
 std::vector<Problem> AllProblems(const RunResult& result);
 // "建议" and the next step of each problem found, or empty when there is none.
 std::string FormatAdviceBlock(const RunResult& result);
@@ -56,6 +59,9 @@ std::string Iso8601Utc(std::chrono::system_clock::time_point when);
 std::string FormatPrefixText(const PrefixChoice& prefix);
 nlohmann::json PrefixToJson(const PrefixChoice& prefix);
 nlohmann::json ClientToJson(const platform::ClientProcess& client);
+// The block "P2P连通性": verdict, NAT, port mapping, double and carrier-grade NAT, IPv6.
+std::string FormatP2pText(const P2pResult& p2p);
+nlohmann::json P2pToJson(const P2pResult& p2p);
 
 // One row as a line: caption, verdict and detail.
 std::string FormatRowLine(const CheckRow& row);

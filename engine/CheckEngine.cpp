@@ -1,10 +1,13 @@
 #include "engine/CheckEngine.h"
 
+#include <atomic>
 #include <cstdio>
+#include <thread>
 
 #include "engine/DiagLog.h"
 #include "engine/Diagnosis.h"
 #include "engine/FindingsText.h"
+#include "engine/P2pVerdict.h"
 
 namespace lumidex {
 
@@ -66,6 +69,12 @@ int CheckEngine::Run() {
         SetRunning(1);
         TheRunDiagnosis().Reset();
         m_portal.reset();
+        m_udpServerAnswered = false;
+        // They depend on no row: started with the run, they cost it no time of its own.
+        const bool p2pAhead = m_probes.p2p && !m_oneAtATime;
+        if (p2pAhead) {
+            m_probes.p2p->Start();
+        }
         if (m_probes.service && !m_oneAtATime) {
             m_probes.service->WatchStop([this] { return Window()->StopEvent().Wait(0); });
             m_probes.service->StartAhead();
@@ -75,6 +84,9 @@ int CheckEngine::Run() {
         if (m_running == 1) {
             RunServiceChecks();
             SetStatusText(kServiceChecksEnded);
+        }
+        if (m_probes.p2p) {
+            RunP2pProbes(*m_probes.p2p, p2pAhead);
         }
         // Before the run is over: nothing started for it may still be under way.
         if (m_probes.service) {
@@ -87,6 +99,7 @@ int CheckEngine::Run() {
     notes += FormatSummary(window->RowCount() - kSeparatorRows, m_counters.checkedCount,
                            m_counters.warningCount, m_counters.errorCount);
     notes += PortalNotesLine(m_portal);
+    notes += P2pNotesLines(TheRunDiagnosis().P2p());
     window->SetNotesText(notes);
     if (m_counters.reportable != 0 && m_counters.errorCount > 0) {
         window->EnableSubmit(true);
@@ -96,6 +109,39 @@ int CheckEngine::Run() {
     m_endReported = true;
     window->PostRunning(false);
     return 0;
+}
+
+void CheckEngine::RunP2pProbes(P2pProbes& probes, bool startedAhead) {
+    if (m_running != 1) {
+        if (startedAhead) {
+            probes.Abandon();
+        }
+        return;
+    }
+    if (!startedAhead) {
+        probes.Start();
+    }
+    // Collect waits up to its bound; the stop button must not wait that long, so the wait
+    // runs on a thread of its own and a press abandons the probes, which ends it.
+    P2pObservations observations;
+    std::atomic<bool> collected{false};
+    std::thread collector([&] {
+        observations = probes.Collect();
+        collected = true;
+    });
+    bool stopped = false;
+    while (!collected) {
+        if (StopIfRequested()) {
+            stopped = true;
+            probes.Abandon();
+            break;
+        }
+    }
+    collector.join();
+    if (stopped) {
+        return;
+    }
+    TheRunDiagnosis().SetP2p(DecideP2p(observations, m_udpServerAnswered));
 }
 
 void CheckEngine::RunBasicChecks() {

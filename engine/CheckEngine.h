@@ -59,6 +59,9 @@ public:
     CheckProbes& Probes() { return m_probes; }
     // The captive portal this run found in front of the web; check thread only.
     std::optional<PortalFinding>& Portal() { return m_portal; }
+    // A channel server or tracker answered over UDP this run; check thread only. The
+    // peer-reachability verdict tells a blocked network from silent STUN servers by it.
+    void NoteUdpServerAnswered() { m_udpServerAnswered = true; }
 
     // The summary block appended to the notes at the end of a run.
     static std::string FormatSummary(int total, int checked, int warnings, int errors);
@@ -105,6 +108,9 @@ private:
     void RunNetworkChecks(NetworkProbes& probes);
     void RunSoftwareChecks(SoftwareProbes& probes);
     void RunServicePhase(ServiceProbes& probes);
+    // Takes the P2P probes' observations (starting them first unless they started with the
+    // run) and keeps the verdict; a stop, seen before or while they run, abandons them.
+    void RunP2pProbes(P2pProbes& probes, bool startedAhead);
 
     std::atomic<int> m_running{0};
     std::atomic<bool> m_oneAtATime{false};
@@ -118,6 +124,7 @@ private:
     RunCounters m_counters;
     CheckProbes m_probes;
     std::optional<PortalFinding> m_portal;
+    bool m_udpServerAnswered = false;
 };
 
 }  // namespace lumidex

@@ -12,6 +12,7 @@
 
 #include "engine/Diagnosis.h"
 #include "engine/InterceptionFindings.h"
+#include "engine/P2pObservations.h"
 #include "platform/DesktopConnectivity.h"
 
 namespace lumidex {
@@ -133,10 +134,25 @@ public:
     virtual void FinishRun() {}
 };
 
+// The peer-reachability probes beside the rows (STUN, port mapping on the router, the hop
+// past the gateway, IPv6). They depend on no row, so they run side by side with the walk.
+class P2pProbes {
+public:
+    virtual ~P2pProbes() = default;
+    // Starts every probe on threads of its own; returns at once.
+    virtual void Start() = 0;
+    // Waits for them; the whole ends within 2 s of Start.
+    virtual P2pObservations Collect() = 0;
+    // A stop: cancels every probe, then waits for their threads. Callable while another
+    // thread waits in Collect, which then returns at once with what it has.
+    virtual void Abandon() = 0;
+};
+
 struct CheckProbes {
     std::unique_ptr<NetworkProbes> network;
     std::unique_ptr<SoftwareProbes> software;
     std::unique_ptr<ServiceProbes> service;
+    std::unique_ptr<P2pProbes> p2p;
 };
 
 }  // namespace lumidex

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/P2pVerdict.h"
 #include "engine/ProbeCapture.h"
 #include "platform/TextCodec.h"
 
@@ -149,6 +150,21 @@ void RunDiagnosis::Reset() {
     m_currentRow = -1;
     m_rows.clear();
     m_desktopConnectivity.reset();
+    m_p2p.reset();
+}
+
+void RunDiagnosis::SetP2p(P2pResult result) {
+    auto kept = std::make_shared<const P2pResult>(std::move(result));
+    std::lock_guard lock(m_mutex);
+    m_p2p = std::move(kept);
+}
+
+std::optional<P2pResult> RunDiagnosis::P2p() const {
+    std::lock_guard lock(m_mutex);
+    if (!m_p2p) {
+        return std::nullopt;
+    }
+    return *m_p2p;
 }
 
 void RunDiagnosis::SetDesktopConnectivity(std::string state) {

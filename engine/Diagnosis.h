@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -16,6 +17,8 @@
 #include "platform/TcpSocket.h"
 
 namespace lumidex {
+
+struct P2pResult;
 
 // A row keeps at most this many problems. Only a file can name more (a hosts file of product
 // mappings makes one per line); the row's own text still lists every one of them.
@@ -84,12 +87,18 @@ public:
     void SetDesktopConnectivity(std::string state);
     std::optional<std::string> DesktopConnectivity() const;
 
+    // The peer-reachability verdict, beside the rows; none until the P2P probes ended (never
+    // in a stopped run).
+    void SetP2p(P2pResult result);
+    std::optional<P2pResult> P2p() const;
+
 private:
     RowDiagnosis* Slot(int row);
 
     mutable std::mutex m_mutex;
     int m_currentRow = -1;
     std::optional<std::string> m_desktopConnectivity;
+    std::shared_ptr<const P2pResult> m_p2p;
     std::vector<RowDiagnosis> m_rows;
 };
 

@@ -16,6 +16,8 @@ constexpr ItemRange Rows(int first, int last) {
     return {first, last};
 }
 
+constexpr ItemRange kP2pBlock{kP2pBlockItem, kP2pBlockItem};
+
 // Kept in the order of ProblemCode: InfoOf indexes it.
 constexpr std::array kCatalog = {
     ProblemInfo{
@@ -162,6 +164,32 @@ constexpr std::array kCatalog = {
     ProblemInfo{
         UdpRepliesMalformed, "udp_replies_malformed", Warning, Rows(17, 18),
         "收到格式错误的UDP回应：路由器或防火墙可能改写了UDP数据，换一个网络试试并发送检测报告。"},
+    ProblemInfo{UdpBlocked, "udp_blocked", Error, kP2pBlock,
+                "UDP无法通到外网，其他用户无法与你交换数据：检查本机防火墙是否放行UDP（nft list "
+                "ruleset），在路由器设置中关闭UDP过滤，仍不行时联系网络服务商。"},
+    ProblemInfo{
+        NatMappingVaries, "nat_mapping_varies", Warning, kP2pBlock,
+        "路由器对每个目标换用不同的端口（对称型NAT），其他用户很难连进来：在路由器设置中开启"
+        "UPnP，或在路由器上为Kelvora的UDP端口设置端口转发。"},
+    ProblemInfo{NoPortMapping, "no_port_mapping", Warning, kP2pBlock,
+                "路由器不支持自动端口映射（UPnP、NAT-PMP、PCP都没有回应）：在路由器设置中开启UPnP，"
+                "或为Kelvora的UDP端口设置端口转发。"},
+    ProblemInfo{PortMappingRefused, "port_mapping_refused", Warning, kP2pBlock,
+                "路由器回应了端口映射请求但拒绝映射或没有外网地址：在路由器设置中允许UPnP添加映射；"
+                "路由器外网口没有公网地址时，见双重NAT或运营商级NAT的建议。"},
+    ProblemInfo{DoubleNat, "double_nat", Warning, kP2pBlock,
+                "网络中有两层NAT（光猫和路由器都在做地址转换）：把光猫设为桥接模式由路由器拨号，"
+                "或把路由器设为AP（桥接）模式。"},
+    ProblemInfo{
+        CarrierGradeNat, "carrier_grade_nat", Warning, kP2pBlock,
+        "网络服务商给的是运营商级NAT地址（100.64.0.0/10），不是公网地址，其他用户无法直接连进来："
+        "联系网络服务商申请公网IPv4地址，或改用IPv6。"},
+    ProblemInfo{ClientPortNotMapped, "client_port_not_mapped", Info, kP2pBlock,
+                "Kelvora使用的UDP端口在路由器上没有映射：在Kelvora设置中开启UPnP，或在路由器上为该"
+                "端口设置端口转发。"},
+    ProblemInfo{StunUnreachable, "stun_unreachable", Info, kP2pBlock,
+                "公共STUN服务器没有回应，无法判断NAT类型；KLV的UDP服务正常，观看不受影响："
+                "防火墙可能只放行了部分UDP端口（如3478），稍后重试。"},
 };
 
 constexpr bool InCodeOrder() {
@@ -170,7 +198,7 @@ constexpr bool InCodeOrder() {
             return false;
         }
     }
-    return kCatalog.back().code == UdpRepliesMalformed;
+    return kCatalog.back().code == StunUnreachable;
 }
 static_assert(InCodeOrder(), "the catalogue is indexed by ProblemCode");
 

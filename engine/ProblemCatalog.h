@@ -72,6 +72,15 @@ enum class ProblemCode {
     TrackersSilent,
     TrackerSlow,
     UdpRepliesMalformed,
+    // Peer reachability, in the P2P block beside the rows.
+    UdpBlocked,
+    NatMappingVaries,
+    NoPortMapping,
+    PortMappingRefused,
+    DoubleNat,
+    CarrierGradeNat,
+    ClientPortNotMapped,
+    StunUnreachable,
 };
 
 // Problems of the checks beside the rows stand in a block of their own, never on a row: these

@@ -111,6 +111,7 @@ void ProbeServerGroups(CheckEngine& engine, ServiceProbes& probes) {
         }
         const int answered = probes.ProbeUdpServers(engine, item.group, item.sampleSize);
         if (answered > 0) {
+            engine.NoteUdpServerAnswered();
             engine.SetItemStatus(row, CheckStatus::Ok);
         } else {
             engine.SetItemStatus(row, CheckStatus::Error);

@@ -135,6 +135,78 @@ TEST(ConsoleOutputTest, PrefixOfAnyBytesPrintsAsUtf8) {
               R"({"pid":null,"running":false,"tcp_ports":[],"udp_ports":[]})");
 }
 
+// The P2P block in the text, its next steps in "建议", and the JSON the schema accepts.
+TEST(ConsoleOutputTest, P2pBlockInTextAdviceAndJson) {
+    P2pObservations behindTwoNats;
+    behindTwoNats.stun.local = TransportAddress{"192.168.1.20", 40000};
+    behindTwoNats.stun.mapped1 = TransportAddress{"203.1.113.7", 40000};
+    behindTwoNats.stun.mapped2 = behindTwoNats.stun.mapped1;
+    behindTwoNats.portMapping = {
+        {PortMappingProtocol::Upnp, true, true, "10.0.0.2", false, "connected"},
+        {PortMappingProtocol::NatPmp, false, false, "", false, "no answer"}};
+    behindTwoNats.hopPastGateway = "100.64.0.1";
+    behindTwoNats.ipv6.globalAddress = "2001:db8::5";
+    behindTwoNats.ipv6.udpAnswered = false;
+    behindTwoNats.probes = {
+        {ProbeKind::Stun, "stun1.example:3478", ProbeOutcome::Ok, 12.5, "answer"}};
+    P2pObservations open;
+    open.stun.local = TransportAddress{"203.1.113.7", 40000};
+    open.stun.mapped1 = open.stun.local;
+    const struct {
+        const char* name;
+        P2pObservations observations;
+        std::string text;
+        std::vector<std::string> adviceCodes;
+    } cases[] = {
+        {"double and carrier-grade NAT",
+         behindTwoNats,
+         "P2P连通性\n- 结论: 中等 (moderate)\n- NAT映射: endpoint_independent, 过滤: unknown\n"
+         "- 外网地址: 203.1.113.7:40000\n"
+         "- 端口映射 upnp: 可用, 外网地址 10.0.0.2 (connected)\n"
+         "- 端口映射 nat-pmp: 不可用 (no answer)\n- 双重NAT\n- 运营商级NAT\n"
+         "- IPv6: 2001:db8::5, UDP不通\n",
+         {"double_nat", "carrier_grade_nat"}},
+        {"no NAT",
+         open,
+         "P2P连通性\n- 结论: 开放 (open)\n- NAT映射: none, 过滤: unknown\n"
+         "- 外网地址: 203.1.113.7:40000\n- IPv6: 无公网地址\n",
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CheckListModel model;
+        model.Rebuild(false);
+        RunResult result;
+        result.rows = &model;
+        result.version = "1.0";
+        result.startedAt = "2026-12-07T17:30:00Z";
+        result.p2p = DecideP2p(c.observations, true);
+        EXPECT_EQ(FormatP2pText(*result.p2p), c.text);
+        const std::string out = FormatResultText(result, "notes");
+        EXPECT_NE(out.find("notes\n\n" + c.text), std::string::npos) << out;
+        const std::size_t adviceBlock = out.find("\n建议\n");
+        EXPECT_EQ(adviceBlock == std::string::npos, c.adviceCodes.empty()) << out;
+        for (const std::string& code : c.adviceCodes) {
+            const std::size_t at =
+                out.find("- " + std::string(InfoOf(*ProblemCodeFromName(code)).advice));
+            EXPECT_NE(at, std::string::npos) << code;
+            EXPECT_GT(at, adviceBlock) << code;
+        }
+
+        const nlohmann::json json = ResultToJson(result);
+        const nlohmann::json& p2p = json.at("p2p");
+        EXPECT_EQ(p2p.at("verdict"), P2pVerdictName(result.p2p->verdict));
+        EXPECT_EQ(p2p.at("mapped_address"), "203.1.113.7:40000");
+        EXPECT_EQ(p2p.at("problems").size(), c.adviceCodes.size());
+        TempDir dir;
+        EXPECT_EQ(testing::ResultSchemaErrors(FormatJson(json), dir.path() / "p2p.json"), "");
+    }
+    RunResult stopped;
+    CheckListModel model;
+    stopped.rows = &model;
+    EXPECT_FALSE(ResultToJson(stopped).contains("p2p"));
+}
+
 TEST_F(ConsoleTest, ArgumentsOtherThanTheKnownOnesAreAUsageError) {
     for (const std::string bad : {"--bogus", "check", "-j", "--dry-run"}) {
         const auto run = RunDirect({bad});

@@ -118,6 +118,34 @@ int FuzzResultOutput(const uint8_t* data, size_t size) {
         result.desktopConnectivity = in.Text();
     }
     const std::string notes = in.Text();
+    // The router's and the STUN servers' texts are outside bytes too.
+    if (in.Byte() % 2 == 1) {
+        P2pResult p2p;
+        p2p.verdict = static_cast<P2pVerdict>(in.Byte() % 5);
+        p2p.mapping = static_cast<NatMapping>(in.Byte() % 6);
+        p2p.filtering = static_cast<NatFiltering>(in.Byte() % 4);
+        if (in.Byte() % 2 == 1) {
+            p2p.mappedAddress = TransportAddress{in.Text(), static_cast<std::uint16_t>(in.Byte())};
+        }
+        for (unsigned n = in.Byte() % 4; n > 0; --n) {
+            PortMappingAnswer answer;
+            answer.protocol = static_cast<PortMappingProtocol>(in.Byte() % 3);
+            answer.available = in.Byte() % 2 == 1;
+            answer.externalAddress = in.Text();
+            answer.detail = in.Text();
+            p2p.portMapping.push_back(std::move(answer));
+        }
+        p2p.ipv6.globalAddress = in.Text();
+        for (unsigned n = in.Byte() % 3; n > 0; --n) {
+            p2p.problems.push_back(ProblemFrom(in));
+        }
+        for (unsigned n = in.Byte() % 3; n > 0; --n) {
+            ProbeRecord probe = ProbeFrom(in);
+            probe.kind = static_cast<ProbeKind>(in.Byte() % 9);
+            p2p.probes.push_back(std::move(probe));
+        }
+        result.p2p = std::move(p2p);
+    }
 
     // The object itself holds UTF-8 only: printed without the writer's own replacement too,
     // and then exactly as the console prints it.
@@ -138,6 +166,9 @@ int FuzzResultOutput(const uint8_t* data, size_t size) {
     }
     if (parsed["rows"].size() != model.Rows().size()) {
         Broken("a row is missing from the JSON");
+    }
+    if (parsed.contains("p2p") != result.p2p.has_value()) {
+        Broken("the P2P block is missing from the JSON");
     }
     for (std::size_t i = 0; i < model.Rows().size(); ++i) {
         const std::string& detail = model.Rows()[i].detail;

@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -298,6 +300,50 @@ struct FakeService : ServiceProbes {
         }
         return answered[group];
     }
+};
+
+}  // namespace lumidex::testing
+
+namespace lumidex::testing {
+
+// Scripted observations. Records its calls with the row the walk was on at each ("start@-1":
+// before the first row); Collect can be made to wait until Abandon, like probes that hang.
+struct FakeP2p : P2pProbes {
+    P2pObservations observations;
+    bool collectWaitsForAbandon = false;
+    std::function<void()> onCollect;  // on the collecting thread, before any wait
+
+    void Start() override { Note("start"); }
+    P2pObservations Collect() override {
+        Note("collect");
+        if (onCollect) {
+            onCollect();
+        }
+        std::unique_lock lock(m_mutex);
+        m_abandonedSignal.wait(lock, [this] { return !collectWaitsForAbandon || m_abandoned; });
+        return observations;
+    }
+    void Abandon() override {
+        Note("abandon");
+        std::lock_guard lock(m_mutex);
+        m_abandoned = true;
+        m_abandonedSignal.notify_all();
+    }
+    std::vector<std::string> Calls() {
+        std::lock_guard lock(m_mutex);
+        return m_calls;
+    }
+
+private:
+    void Note(const char* call) {
+        std::lock_guard lock(m_mutex);
+        m_calls.push_back(std::string(call) + "@" + std::to_string(TheRunDiagnosis().CurrentRow()));
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_abandonedSignal;
+    bool m_abandoned = false;
+    std::vector<std::string> m_calls;
 };
 
 }  // namespace lumidex::testing

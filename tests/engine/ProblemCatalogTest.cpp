@@ -18,8 +18,15 @@ struct DocumentedProblem {
     std::string advice;
 };
 
-// The item ids a Row cell starts with: "13 域名映射", "14-16", "17, 18".
+// The item ids a Row cell starts with: "13 域名映射", "14-16", "17, 18"; the blocks beside the
+// rows by name ("P2P", "Path").
 std::vector<int> ItemIds(const std::string& cell) {
+    if (cell == "P2P") {
+        return {kP2pBlockItem};
+    }
+    if (cell == "Path") {
+        return {kPathBlockItem};
+    }
     std::vector<int> ids;
     std::size_t at = 0;
     const auto number = [&] {

@@ -1,0 +1,136 @@
+#include "startup/P2pSystemProbes.h"
+
+#include <arpa/inet.h>
+
+#include <mutex>
+#include <thread>
+
+#include "engine/Endpoints.h"
+#include "platform/AdaptersInfo.h"
+#include "platform/HostLookup.h"
+#include "probes/HopProbe.h"
+#include "probes/PortMappingProbe.h"
+#include "probes/StunProbe.h"
+#include "startup/ClientChecks.h"
+
+namespace lumidex {
+namespace {
+
+struct Route {
+    std::string localAddress;
+    std::string gateway;
+};
+
+// The adapter the rows choose too: the first with an address and a gateway.
+Route DefaultRoute() {
+    for (const platform::AdapterRecord& adapter : platform::GetAdaptersInfo()) {
+        if (adapter.currentAddress.empty() ||
+            adapter.currentAddress == platform::kDisconnectedAddress) {
+            continue;
+        }
+        for (const std::string& gateway : adapter.gateways) {
+            if (!gateway.empty() && gateway != platform::kDisconnectedAddress) {
+                return {adapter.currentAddress, gateway};
+            }
+        }
+    }
+    return {};
+}
+
+// A public address for the hop probe to aim past the gateway at: the first STUN server's.
+std::string HopTarget(const std::vector<endpoints::StunServer>& servers) {
+    if (servers.empty()) {
+        return {};
+    }
+    in_addr parsed{};
+    if (inet_pton(AF_INET, servers.front().host.c_str(), &parsed) == 1) {
+        return servers.front().host;
+    }
+    const std::uint32_t address = platform::LookupHostIPv4(servers.front().host);
+    return address == 0 ? std::string() : platform::DottedAddress(address);
+}
+
+void Append(std::vector<ProbeRecord>& to, std::vector<ProbeRecord> records) {
+    to.insert(to.end(), std::make_move_iterator(records.begin()),
+              std::make_move_iterator(records.end()));
+}
+
+class SystemP2pProbes final : public P2pProbes {
+public:
+    explicit SystemP2pProbes(PrefixChoice prefix) : m_prefix(std::move(prefix)) {}
+    ~SystemP2pProbes() override { Abandon(); }
+
+    void Start() override {
+        Abandon();  // a run stopped before it collected
+        m_stun = std::make_unique<StunProbe>();
+        m_stunIpv6 = std::make_unique<StunProbe>();
+        m_portMapping = std::make_unique<PortMappingProbe>();
+        m_observations = {};
+        const std::vector<endpoints::StunServer> servers = endpoints::StunServers();
+        m_threads.emplace_back(
+            [this, servers] { m_observations.stun = m_stun->Run(servers, kStunBudget); });
+        m_threads.emplace_back([this, servers] {
+            m_observations.ipv6.globalAddress = GlobalIpv6Address();
+            m_observations.ipv6.udpAnswered = m_stunIpv6->AnswersOverIpv6(servers, kStunBudget);
+        });
+        m_threads.emplace_back([this] {
+            const Route route = DefaultRoute();
+            m_observations.localAddress = route.localAddress;
+            const platform::ClientProcess client = ProbeClient(m_prefix);
+            m_portMappingAnswers =
+                m_portMapping->Run(route.gateway, client.ports.udp, m_observations.clientPorts);
+        });
+        m_threads.emplace_back([this, servers] {
+            m_observations.hopPastGateway = HopPastGateway(HopTarget(servers));
+        });
+    }
+
+    P2pObservations Collect() override {
+        Join();
+        P2pObservations observations = m_observations;
+        observations.portMapping = m_portMappingAnswers;
+        if (m_stun) {
+            Append(observations.probes, m_stun->TakeProbes());
+            Append(observations.probes, m_stunIpv6->TakeProbes());
+            Append(observations.probes, m_portMapping->TakeProbes());
+        }
+        return observations;
+    }
+
+    void Abandon() override {
+        // Cancelled before the join: a Collect waiting on another thread then ends at once.
+        if (m_stun) {
+            m_stun->Cancel();
+            m_stunIpv6->Cancel();
+            m_portMapping->Cancel();
+        }
+        Join();
+    }
+
+private:
+    // Each thread writes a part of its own; they are read only once joined.
+    void Join() {
+        std::lock_guard lock(m_joinMutex);
+        for (std::thread& thread : m_threads) {
+            thread.join();
+        }
+        m_threads.clear();
+    }
+
+    PrefixChoice m_prefix;
+    std::unique_ptr<StunProbe> m_stun;
+    std::unique_ptr<StunProbe> m_stunIpv6;
+    std::unique_ptr<PortMappingProbe> m_portMapping;
+    P2pObservations m_observations;
+    std::vector<PortMappingAnswer> m_portMappingAnswers;
+    std::mutex m_joinMutex;
+    std::vector<std::thread> m_threads;
+};
+
+}  // namespace
+
+std::unique_ptr<P2pProbes> MakeSystemP2pProbes(PrefixChoice prefix) {
+    return std::make_unique<SystemP2pProbes>(std::move(prefix));
+}
+
+}  // namespace lumidex
