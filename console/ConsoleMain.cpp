@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -11,12 +10,11 @@
 
 #include "console/ConsoleOptions.h"
 #include "console/ConsoleOutput.h"
+#include "console/RunResultBuilder.h"
 #include "engine/CheckEngine.h"
 #include "engine/Endpoints.h"
-#include "engine/FindingsText.h"
 #include "engine/QueuedDiagWindow.h"
 #include "platform/CopyData.h"
-#include "platform/WinePaths.h"
 #include "probes/NetworkConfig.h"
 #include "probes/SystemInventory.h"
 #include "report/ReportBody.h"
@@ -146,10 +144,7 @@ int RunCheck(CLumidexApp& app, const ConsoleOptions& options) {
         window.SetObserver([&view](const WindowChange& change) { view.OnChange(change); });
     }
     window.RebuildRows(HasXpSp2Row());
-    const std::string notesBefore = window.Notes();
-
-    const auto startedAt = std::chrono::system_clock::now();
-    const auto startedSteady = std::chrono::steady_clock::now();
+    const RunStart start = RunStart::Now(window);
     engine.Start(&window);
     bool stopPressed = false;
     while (engine.IsRunning()) {
@@ -167,29 +162,7 @@ int RunCheck(CLumidexApp& app, const ConsoleOptions& options) {
     engine.Stop(kCloseStopTimeoutMs);
     view.ClearLine();
 
-    RunCounters& counters = engine.Counters();
-    RunResult result;
-    result.rows = &window.Model();
-    result.total = window.Model().RowCount() - kSeparatorRows;
-    result.checked = counters.checkedCount;
-    result.warnings = counters.warningCount;
-    result.errors = counters.errorCount;
-    result.reportable = counters.reportable != 0;
-    result.submitEnabled = window.SubmitEnabled();
-    result.findings = TheFindingsText().Text();
-    result.summary = window.Notes().substr(notesBefore.size());
-    result.logPath = app.LogPath().empty() ? "" : platform::MapWindowsPath(app.LogPath());
-    for (int row = 0; row < window.Model().RowCount(); ++row) {
-        result.diagnosis.push_back(TheRunDiagnosis().Row(row));
-    }
-    result.startedAt = Iso8601Utc(startedAt);
-    result.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::steady_clock::now() - startedSteady)
-                            .count();
-    result.version = LUMIDEX_VERSION;
-    result.desktopConnectivity = TheRunDiagnosis().DesktopConnectivity();
-    result.winePrefix = app.Prefix();
-    result.client = LastClientOf(engine.Probes());
+    const RunResult result = BuildRunResult(window, engine, start, RunSetting::Of(app));
 
     if (json) {
         std::cout << FormatResultJson(result) << "\n";
