@@ -296,6 +296,23 @@ private slots:
                  qPrintable(offered.fileName()));
     }
 
+    // A screen that scales by 2 gets images drawn at that size, not the small ones blown up.
+    void imagesHaveTheirOwnPixelsAtTwiceTheScale() {
+        const StatusImages images;
+        const QImage strip2x(":/res/status@2x.bmp");
+        QCOMPARE(strip2x.size(), QSize(4 * 2 * kStatusImageSize, 2 * kStatusImageSize));
+        for (const CheckStatus status :
+             {CheckStatus::Error, CheckStatus::NotChecked, CheckStatus::Ok, CheckStatus::Warning}) {
+            const QPixmap drawn = images.Icon(status).pixmap(QSize(16, 16), 2.0);
+            QCOMPARE(drawn.size(), QSize(32, 32));
+            const QPixmap blownUp = images.Icon(status).pixmap(16, 16).scaled(32, 32);
+            QVERIFY(drawn.toImage() != blownUp.toImage());
+        }
+        for (const int size : {16, 32, 256}) {
+            QCOMPARE(ApplicationPixmap(size, 2.0).size(), QSize(2 * size, 2 * size));
+        }
+    }
+
     void rowsAreRebuiltAndNotesRestoredOnEveryRun() {
         WindowUnderTest w;
         QTreeWidget* list = w.dialog->CheckList();
