@@ -352,12 +352,16 @@ QString CLumidexDlg::SuggestedResultName() const {
     return "lumidex-" + QDateTime::fromMSecsSinceEpoch(ms).toString("yyyyMMdd-HHmmss") + ".txt";
 }
 
+std::string CLumidexDlg::ResultText() const {
+    // The usage notes are the window's own: the console's notes are the run's summary alone.
+    return FormatResultText(*m_result, m_result->summary);
+}
+
 void CLumidexDlg::OnCopyResult() {
     if (m_state != RunState::Finished || !m_result) {
         return;
     }
-    QGuiApplication::clipboard()->setText(
-        QString::fromStdString(FormatResultText(*m_result, m_window.Notes())));
+    QGuiApplication::clipboard()->setText(QString::fromStdString(ResultText()));
 }
 
 void CLumidexDlg::OnSaveResult() {
@@ -377,8 +381,7 @@ void CLumidexDlg::OnSaveResult() {
         return;
     }
     const bool json = path.endsWith(".json", Qt::CaseInsensitive);
-    const std::string bytes =
-        json ? FormatResultJson(*m_result) + "\n" : FormatResultText(*m_result, m_window.Notes());
+    const std::string bytes = json ? FormatResultJson(*m_result) + "\n" : ResultText();
     const std::string error =
         WriteResultFile(QFile::encodeName(path).toStdString(), bytes, replace);
     if (!error.empty()) {

@@ -119,6 +119,7 @@ private:
     void SetNotes(const QString& notes);
     void Message(const QString& text, MessageIcon icon);
     void CreateResultActions();
+    std::string ResultText() const;
 
     const std::string m_installDirectory;
     DialogServices m_services;

@@ -213,13 +213,13 @@ private slots:
         const QString copied = pressCopy();
         const std::optional<RunResult>& result = w.dialog->LastResult();
         QVERIFY(result.has_value());
-        QCOMPARE(copied,
-                 QString::fromStdString(FormatResultText(*result, w.dialog->Window().Notes())));
+        QCOMPARE(copied, QString::fromStdString(FormatResultText(*result, result->summary)));
         QVERIFY(copied.startsWith("本地IP  [Ok]  192.168.1.2\n"));
         const std::string summary = CheckEngine::FormatSummary(17, 1, 0, 0);
         QCOMPARE(result->summary, summary);
         QVERIFY(copied.contains(QString::fromStdString(summary).remove('\r')));
         QVERIFY(!copied.contains('\r'));
+        QVERIFY2(!copied.contains("[使用说明]"), "the usage notes are the window's, not the run's");
     }
 
     void saveWritesTheTextOrTheJsonAndNeverOverwritesUnasked() {
@@ -256,9 +256,8 @@ private slots:
             w.dialog->OnSaveResult();
 
             QCOMPARE(w.recorder.questions.size(), size_t(c.exists ? 1 : 0));
-            const std::string expected = c.json
-                                             ? FormatResultJson(result) + "\n"
-                                             : FormatResultText(result, w.dialog->Window().Notes());
+            const std::string expected =
+                c.json ? FormatResultJson(result) + "\n" : FormatResultText(result, result.summary);
             if (c.written) {
                 QCOMPARE(ReadAll(path.toStdString()), expected);
             } else if (c.exists) {
