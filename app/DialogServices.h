@@ -28,9 +28,15 @@ struct DialogServices {
     std::function<bool()> isXpSp2;
     // Writes the network configuration to the log when the window opens.
     std::function<void()> logNetworkConfig;
+    // The save dialog, opened on suggested (a full path): the path chosen, or empty when the
+    // user cancelled. It asks nothing about an existing file; the window does.
+    std::function<QString(QWidget* parent, const QString& suggested)> chooseSaveFile;
+    // A modal question with Yes and No buttons, No the default; true for Yes.
+    std::function<bool(QWidget* parent, const QString& text, const QString& caption)> askYesNo;
 
     // The real ones: QMessageBox, xdg-open, the report server, gethostname, the system's
-    // version (the XP SP2 check never applies on Linux) and the network configuration.
+    // version (the XP SP2 check never applies on Linux), the network configuration and
+    // QFileDialog.
     static DialogServices Desktop();
 };
 

@@ -1,15 +1,24 @@
 #include "app/LumidexDlg.h"
 
+#include <QAction>
+#include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStandardPaths>
 
 #include "app/AboutDlg.h"
 #include "app/CheckListCtrl.h"
+#include "app/ResultFile.h"
 #include "app/SubmitLogDlg.h"
 #include "engine/Endpoints.h"
 #include "platform/WinePaths.h"
@@ -72,6 +81,7 @@ void CLumidexDlg::InitDialog() {
     m_list->InsertColumn(kItemHeading, kItemColumnWidth);
     m_list->InsertColumn(kDetailHeading, kDetailColumnWidth);
     m_list->EnableRowTips();
+    CreateResultActions();
     m_submitButton->setEnabled(false);
     SetNotes(LoadResourceString(kUsageNotesString));
     m_withXpSp2Row = m_services.isXpSp2 && m_services.isXpSp2();
@@ -95,7 +105,22 @@ QWidget* CLumidexDlg::Control(int id) const {
     return found == m_controls.end() ? nullptr : found->second;
 }
 
+void CLumidexDlg::CreateResultActions() {
+    m_copyAction = new QAction(kCopyResultText, this);
+    m_copyAction->setShortcut(QKeySequence::Copy);
+    // Ctrl+C copies the result where the rows are; elsewhere (a label's selection) it is
+    // that widget's own.
+    m_copyAction->setShortcutContext(Qt::WidgetShortcut);
+    m_list->addAction(m_copyAction);
+    connect(m_copyAction, &QAction::triggered, this, &CLumidexDlg::OnCopyResult);
+    m_saveAction = new QAction(kSaveResultText, this);
+    connect(m_saveAction, &QAction::triggered, this, &CLumidexDlg::OnSaveResult);
+    m_copyAction->setEnabled(false);
+    m_saveAction->setEnabled(false);
+}
+
 void CLumidexDlg::FillList() {
+    m_result.reset();  // its rows are about to go
     m_window.RebuildRows(m_withXpSp2Row);
     m_list->clear();
     for (const CheckRow& row : m_window.Model().Rows()) {
@@ -163,6 +188,7 @@ void CLumidexDlg::Render(const WindowChange& change) {
             if (change.value == 0) {
                 m_waitCursor.reset();
                 if (RunActive()) {
+                    m_result = BuildRunResult(m_window, *m_engine, m_runStart, m_runSetting);
                     SetState(RunState::Finished);
                 }
             }
@@ -218,6 +244,7 @@ void CLumidexDlg::StartRun() {
     const RunState before = m_state;
     FillList();
     SetNotes(LoadResourceString(kUsageNotesString));
+    m_runStart = RunStart::Now(m_window);
     SetState(RunState::Running);
     m_window.EnableSubmit(false);
     m_window.StopEvent().Reset();
@@ -230,6 +257,9 @@ void CLumidexDlg::StartRun() {
 void CLumidexDlg::SetState(RunState state) {
     m_state = state;
     m_checkButton->setText(RunActive() ? kStopText : kCheckText);
+    const bool hasResult = m_state == RunState::Finished && m_result.has_value();
+    m_copyAction->setEnabled(hasResult);
+    m_saveAction->setEnabled(hasResult);
 }
 
 bool CLumidexDlg::RunActive() const {
@@ -299,13 +329,65 @@ void CLumidexDlg::keyPressEvent(QKeyEvent* event) {
 }
 
 void CLumidexDlg::contextMenuEvent(QContextMenuEvent* event) {
-    const QString text = LoadResourceString(kAboutMenuString);
-    if (text.isEmpty()) {
+    QMenu menu(this);
+    if (const QString about = LoadResourceString(kAboutMenuString); !about.isEmpty()) {
+        menu.addAction(about, this, &CLumidexDlg::ShowAbout);
+    }
+    if (m_built) {
+        if (!menu.isEmpty()) {
+            menu.addSeparator();
+        }
+        menu.addAction(m_copyAction);
+        menu.addAction(m_saveAction);
+    }
+    if (!menu.isEmpty()) {
+        menu.exec(event->globalPos());
+    }
+}
+
+QString CLumidexDlg::SuggestedResultName() const {
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(m_runStart.at.time_since_epoch())
+            .count();
+    return "lumidex-" + QDateTime::fromMSecsSinceEpoch(ms).toString("yyyyMMdd-HHmmss") + ".txt";
+}
+
+std::string CLumidexDlg::ResultText() const {
+    // The usage notes are the window's own: the console's notes are the run's summary alone.
+    return FormatResultText(*m_result, m_result->summary);
+}
+
+void CLumidexDlg::OnCopyResult() {
+    if (m_state != RunState::Finished || !m_result) {
         return;
     }
-    QMenu menu(this);
-    menu.addAction(text, this, &CLumidexDlg::ShowAbout);
-    menu.exec(event->globalPos());
+    QGuiApplication::clipboard()->setText(QString::fromStdString(ResultText()));
+}
+
+void CLumidexDlg::OnSaveResult() {
+    if (m_state != RunState::Finished || !m_result || !m_services.chooseSaveFile) {
+        return;
+    }
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString path =
+        m_services.chooseSaveFile(this, QDir(folder).filePath(SuggestedResultName()));
+    if (path.isEmpty()) {
+        return;
+    }
+    const bool replace = QFileInfo::exists(path);
+    if (replace &&
+        !(m_services.askYesNo &&
+          m_services.askYesNo(this, QString(kReplaceFileQuestion).arg(path), kMessageCaption))) {
+        return;
+    }
+    const bool json = path.endsWith(".json", Qt::CaseInsensitive);
+    const std::string bytes = json ? FormatResultJson(*m_result) + "\n" : ResultText();
+    const std::string error =
+        WriteResultFile(QFile::encodeName(path).toStdString(), bytes, replace);
+    if (!error.empty()) {
+        Message(QString(kSaveFailedText).arg(path, QString::fromLocal8Bit(error)),
+                MessageIcon::Error);
+    }
 }
 
 void CLumidexDlg::WatchCopiedData(int fd, std::function<bool()> handler) {

@@ -15,9 +15,11 @@
 #include "app/OverrideCursor.h"
 #include "app/StatusImages.h"
 #include "app/TemplateWidgets.h"
+#include "console/RunResultBuilder.h"
 #include "engine/CheckEngine.h"
 #include "engine/QueuedDiagWindow.h"
 
+class QAction;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -44,6 +46,10 @@ inline constexpr char kItemHeading[] = "项目";
 inline constexpr char kDetailHeading[] = "详细";
 inline constexpr int kItemColumnWidth = 120;
 inline constexpr int kDetailColumnWidth = 180;
+inline constexpr char kCopyResultText[] = "复制检测结果";
+inline constexpr char kSaveResultText[] = "保存检测结果...";
+inline constexpr char kReplaceFileQuestion[] = "文件已存在,要替换它吗?\n%1";
+inline constexpr char kSaveFailedText[] = "保存检测结果失败:\n%1\n%2";
 
 // Where the window is in the life of a run. The check button reads "检测" in Ready and
 // Finished, where it starts a run, and "停止" in Running and Stopping, where it stops one.
@@ -73,6 +79,13 @@ public:
     QWidget* Control(int id) const;
     CCheckListCtrl* CheckList() const { return m_list; }
     RunState State() const { return m_state; }
+    // Where the run's result says it ran (the desktop program's log and prefix).
+    void SetRunSetting(RunSetting setting) { m_runSetting = std::move(setting); }
+    // The last run's result, once it has ended; none before and during a run.
+    const std::optional<RunResult>& LastResult() const { return m_result; }
+    // The name the save dialog suggests for the last run: lumidex-YYYYMMDD-HHMMSS.txt, the
+    // run's start in local time.
+    QString SuggestedResultName() const;
 
     // The commands of the buttons and of the window's menu.
     void OnCheck();
@@ -80,6 +93,10 @@ public:
     void OnHelp();
     void OnSubmit();
     void ShowAbout();
+    // The last run's result as lumidex-console prints it: on the clipboard, or to a file
+    // (its JSON when the name ends in .json).
+    void OnCopyResult();
+    void OnSaveResult();
 
 public slots:
     // Exit button, Escape and the close box: refused during a run.
@@ -101,6 +118,8 @@ private:
     void ShutDownRun();
     void SetNotes(const QString& notes);
     void Message(const QString& text, MessageIcon icon);
+    void CreateResultActions();
+    std::string ResultText() const;
 
     const std::string m_installDirectory;
     DialogServices m_services;
@@ -117,10 +136,16 @@ private:
     QProgressBar* m_progress = nullptr;
     QLabel* m_statusLine = nullptr;
     QLabel* m_notes = nullptr;
+    QAction* m_copyAction = nullptr;
+    QAction* m_saveAction = nullptr;
     // False when the template lacks a control the window needs: it then stays empty and its
     // commands do nothing.
     bool m_built = false;
     RunState m_state = RunState::Ready;
+    RunSetting m_runSetting;
+    RunStart m_runStart;
+    // Points into the rows: dropped before they are rebuilt.
+    std::optional<RunResult> m_result;
     std::unique_ptr<QSocketNotifier> m_queueNotifier;
     std::unique_ptr<QSocketNotifier> m_copiedDataNotifier;
     std::function<bool()> m_copiedDataHandler;

@@ -26,6 +26,7 @@ MainWindow::MainWindow(const CLumidexApp& app, DialogServices services)
     engine->SetOneAtATime(OneAtATimeFromEnvironment());
     m_dialog = std::make_unique<CLumidexDlg>(app.InstallDirectory(), std::move(engine),
                                              std::move(services));
+    m_dialog->SetRunSetting(RunSetting::Of(app));
     if (CCheckListCtrl* list = m_dialog->CheckList()) {
         list->SetSoftwareTipLine(SoftwareTipLine(app.Prefix()));
     }

@@ -1,5 +1,6 @@
 // The status icons of the check list (bitmap 129: four 16 x 16 images side by side in the
-// order of the status values, magenta transparent) and the application icon (icon 128).
+// order of the status values, magenta transparent, with a 32 x 32 strip beside it for screens
+// that scale by 2) and the application icon (icon 128).
 #pragma once
 
 #include <QIcon>
@@ -28,6 +29,7 @@ private:
 
 // Icon 128 in every size the resource holds.
 QIcon ApplicationIcon();
-QPixmap ApplicationPixmap(int size);
+// size in device-independent pixels, drawn for the screen's scale (devicePixelRatio).
+QPixmap ApplicationPixmap(int size, qreal devicePixelRatio = 1.0);
 
 }  // namespace lumidex

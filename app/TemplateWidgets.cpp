@@ -33,7 +33,7 @@ QWidget* MakeControl(const ControlTemplate& control, QWidget* parent) {
     }
     if (kind == "icon") {
         auto* label = new QLabel(parent);
-        label->setPixmap(ApplicationPixmap(kStaticIconSize));
+        label->setPixmap(ApplicationPixmap(kStaticIconSize, label->devicePixelRatioF()));
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         return label;
     }

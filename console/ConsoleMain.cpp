@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -12,12 +11,11 @@
 
 #include "console/ConsoleOptions.h"
 #include "console/ConsoleOutput.h"
+#include "console/RunResultBuilder.h"
 #include "engine/CheckEngine.h"
 #include "engine/Endpoints.h"
-#include "engine/FindingsText.h"
 #include "engine/QueuedDiagWindow.h"
 #include "platform/CopyData.h"
-#include "platform/WinePaths.h"
 #include "probes/NetworkConfig.h"
 #include "probes/SystemInventory.h"
 #include "report/ReportBody.h"
@@ -147,10 +145,7 @@ int RunCheck(CLumidexApp& app, const ConsoleOptions& options) {
         window.SetObserver([&view](const WindowChange& change) { view.OnChange(change); });
     }
     window.RebuildRows(HasXpSp2Row());
-    const std::string notesBefore = window.Notes();
-
-    const auto startedAt = std::chrono::system_clock::now();
-    const auto startedSteady = std::chrono::steady_clock::now();
+    const RunStart start = RunStart::Now(window);
     engine.Start(&window);
     bool stopPressed = false;
     while (engine.IsRunning()) {
@@ -168,42 +163,12 @@ int RunCheck(CLumidexApp& app, const ConsoleOptions& options) {
     engine.Stop(kCloseStopTimeoutMs);
     view.ClearLine();
 
-    RunCounters& counters = engine.Counters();
-    RunResult result;
-    result.rows = &window.Model();
-    result.total = window.Model().RowCount() - kSeparatorRows;
-    result.checked = counters.checkedCount;
-    result.warnings = counters.warningCount;
-    result.errors = counters.errorCount;
-    result.reportable = counters.reportable != 0;
-    result.submitEnabled = window.SubmitEnabled();
-    result.findings = TheFindingsText().Text();
-    result.p2p = TheRunDiagnosis().P2p();
-    // The P2P verdict has a block of its own here, in the text and in the JSON: the notes
-    // lines the window shows it by stay out of the summary and the notes printed.
-    std::string notes = window.Notes();
-    const std::string p2pLines = P2pNotesLines(result.p2p);
-    if (!p2pLines.empty() && notes.ends_with(p2pLines)) {
-        notes.resize(notes.size() - p2pLines.size());
-    }
-    result.summary = notes.substr(std::min(notesBefore.size(), notes.size()));
-    result.logPath = app.LogPath().empty() ? "" : platform::MapWindowsPath(app.LogPath());
-    for (int row = 0; row < window.Model().RowCount(); ++row) {
-        result.diagnosis.push_back(TheRunDiagnosis().Row(row));
-    }
-    result.startedAt = Iso8601Utc(startedAt);
-    result.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::steady_clock::now() - startedSteady)
-                            .count();
-    result.version = LUMIDEX_VERSION;
-    result.desktopConnectivity = TheRunDiagnosis().DesktopConnectivity();
-    result.winePrefix = app.Prefix();
-    result.client = LastClientOf(engine.Probes());
+    const RunResult result = BuildRunResult(window, engine, start, RunSetting::Of(app));
 
     if (json) {
         std::cout << FormatResultJson(result) << "\n";
     } else {
-        std::cout << FormatResultText(result, notes);
+        std::cout << FormatResultText(result, start.notesBefore + result.summary);
     }
     if (options.submit) {
         return SubmitReport(result, options);

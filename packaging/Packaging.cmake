@@ -22,9 +22,15 @@ if(TARGET lumidex)
   install(FILES ${PROJECT_SOURCE_DIR}/res/lumidex.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   file(GLOB icons ${PROJECT_SOURCE_DIR}/res/icons/lumidex-*.png)
+  # lumidex-N@2x.png is size N drawn for screens that scale by 2: hicolor's NxN@2.
   foreach(icon IN LISTS icons)
-    string(REGEX REPLACE ".*/lumidex-([0-9]+)\\.png$" "\\1" size ${icon})
-    install(FILES ${icon} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+    string(REGEX REPLACE ".*/lumidex-([0-9]+)(@2x)?\\.png$" "\\1" size ${icon})
+    string(REGEX MATCH "@2x\\.png$" scaled ${icon})
+    set(folder ${size}x${size})
+    if(scaled)
+      string(APPEND folder "@2")
+    endif()
+    install(FILES ${icon} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${folder}/apps
             RENAME lumidex.png)
   endforeach()
 

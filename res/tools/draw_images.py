@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Draws the window's images into res/: the status strip (bitmap 129, 64 x 16, 8 bits per
 pixel with a palette, magenta transparent) and the application icon (icon 128) as PNG files
-of the usual desktop sizes. Standard library only; run it again after changing a shape:
+of the usual desktop sizes, each also at twice its size for screens that scale by 2
+(status@2x.bmp, and lumidex-256@2x.png beside the sizes that already double the smaller
+ones). Standard library only; run it again after changing a shape:
 
     python3 res/tools/draw_images.py
 
@@ -232,19 +234,29 @@ def write_png(path, size, pixels):
         f.write(chunk(b"IEND", b""))
 
 
-def main():
+def write_strip(name, scale):
     strip = []
     scenes = [error_icon, globe_icon, tick_icon, warning_icon]  # the order of the status values
-    for y in range(16):
+    side = 16 * scale
+    for y in range(side):
         for scene in scenes:
-            for x in range(16):
-                strip.append(flatten(sample(scene, x, y, 1, 8)))
-    write_bmp8(os.path.join(RES, "status.bmp"), 64, 16, strip)
+            for x in range(side):
+                strip.append(flatten(sample(scene, x, y, scale, 8)))
+    write_bmp8(os.path.join(RES, name), len(scenes) * side, side, strip)
 
+
+def write_icon(name, size):
+    n = 6 if size <= 32 else 3 if size <= 64 else 2
+    pixels = [sample(app_icon, x, y, size / 64, n) for y in range(size) for x in range(size)]
+    write_png(os.path.join(RES, "icons", name), size, pixels)
+
+
+def main():
+    write_strip("status.bmp", 1)
+    write_strip("status@2x.bmp", 2)
     for size in (16, 24, 32, 48, 64, 128, 256):
-        n = 6 if size <= 32 else 3 if size <= 64 else 2
-        pixels = [sample(app_icon, x, y, size / 64, n) for y in range(size) for x in range(size)]
-        write_png(os.path.join(RES, "icons", "lumidex-%d.png" % size), size, pixels)
+        write_icon("lumidex-%d.png" % size, size)
+    write_icon("lumidex-256@2x.png", 512)
 
 
 if __name__ == "__main__":

@@ -32,6 +32,11 @@ struct Recorder {
     bool openSucceeds = true;
     int postStatus = 200;
     bool xpSp2 = false;
+    // The save dialog's answer (empty: cancelled) and what it was offered.
+    QString savePath;
+    std::vector<QString> suggested;
+    bool yes = false;
+    std::vector<QString> questions;
 
     DialogServices Services() {
         DialogServices services;
@@ -50,6 +55,14 @@ struct Recorder {
         services.hostName = [] { return std::string("lab-pc"); };
         services.isXpSp2 = [this] { return xpSp2; };
         services.logNetworkConfig = [] {};
+        services.chooseSaveFile = [this](QWidget*, const QString& offered) {
+            suggested.push_back(offered);
+            return savePath;
+        };
+        services.askYesNo = [this](QWidget*, const QString& text, const QString&) {
+            questions.push_back(text);
+            return yes;
+        };
         return services;
     }
 };

@@ -2,15 +2,21 @@
 // scripted engine and recording services.
 #include <sys/socket.h>
 
+#include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QToolTip>
 #include <QTreeWidget>
 #include <atomic>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "GuiTestSupport.h"
@@ -28,9 +34,12 @@
 #include "report/ReportBody.h"
 #include "report/ReportPreview.h"
 #include "startup/PrefixDiscovery.h"
+#include "support/Files.h"
 #include "support/FixturePrefix.h"
+#include "support/ResultSchema.h"
 #include "support/RunProcess.h"
 #include "support/Screenshots.h"
+#include "support/TempDir.h"
 
 namespace lumidex::testing {
 namespace {
@@ -47,6 +56,15 @@ bool RowShows(const WindowUnderTest& w, int row, CheckStatus status) {
     static const StatusImages images;
     return IconImage(w.dialog->CheckList()->topLevelItem(row)->icon(0)) ==
            IconImage(images.Icon(status));
+}
+
+QAction* ResultAction(const WindowUnderTest& w, const char* text) {
+    for (QAction* action : w.dialog->findChildren<QAction*>()) {
+        if (action->text() == text) {
+            return action;
+        }
+    }
+    return nullptr;
 }
 
 QString NotesShown(const WindowUnderTest& w) {
@@ -131,10 +149,10 @@ private slots:
     }
 
     // The window menu's About item is offered in the context menu, with its text and its
-    // mnemonic; Alt+A is tested above.
+    // mnemonic (Alt+A is tested above), and after it the result's items.
     void contextMenuOffersTheAboutItem() {
         WindowUnderTest w;
-        QString itemText;
+        QStringList items;
         QString aboutTitle;
         QTimer::singleShot(0, [&] {
             QWidget* menu = QApplication::activePopupWidget();
@@ -142,7 +160,7 @@ private slots:
                 return;
             }
             for (const QAction* action : menu->actions()) {
-                itemText += action->text();
+                items << (action->isSeparator() ? "-" : action->text());
             }
             OnNextModal([&](QWidget* modal) {
                 aboutTitle = modal != nullptr ? modal->windowTitle() : QString();
@@ -155,8 +173,143 @@ private slots:
         const QPoint pos(5, 5);
         QContextMenuEvent event(QContextMenuEvent::Mouse, pos, w.dialog->mapToGlobal(pos));
         QApplication::sendEvent(w.dialog.get(), &event);
-        QCOMPARE(itemText, QString("关于 Lumidex(&A)..."));
+        QCOMPARE(items,
+                 QStringList({"关于 Lumidex(&A)...", "-", kCopyResultText, kSaveResultText}));
         QCOMPARE(aboutTitle, QString("关于 Lumidex"));
+    }
+
+    // Copy and save offer the result only once a run has ended, and offer what the console
+    // prints for it: the rows and the summary of this run, not of an earlier one.
+    void copyGivesTheConsolesTextOnceTheRunHasEnded() {
+        WindowUnderTest w;
+        QAction* copy = ResultAction(w, kCopyResultText);
+        QAction* save = ResultAction(w, kSaveResultText);
+        QVERIFY(copy != nullptr && save != nullptr);
+        QClipboard* clipboard = QGuiApplication::clipboard();
+        const auto pressCopy = [&] {
+            clipboard->setText("untouched");
+            w.dialog->CheckList()->setFocus();
+            QTest::keySequence(w.dialog->CheckList(), QKeySequence::Copy);
+            return clipboard->text();
+        };
+        QVERIFY(!copy->isEnabled() && !save->isEnabled());
+        QCOMPARE(pressCopy(), QString("untouched"));
+
+        platform::Event gate(true);
+        w.engine->basic = [&](ScriptedEngine& e) {
+            gate.Wait(kGateMs);
+            const int row = e.FindItemRow(1);
+            e.SetItemText(row, 1, "192.168.1.2");
+            e.SetItemStatus(row, CheckStatus::Ok);
+            e.Counters().checkedCount = 1;
+        };
+        QTest::mouseClick(w.Button(kIdCheck), Qt::LeftButton);
+        QVERIFY(!copy->isEnabled() && !save->isEnabled());
+        QCOMPARE(pressCopy(), QString("untouched"));
+        gate.Set();
+        QVERIFY(w.WaitIdle());
+        QVERIFY(copy->isEnabled() && save->isEnabled());
+
+        const QString copied = pressCopy();
+        const std::optional<RunResult>& result = w.dialog->LastResult();
+        QVERIFY(result.has_value());
+        QCOMPARE(copied, QString::fromStdString(FormatResultText(*result, result->summary)));
+        QVERIFY(copied.startsWith("本地IP  [Ok]  192.168.1.2\n"));
+        const std::string summary = CheckEngine::FormatSummary(17, 1, 0, 0);
+        QCOMPARE(result->summary, summary);
+        QVERIFY(copied.contains(QString::fromStdString(summary).remove('\r')));
+        QVERIFY(!copied.contains('\r'));
+        QVERIFY2(!copied.contains("[使用说明]"), "the usage notes are the window's, not the run's");
+    }
+
+    void saveWritesTheTextOrTheJsonAndNeverOverwritesUnasked() {
+        TempDir dir;
+        TempDir scratch;
+        const std::string old = "an earlier result";
+        const struct {
+            const char* name;
+            bool exists;
+            bool yes;
+            bool written;
+            bool json;
+            const char* why;  // in the message box, when the write fails
+        } cases[] = {
+            {"r.txt", false, false, true, false, nullptr},
+            {"r.JSON", false, false, true, true, nullptr},
+            {"kept.txt", true, false, false, false, nullptr},
+            {"replaced.json", true, true, true, true, nullptr},
+            {"no-such-dir/r.txt", false, false, false, false, "No such file or directory"},
+            {"", false, false, false, false, nullptr},  // cancelled
+        };
+        WindowUnderTest w;
+        QVERIFY(w.RunOnce());
+        const RunResult& result = *w.dialog->LastResult();
+        for (const auto& c : cases) {
+            const QString path = c.name[0] ? QString::fromStdString(dir / c.name) : QString();
+            if (c.exists) {
+                WriteFile(path.toStdString(), old);
+            }
+            w.recorder.savePath = path;
+            w.recorder.yes = c.yes;
+            w.recorder.questions.clear();
+            w.recorder.messages.clear();
+            w.dialog->OnSaveResult();
+
+            QCOMPARE(w.recorder.questions.size(), size_t(c.exists ? 1 : 0));
+            const std::string expected =
+                c.json ? FormatResultJson(result) + "\n" : FormatResultText(result, result.summary);
+            if (c.written) {
+                QCOMPARE(ReadAll(path.toStdString()), expected);
+            } else if (c.exists) {
+                QCOMPARE(ReadAll(path.toStdString()), old);
+            } else if (!path.isEmpty()) {
+                QVERIFY(!std::filesystem::exists(path.toStdString()));
+            }
+            if (c.written && c.json) {
+                const std::string errors = ResultSchemaErrors(ReadAll(path.toStdString()),
+                                                              scratch.path() / "validated.json");
+                QVERIFY2(errors.empty(), errors.c_str());
+            }
+            QCOMPARE(w.recorder.messages.size(), size_t(c.why ? 1 : 0));
+            if (c.why) {
+                QVERIFY(w.recorder.messages[0].text.contains(path));
+                QVERIFY2(w.recorder.messages[0].text.contains(c.why),
+                         qPrintable(w.recorder.messages[0].text));
+                QVERIFY(w.recorder.messages[0].icon == MessageIcon::Error);
+            }
+        }
+        // Replacing leaves nothing of its own beside the file.
+        QCOMPARE(std::distance(std::filesystem::directory_iterator(dir.path()),
+                               std::filesystem::directory_iterator()),
+                 4);
+
+        // Offered in the documents folder, named for the run's start.
+        QVERIFY(!w.recorder.suggested.empty());
+        const QFileInfo offered(w.recorder.suggested.back());
+        QCOMPARE(offered.absolutePath(),
+                 QDir(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
+                     .absolutePath());
+        QVERIFY2(QRegularExpression("^lumidex-\\d{8}-\\d{6}\\.txt$")
+                     .match(offered.fileName())
+                     .hasMatch(),
+                 qPrintable(offered.fileName()));
+    }
+
+    // A screen that scales by 2 gets images drawn at that size, not the small ones blown up.
+    void imagesHaveTheirOwnPixelsAtTwiceTheScale() {
+        const StatusImages images;
+        const QImage strip2x(":/res/status@2x.bmp");
+        QCOMPARE(strip2x.size(), QSize(4 * 2 * kStatusImageSize, 2 * kStatusImageSize));
+        for (const CheckStatus status :
+             {CheckStatus::Error, CheckStatus::NotChecked, CheckStatus::Ok, CheckStatus::Warning}) {
+            const QPixmap drawn = images.Icon(status).pixmap(QSize(16, 16), 2.0);
+            QCOMPARE(drawn.size(), QSize(32, 32));
+            const QPixmap blownUp = images.Icon(status).pixmap(16, 16).scaled(32, 32);
+            QVERIFY(drawn.toImage() != blownUp.toImage());
+        }
+        for (const int size : {16, 32, 256}) {
+            QCOMPARE(ApplicationPixmap(size, 2.0).size(), QSize(2 * size, 2 * size));
+        }
     }
 
     void rowsAreRebuiltAndNotesRestoredOnEveryRun() {

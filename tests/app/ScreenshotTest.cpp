@@ -1,7 +1,9 @@
 // Renders the window after a run with every kind of row, the About box, the report form and
-// a row tip to PNG files for people to look at. It checks that the files were written, not
-// what is in them.
+// a row tip to PNG files for people to look at, at the screen's scale and at twice it. It
+// checks that the files were written and that no text is cut off, not what they show.
+#include <QLabel>
 #include <QPlainTextEdit>
+#include <QPushButton>
 
 #include "GuiTestSupport.h"
 #include "QtTestMain.h"
@@ -55,8 +57,33 @@ void ScriptedRun(ScriptedEngine& e) {
     e.Counters().reportable = 1;
 }
 
+// Run once as the screen is and once at QT_SCALE_FACTOR=2: NAME.png, NAME@2x.png. A grab made
+// for the screen's scale has its pixels, not a small picture blown up.
 bool Save(const QPixmap& pixmap, const char* name) {
-    return SavePng(pixmap, LUMIDEX_SCREENSHOT_DIR, name);
+    const qreal scale = qApp->devicePixelRatio();
+    if (pixmap.devicePixelRatio() != scale) {
+        return false;
+    }
+    const QString suffix = scale == 1.0 ? QString() : QString("@%1x").arg(scale);
+    return SavePng(pixmap, LUMIDEX_SCREENSHOT_DIR, QString(name).replace(".png", suffix + ".png"));
+}
+
+// Every button's and label's text fits its control at the scale the test runs at.
+QStringList Clipped(const QWidget& window) {
+    QStringList clipped;
+    for (const QPushButton* button : window.findChildren<QPushButton*>()) {
+        if (button->isVisible() &&
+            button->fontMetrics().horizontalAdvance(button->text()) > button->width()) {
+            clipped << button->text();
+        }
+    }
+    for (const QLabel* label : window.findChildren<QLabel*>()) {
+        if (label->isVisible() && label->pixmap().isNull() && label->wordWrap() &&
+            label->heightForWidth(label->width()) > label->height()) {
+            clipped << label->text().left(20);
+        }
+    }
+    return clipped;
 }
 
 }  // namespace
@@ -69,10 +96,12 @@ private slots:
         w.engine->basic = ScriptedRun;
         QVERIFY(w.RunOnce());
         QVERIFY(Save(w.dialog->grab(), "main-window.png"));
+        QCOMPARE(Clipped(*w.dialog), QStringList());
 
         CAboutDlg about(w.dialog.get());
         about.show();
         QVERIFY(Save(about.grab(), "about.png"));
+        QCOMPARE(Clipped(about), QStringList());
         about.close();
 
         const DialogServices services = w.recorder.Services();
@@ -82,6 +111,7 @@ private slots:
         qobject_cast<QPlainTextEdit*>(submit.findChild<QWidget*>("control_1010"))
             ->setPlainText("频道打不开");
         QVERIFY(Save(submit.grab(), "submit-dialog.png"));
+        QCOMPARE(Clipped(submit), QStringList());
         submit.OnPreview();
         auto* preview = submit.findChild<QDialog*>(kPreviewWindowName);
         QVERIFY(preview != nullptr);

@@ -4,6 +4,7 @@
 // the window and its dialogs after this real run in the screenshot folder. With a hijacked
 // hosts file, row 13's cell must draw the wrong mapping itself, not the line break before it.
 #include <QApplication>
+#include <QClipboard>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -18,6 +19,7 @@
 #include "app/StatusImages.h"
 #include "app/SubmitLogDlg.h"
 #include "startup/LumidexApp.h"
+#include "support/Files.h"
 #include "support/ResultSchema.h"
 #include "support/RunProcess.h"
 #include "support/Screenshots.h"
@@ -48,6 +50,8 @@ struct WindowRun {
     std::string notes;
     std::vector<QString> messages;  // every message box the window asked for
     std::vector<QString> screenshots;
+    std::string copied;          // what Ctrl+C in the list put on the clipboard
+    std::string savedJsonError;  // why saving the JSON failed, or empty
 };
 
 class TextSink final : public MessageSink {
@@ -142,6 +146,12 @@ WindowRun RunWindowOnce() {
             run.messages.push_back(text);
         };
         services.openExternal = [](const QString&) { return false; };
+        const std::filesystem::path saved = Lab::Get().Dir() / "window-result.json";
+        std::filesystem::remove(saved);
+        services.chooseSaveFile = [&saved](QWidget*, const QString&) {
+            return QString::fromStdString(saved.string());
+        };
+        services.askYesNo = [](QWidget*, const QString&, const QString&) { return false; };
         MainWindow window(started, services);
         CLumidexDlg& dialog = window.Dialog();
         dialog.show();
@@ -167,6 +177,12 @@ WindowRun RunWindowOnce() {
         run.rows = RowsShown(*dialog.CheckList());
         run.submitEnabled = dialog.Control(kIdSubmit)->isEnabled();
         run.notes = dialog.Window().Notes();
+        dialog.CheckList()->setFocus();
+        QTest::keySequence(dialog.CheckList(), QKeySequence::Copy);
+        run.copied = QGuiApplication::clipboard()->text().toStdString();
+        dialog.OnSaveResult();
+        run.savedJsonError = testing::ResultSchemaErrors(testing::ReadAll(saved),
+                                                         Lab::Get().Dir() / "window-saved.json");
         TakeScreenshots(dialog, services, run);
         dialog.reject();
     });
@@ -211,6 +227,15 @@ TEST_F(LabWindow, ShowsTheRowsOfTheConsoleAfterARun) {
         window.notes.compare(window.notes.size() - summary.size(), summary.size(), summary) == 0)
         << window.notes;
     EXPECT_EQ(window.screenshots.size(), window.submitEnabled ? 4u : 3u);
+
+    // The copy is what the console prints at the end of its run; the save is a valid result.
+    const auto text = testing::RunProcess(console, {}, {}, std::chrono::seconds(120));
+    ASSERT_FALSE(text.timedOut);
+    EXPECT_FALSE(window.copied.empty());
+    EXPECT_TRUE(text.out.ends_with(window.copied)) << "copied:\n"
+                                                   << window.copied << "console:\n"
+                                                   << text.out;
+    EXPECT_EQ(window.savedJsonError, "");
 
     const char* scenario = std::getenv("LAB_SCENARIO");
     if (scenario != nullptr && std::string(scenario) == "hosts-hijacked") {
