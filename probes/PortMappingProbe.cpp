@@ -7,6 +7,7 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -35,6 +36,9 @@ constexpr ProbeKind kKindOf[kProtocols] = {ProbeKind::Upnp, ProbeKind::NatPmp, P
 // so it gets one resend of its own halfway.
 constexpr int kNatPmpWakeMs = 250;
 constexpr std::chrono::milliseconds kPcpResendAfter{500};
+// The NAT-PMP and PCP waits end this much before the run's bound, so that what they saw is
+// handed over before the run stops waiting for it.
+constexpr std::chrono::milliseconds kHandOverMargin{30};
 // A PCP answer is at most kPcpMaxMessageBytes; one byte more tells a longer datagram apart.
 constexpr std::size_t kPcpReceiveBytes = kPcpMaxMessageBytes + 1;
 
@@ -121,6 +125,27 @@ std::string GatewayTarget(const std::string& gateway) {
     return gateway + ":" + std::to_string(kPcpServerPort);
 }
 
+enum class Peeked { Nothing, Whole, Garbage, Refused };
+
+// libnatpmp reads a fixed 12 bytes whatever arrived, so a short or foreign datagram would be
+// read partly from its stale buffer. Looked at first, such a datagram is dropped here.
+// RFC 6886 3.2 and 3.5: version 0, opcode 128, a 16-bit result, the epoch, and with result 0
+// the public address.
+Peeked PeekNatPmpAnswer(int fd) {
+    std::uint8_t bytes[16];
+    const ssize_t got = ::recv(fd, bytes, sizeof bytes, MSG_PEEK | MSG_DONTWAIT);
+    if (got < 0) {
+        return errno == ECONNREFUSED ? Peeked::Refused : Peeked::Nothing;
+    }
+    const bool whole = got >= 8 && bytes[0] == 0 && bytes[1] == 128 &&
+                       (got >= 12 || bytes[2] != 0 || bytes[3] != 0);
+    if (whole) {
+        return Peeked::Whole;
+    }
+    (void)::recv(fd, bytes, sizeof bytes, MSG_DONTWAIT);
+    return Peeked::Garbage;
+}
+
 // RFC 6886 3.2: the public address request, through libnatpmp, but waited for with our own
 // deadline instead of its schedule of nine tries over two minutes.
 Outcome AskNatPmp(in_addr gateway, const std::string& target, const std::atomic<bool>& stopping,
@@ -146,9 +171,19 @@ Outcome AskNatPmp(in_addr gateway, const std::string& target, const std::atomic<
     const platform::Deadline deadline(static_cast<int>(bound.count()));
     bool garbled = false;
     while (!deadline.Passed() && !stopping) {
-        (void)WaitReadable(natpmp.s, wakeFd, deadline.WaitMs(kNatPmpWakeMs));
+        const bool readable = WaitReadable(natpmp.s, wakeFd, deadline.WaitMs(kNatPmpWakeMs));
         if (stopping) {
             break;
+        }
+        const Peeked peeked = readable ? PeekNatPmpAnswer(natpmp.s) : Peeked::Nothing;
+        if (peeked == Peeked::Refused) {
+            outcome.answer.detail = "port closed";
+            outcome.records.push_back(Record(ProbeKind::NatPmp, target, ProbeOutcome::Refused));
+            return outcome;
+        }
+        if (peeked == Peeked::Garbage) {
+            garbled = true;
+            continue;
         }
         // Reads what came, or resends when the library's next try is due.
         natpmpresp_t response{};
@@ -173,7 +208,9 @@ Outcome AskNatPmp(in_addr gateway, const std::string& target, const std::atomic<
                 Record(ProbeKind::NatPmp, target, ProbeOutcome::Refused, rtt));
             return outcome;
         }
-        if (result == NATPMP_ERR_RECVFROM && errno == ECONNREFUSED) {
+        // The library's name for a refused receive (ECONNREFUSED).
+        if (result == NATPMP_ERR_NOGATEWAYSUPPORT ||
+            (result == NATPMP_ERR_RECVFROM && errno == ECONNREFUSED)) {
             outcome.answer.detail = "port closed";
             outcome.records.push_back(Record(ProbeKind::NatPmp, target, ProbeOutcome::Refused));
             return outcome;
@@ -185,6 +222,10 @@ Outcome AskNatPmp(in_addr gateway, const std::string& target, const std::atomic<
         }
         outcome.answer.detail = "receive error";
         outcome.records.push_back(Record(ProbeKind::NatPmp, target, ProbeOutcome::Error));
+        return outcome;
+    }
+    if (stopping) {
+        outcome.answer.detail = "stopped";
         return outcome;
     }
     if (garbled) {
@@ -274,6 +315,10 @@ Outcome AskPcp(in_addr gateway, const std::string& target, const std::atomic<boo
         outcome.records.push_back(
             Record(ProbeKind::Pcp, target,
                    outcome.answer.available ? ProbeOutcome::Ok : ProbeOutcome::Refused, rtt));
+        return outcome;
+    }
+    if (stopping) {
+        outcome.answer.detail = "stopped";
         return outcome;
     }
     if (garbled) {
@@ -408,7 +453,9 @@ std::vector<PortMappingAnswer> PortMappingProbe::Run(
     const bool haveGateway = ::inet_pton(AF_INET, gateway.c_str(), &gatewayAddress) == 1;
     const std::string target = GatewayTarget(gateway);
     const int wakeFd = shared->wake.get();
+    const auto start = std::chrono::steady_clock::now();
     const auto bound = m_options.bound;
+    const auto waitBound = std::max(bound - kHandOverMargin, std::chrono::milliseconds(1));
     auto skip = [&](std::size_t protocol, const char* detail) {
         shared->Finish(protocol, Outcome{NotAnswered(kProtocolOf[protocol], detail), {}, {}});
     };
@@ -422,19 +469,19 @@ std::vector<PortMappingAnswer> PortMappingProbe::Run(
         skip(kUpnp, m_options.askUpnp ? "stopped" : "not asked");
     }
     if (haveGateway && !shared->Stopping()) {
-        m_threads.emplace_back([shared, gatewayAddress, target, wakeFd, bound] {
+        m_threads.emplace_back([shared, gatewayAddress, target, wakeFd, waitBound] {
             shared->Finish(kNatPmp,
-                           AskNatPmp(gatewayAddress, target, shared->cancelled, wakeFd, bound));
+                           AskNatPmp(gatewayAddress, target, shared->cancelled, wakeFd, waitBound));
         });
-        m_threads.emplace_back([shared, gatewayAddress, target, wakeFd, bound] {
-            shared->Finish(kPcp, AskPcp(gatewayAddress, target, shared->cancelled, wakeFd, bound));
+        m_threads.emplace_back([shared, gatewayAddress, target, wakeFd, waitBound] {
+            shared->Finish(kPcp,
+                           AskPcp(gatewayAddress, target, shared->cancelled, wakeFd, waitBound));
         });
     } else {
         skip(kNatPmp, haveGateway ? "stopped" : "no gateway");
         skip(kPcp, haveGateway ? "stopped" : "no gateway");
     }
 
-    const auto start = std::chrono::steady_clock::now();
     std::unique_lock lock(shared->mutex);
     auto over = [&] { return shared->AllDone() || shared->Stopping(); };
     shared->changed.wait_until(lock, start + bound, over);
