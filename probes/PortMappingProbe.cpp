@@ -101,6 +101,7 @@ struct PortMappingProbe::Shared {
     void FoundUpnpDevice() {
         std::lock_guard lock(mutex);
         upnpFoundDevice = true;
+        changed.notify_all();
     }
     bool AllDone() const {
         for (const auto& outcome : outcomes) {
@@ -485,8 +486,13 @@ std::vector<PortMappingAnswer> PortMappingProbe::Run(
     std::unique_lock lock(shared->mutex);
     auto over = [&] { return shared->AllDone() || shared->Stopping(); };
     shared->changed.wait_until(lock, start + bound, over);
+    // UPnP's search ends at its own wait, whatever answered: it is waited for to that end, and
+    // a device it found is heard out a little longer.
+    const auto searchEnd =
+        start + std::max(bound, m_options.upnp.discoveryWait + kUpnpDiscoveryLate);
+    shared->changed.wait_until(lock, searchEnd, [&] { return over() || shared->upnpFoundDevice; });
     if (!over() && shared->upnpFoundDevice) {
-        shared->changed.wait_until(lock, start + bound + m_options.upnpGrace, over);
+        shared->changed.wait_until(lock, searchEnd + m_options.upnpGrace, over);
     }
     shared->closed = true;
     const bool stopped = shared->Stopping();

@@ -1,7 +1,7 @@
 // Asks the router, read-only, whether it offers port mapping: UPnP IGD, NAT-PMP and PCP side
 // by side, each on a thread of its own, the whole bounded so that a router that answers none
-// costs one second. Where UPnP answers it is also asked whether the client's UDP ports are
-// mapped. Nothing is mapped here.
+// costs about a second (UPnP's search cannot be shorter). Where UPnP answers it is also asked
+// whether the client's UDP ports are mapped. Nothing is mapped here.
 #pragma once
 
 #include <chrono>
@@ -18,8 +18,11 @@
 
 namespace lumidex {
 
-// A router that answers none of the three costs this long.
+// A router that answers none of the three costs this long (UPnP's search, which cannot be
+// shorter than a second, up to kUpnpDiscoveryLate more).
 inline constexpr std::chrono::milliseconds kPortMappingBound{1000};
+// How late the search may end past its own wait: the library's bookkeeping after it.
+inline constexpr std::chrono::milliseconds kUpnpDiscoveryLate{100};
 // Once a UPnP device answered the search, its commands may take this much past the bound:
 // a router that answered is worth hearing out, and the P2P check as a whole has two seconds.
 inline constexpr std::chrono::milliseconds kUpnpCommandGrace{400};

@@ -34,11 +34,15 @@ struct DeviceList {
     ~DeviceList() { freeUPNPDevlist(head); }
 };
 
-// The SSDP search: no minissdpd socket, any source port, IPv4, the usual TTL of 2.
+// The SSDP search for the gateway device type alone: no minissdpd socket, any source port,
+// IPv4, the usual TTL of 2. The library's general search asks for four types one after the
+// other, each with the full wait, so a LAN without a device would cost four times as long. A
+// device of a later version answers the search for version 1 as well.
 UPNPDev* Discover(std::chrono::milliseconds wait) {
     int error = 0;
-    return upnpDiscover(static_cast<int>(wait.count()), nullptr, nullptr, UPNP_LOCAL_PORT_ANY, 0, 2,
-                        &error);
+    return upnpDiscoverDevice("urn:schemas-upnp-org:device:InternetGatewayDevice:1",
+                              static_cast<int>(wait.count()), nullptr, nullptr, UPNP_LOCAL_PORT_ANY,
+                              0, 2, &error);
 }
 
 // What UPNP_GetValidIGD found. Whether the IGD is connected is asked of it afterwards, the

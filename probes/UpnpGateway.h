@@ -11,8 +11,9 @@
 
 namespace lumidex {
 
-// How long SSDP discovery waits for answers; the library's own default is two seconds.
-inline constexpr std::chrono::milliseconds kUpnpDiscoveryWait{800};
+// How long SSDP discovery waits for answers. The library cannot wait less: its search names a
+// wait in whole seconds (MX) and it raises anything shorter to one.
+inline constexpr std::chrono::milliseconds kUpnpDiscoveryWait{1000};
 
 struct UpnpFindOptions {
     // Non-empty: take the device at this description URL and send no SSDP search at all.
