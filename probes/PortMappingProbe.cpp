@@ -126,6 +126,15 @@ std::string GatewayTarget(const std::string& gateway) {
     return gateway + ":" + std::to_string(kPcpServerPort);
 }
 
+// What a UPnP record names: the device's URL where it was given, else the gateway it was
+// searched for.
+std::string UpnpTarget(const std::string& gateway, const UpnpFindOptions& options) {
+    if (!options.descriptionUrl.empty()) {
+        return options.descriptionUrl;
+    }
+    return gateway.empty() ? std::string("ssdp") : gateway;
+}
+
 enum class Peeked { Nothing, Whole, Garbage, Refused };
 
 // libnatpmp reads a fixed 12 bytes whatever arrived, so a short or foreign datagram would be
@@ -355,9 +364,7 @@ Outcome AskUpnp(const std::atomic<bool>& stopping, const std::function<void()>& 
                 const UpnpFindOptions& options) {
     Outcome outcome;
     outcome.answer = NotAnswered(PortMappingProtocol::Upnp, "no answer");
-    const std::string target = options.descriptionUrl.empty()
-                                   ? (gateway.empty() ? std::string("ssdp") : gateway)
-                                   : options.descriptionUrl;
+    const std::string target = UpnpTarget(gateway, options);
     const auto start = std::chrono::steady_clock::now();
     UpnpGateway igd;
     const UpnpFound found = igd.Find(gateway, options);
@@ -503,8 +510,12 @@ std::vector<PortMappingAnswer> PortMappingProbe::Run(
         if (!outcome) {
             answers.push_back(
                 NotAnswered(kProtocolOf[protocol], stopped ? "stopped" : "no answer"));
-            records.push_back(Record(kKindOf[protocol], protocol == kUpnp ? gateway : target,
-                                     ProbeOutcome::Timeout));
+            if (!stopped) {
+                records.push_back(
+                    Record(kKindOf[protocol],
+                           protocol == kUpnp ? UpnpTarget(gateway, m_options.upnp) : target,
+                           ProbeOutcome::Timeout));
+            }
             continue;
         }
         answers.push_back(outcome->answer);
