@@ -17,6 +17,7 @@
 #include "engine/QueuedDiagWindow.h"
 #include "platform/CopyData.h"
 #include "probes/NetworkConfig.h"
+#include "probes/PortMappingTrial.h"
 #include "probes/SystemInventory.h"
 #include "report/ReportBody.h"
 #include "report/ReportPoster.h"
@@ -176,6 +177,31 @@ int RunCheck(CLumidexApp& app, const ConsoleOptions& options) {
     return result.errors > 0 ? kExitErrorsFound : kExitClean;
 }
 
+// The user asked for it by name: the one action that adds anything to the router.
+int RunPortMappingTrial() {
+    const std::string gateway = DefaultGateway();
+    std::cout << "gateway: " << (gateway.empty() ? "none" : gateway) << "\n";
+    const PortMappingTrial trial = TryUpnpPortMapping(gateway, RandomTrialPort());
+    if (trial.igdFound) {
+        std::cout << "UPnP gateway device: found, external address "
+                  << (trial.externalAddress.empty() ? "none" : trial.externalAddress) << "\n";
+        std::cout << "UDP " << trial.port << " -> " << trial.localAddress << ":" << trial.port
+                  << " for " << kTrialLeaseSeconds << " s: ";
+    }
+    if (!trial.allowed) {
+        std::cout << "refused: " << trial.error << "\n";
+        return kExitErrorsFound;
+    }
+    std::cout << "allowed (read back";
+    if (trial.deleteError.empty()) {
+        std::cout << " and deleted)\n";
+    } else {
+        std::cout << "; deleting it failed: " << trial.deleteError
+                  << ", it lapses with its lease)\n";
+    }
+    return kExitClean;
+}
+
 }  // namespace
 
 int RunConsole(int argc, char** argv, const std::string& program) {
@@ -199,6 +225,8 @@ int RunConsole(int argc, char** argv, const std::string& program) {
                 std::cout << FormatEndpointsText();
             }
             return kExitClean;
+        case ConsoleOptions::Action::TestPortMapping:
+            return RunPortMappingTrial();
         case ConsoleOptions::Action::Check:
             break;
     }

@@ -63,6 +63,8 @@ ParsedOptions ParseConsoleOptions(const std::vector<std::string>& args) {
             options.json = true;
         } else if (arg == "--endpoints") {
             options.action = ConsoleOptions::Action::Endpoints;
+        } else if (arg == "--test-port-mapping") {
+            options.action = ConsoleOptions::Action::TestPortMapping;
         } else if (arg == "--help" || arg == "-h") {
             options.action = ConsoleOptions::Action::Help;
         } else if (arg == "--version") {
@@ -105,12 +107,25 @@ std::string ConsoleUsage(const std::string& program) {
            "                 searching for the prefix that holds the client (as\n"
            "                 LUMIDEX_PREFIX=DIR does)\n"
            "  --endpoints    print the hosts and ports Lumidex talks to, then exit\n"
+           "  --test-port-mapping\n"
+           "                 ask the router, through UPnP, to map one random UDP port to\n"
+           "                 this computer for 60 s, read the mapping back, delete it, and\n"
+           "                 print whether the router allowed it (exit 0) or not (exit 1);\n"
+           "                 the only action that changes anything on the router\n"
            "  --help         this text\n"
            "  --version      the version\n"
            "\n"
            "Without --prefix or WINEPREFIX, the prefix holding the client is searched for in\n"
            "~/.wine and where Bottles, Lutris, PlayOnLinux, CrossOver, winetricks and Steam\n"
            "keep theirs; the output names the prefix used and how it was found.\n"
+           "\n"
+           "Each check also asks whether peers can reach this computer: the STUN servers\n"
+           "listed by --endpoints report the address and port the Internet sees and how the\n"
+           "NAT maps and filters them, and the router is asked, read-only, whether it offers\n"
+           "port mapping through UPnP, NAT-PMP or PCP (and, with UPnP, whether the client's\n"
+           "UDP ports are mapped); one echo sent two hops out shows a carrier-grade NAT past\n"
+           "the router. The verdict is open, moderate, strict, blocked or unknown.\n"
+           "\n"
            "Contact details are optional; --qq=N and the like work too. Ctrl+C stops the\n"
            "run (the summary is still written); a second Ctrl+C aborts.\n"
            "Exit status: 0 no error found, 1 errors found, 2 usage error,\n"

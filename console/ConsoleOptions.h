@@ -9,7 +9,7 @@
 namespace lumidex {
 
 struct ConsoleOptions {
-    enum class Action { Check, Endpoints, Help, Version };
+    enum class Action { Check, Endpoints, TestPortMapping, Help, Version };
     Action action = Action::Check;
     bool json = false;
     // Probe one host after the other, as the window does with LUMIDEX_ONE_AT_A_TIME=1.

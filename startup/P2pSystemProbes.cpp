@@ -2,7 +2,10 @@
 
 #include <arpa/inet.h>
 
+#include <chrono>
+#include <future>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "engine/Endpoints.h"
@@ -15,6 +18,9 @@
 
 namespace lumidex {
 namespace {
+
+// The hop probe's look-up of its target, within the P2P bound of 2 s with the hop's own wait.
+constexpr std::chrono::milliseconds kHopLookupBound{1000};
 
 struct Route {
     std::string localAddress;
@@ -46,8 +52,23 @@ std::string HopTarget(const std::vector<endpoints::StunServer>& servers) {
     if (inet_pton(AF_INET, servers.front().host.c_str(), &parsed) == 1) {
         return servers.front().host;
     }
-    const std::uint32_t address = platform::LookupHostIPv4(servers.front().host);
-    return address == 0 ? std::string() : platform::DottedAddress(address);
+    // The STUN probe looks the same name up at the same moment; a resolver that hangs must
+    // not hold the hop's thread past the P2P bound, so the look-up is waited for only so long.
+    std::future<std::string> lookup;
+    try {
+        lookup = std::async(std::launch::async, [host = servers.front().host] {
+            const std::uint32_t address = platform::LookupHostIPv4(host);
+            return address == 0 ? std::string() : platform::DottedAddress(address);
+        });
+    } catch (const std::system_error&) {
+        return {};  // no thread to bound it with: no hop rather than an unbounded wait
+    }
+    if (lookup.wait_for(kHopLookupBound) != std::future_status::ready) {
+        // The future's destructor would wait: the look-up is left to end on its own thread.
+        std::thread([pending = std::move(lookup)]() mutable { pending.wait(); }).detach();
+        return {};
+    }
+    return lookup.get();
 }
 
 void Append(std::vector<ProbeRecord>& to, std::vector<ProbeRecord> records) {

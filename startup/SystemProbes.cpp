@@ -27,9 +27,7 @@
 #include "service/ServiceHostProbe.h"
 #include "service/UdpServerProbe.h"
 #include "startup/ClientChecks.h"
-#if LUMIDEX_P2P_SYSTEM_PROBES
 #include "startup/P2pSystemProbes.h"
-#endif
 
 namespace lumidex {
 namespace {
@@ -228,9 +226,7 @@ CheckProbes MakeSystemProbes(const SystemProbeSettings& settings) {
     probes.network = std::make_unique<SystemNetworkProbes>();
     probes.software = std::make_unique<SystemSoftwareProbes>(settings);
     probes.service = std::make_unique<SystemServiceProbes>();
-#if LUMIDEX_P2P_SYSTEM_PROBES
     probes.p2p = MakeSystemP2pProbes(settings.prefix);
-#endif
     return probes;
 }
 

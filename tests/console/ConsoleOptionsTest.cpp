@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
 #include <utility>
 
 #include <string>
@@ -45,6 +46,25 @@ TEST(ConsoleOptionsTest, ContactDetailsAndDryRunGoWithSubmit) {
         EXPECT_EQ(std::tie(got.qq, got.msn, got.clubId, got.email, got.note),
                   std::tie(c.contact.qq, c.contact.msn, c.contact.clubId, c.contact.email,
                            c.contact.note));
+    }
+}
+
+TEST(ConsoleOptionsTest, ActionsAreSwitchesWithoutValues) {
+    using Action = ConsoleOptions::Action;
+    const std::pair<std::vector<std::string>, std::optional<Action>> cases[] = {
+        {{}, Action::Check},
+        {{"--json", "--endpoints"}, Action::Endpoints},
+        {{"--test-port-mapping"}, Action::TestPortMapping},
+        {{"--test-port-mapping=1"}, std::nullopt},
+        {{"-h"}, Action::Help},
+        {{"--version"}, Action::Version},
+    };
+    for (const auto& [args, action] : cases) {
+        const ParsedOptions parsed = ParseConsoleOptions(args);
+        EXPECT_EQ(parsed.error.empty(), action.has_value()) << ::testing::PrintToString(args);
+        if (action) {
+            EXPECT_EQ(parsed.options.action, *action) << ::testing::PrintToString(args);
+        }
     }
 }
 
