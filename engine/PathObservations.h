@@ -4,6 +4,7 @@
 // can be tested from scripted measurements.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -16,6 +17,13 @@ namespace lumidex {
 // Traces of one run together must end in seconds, and a run with every host silent would
 // otherwise trace every one of them.
 inline constexpr std::size_t kMaxTracedTargets = 8;
+
+// A burst: enough probes to see one in twenty lost, close enough together to see jitter, and
+// done in about a second. Answers are awaited for kBurstGrace after the last probe; a later
+// one is lost for the figures, as it would be for a stream.
+inline constexpr int kBurstProbes = 20;
+inline constexpr std::chrono::milliseconds kBurstInterval{50};
+inline constexpr std::chrono::milliseconds kBurstGrace{500};
 
 // One burst to one target: how many probes went out and the round-trip times of those
 // answered, in the order the probes were sent (a probe answered twice is in it once).
