@@ -14,9 +14,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Below half the shortest round trip seen an answer cannot be to a later request: it is the
-// network's duplicate of one already counted.
-constexpr double kShortestPlausibleShare = 0.5;
+// A network's duplicate of an answer already counted would pass for the answer to a later
+// request with a round trip one interval (or more) shorter. Real round trips do not fall
+// that far below the shortest seen, so an answer whose round trip would lie more than half an
+// interval below it is taken for such a duplicate.
+constexpr double kDuplicateMarginIntervals = 0.5;
 
 struct Target {
     ServerRecord server;
@@ -47,7 +49,7 @@ struct Target {
         return values[values.size() / 2];
     }
 
-    void Answer(Clock::time_point at) {
+    void Answer(Clock::time_point at, double intervalMs) {
         const double shortest = ShortestMs();
         const std::optional<double> median = MedianMs();
         std::optional<std::size_t> best;
@@ -57,7 +59,7 @@ struct Target {
                 continue;
             }
             const double rtt = std::chrono::duration<double, std::milli>(at - sentAt[i]).count();
-            if (rtt < kShortestPlausibleShare * shortest) {
+            if (shortest > 0 && rtt < shortest - kDuplicateMarginIntervals * intervalMs) {
                 continue;
             }
             if (!median) {
@@ -76,6 +78,23 @@ struct Target {
         }
     }
 };
+
+// The target a reply is from: its address and port, else its address alone, since the row's
+// probe takes a reply from the server's address on any port and the two must agree on which
+// servers answer.
+Target* SenderOf(std::vector<Target>& targets, const platform::Ipv4Endpoint& sender) {
+    for (Target& target : targets) {
+        if (sender == platform::Ipv4Endpoint{target.server.address.bytes, target.server.port}) {
+            return &target;
+        }
+    }
+    for (Target& target : targets) {
+        if (sender.address == target.server.address.bytes) {
+            return &target;
+        }
+    }
+    return nullptr;
+}
 
 }  // namespace
 
@@ -145,12 +164,8 @@ std::vector<BurstSamples> UdpBurst::Run(const std::vector<ServerRecord>& servers
             ClassifyProbeReply({buffer.data(), datagram->size}) != ProbeReplyKind::Reply) {
             continue;
         }
-        for (Target& target : targets) {
-            if (datagram->sender ==
-                platform::Ipv4Endpoint{target.server.address.bytes, target.server.port}) {
-                target.Answer(at);
-                break;
-            }
+        if (Target* target = SenderOf(targets, datagram->sender)) {
+            target->Answer(at, std::chrono::duration<double, std::milli>(options.interval).count());
         }
     }
     std::vector<BurstSamples> results;

@@ -1,12 +1,16 @@
 // Bursts of probe datagrams to up to three trackers or channel servers side by side, from one
-// socket: kBurstProbes to each, kBurstInterval apart. Only the server's own address and port
-// answer for it; a well-formed probe reply from anywhere else is not counted.
+// socket: kBurstProbes to each, kBurstInterval apart. Only the server's own address answers for
+// it (from its port, or another as the row's probe allows); a well-formed probe reply from
+// anywhere else is not counted.
 //
 // A probe reply carries nothing of its request, so an answer is matched to one of the
 // server's unanswered requests sent before it came: the one whose round trip would lie
 // nearest the server's median so far (the first answer takes the oldest). A request answered
-// once is never answered again, so a duplicate cannot count twice, and a round trip shorter
-// than half the shortest seen is no answer at all (a duplicate of the previous one).
+// once is never answered again, so a duplicate cannot count twice, and one whose round trip
+// would lie more than half an interval below the shortest seen is a duplicate of an earlier
+// answer, not an answer. Without a number in the reply this can still be wrong when round
+// trips exceed the interval and answers are lost or reordered: the count stays right, a
+// round trip may be credited to a neighbouring request.
 #pragma once
 
 #include <chrono>
