@@ -176,7 +176,9 @@ PathTrace PathTracer::TraceOne(const std::string& target, const PathTraceOptions
             return nullptr;
         }
         for (std::size_t i = 0; i < probes.size(); ++i) {
-            const bool match = socket.icmp ? sequences[i] == *key : options.udpBasePort + i == *key;
+            const bool match = socket.icmp
+                                   ? sequences[i] == *key
+                                   : static_cast<std::uint16_t>(options.udpBasePort + i) == *key;
             if (match) {
                 return probes[i].rttMs ? nullptr : &probes[i];
             }
@@ -232,6 +234,8 @@ PathTrace PathTracer::TraceOne(const std::string& target, const PathTraceOptions
                     if (unreachableTtl == 0 || probe->ttl < unreachableTtl) {
                         unreachableTtl = probe->ttl;
                     }
+                    // Nothing lies beyond: only the hops before it are still awaited.
+                    deadline = std::min(deadline, Clock::now() + kTraceSettle);
                 }
             }
             if (read == 0) {
