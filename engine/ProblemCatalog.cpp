@@ -17,6 +17,7 @@ constexpr ItemRange Rows(int first, int last) {
 }
 
 constexpr ItemRange kP2pBlock{kP2pBlockItem, kP2pBlockItem};
+constexpr ItemRange kPathBlock{kPathBlockItem, kPathBlockItem};
 
 // Kept in the order of ProblemCode: InfoOf indexes it.
 constexpr std::array kCatalog = {
@@ -190,6 +191,25 @@ constexpr std::array kCatalog = {
     ProblemInfo{StunUnreachable, "stun_unreachable", Info, kP2pBlock,
                 "公共STUN服务器没有回应，无法判断NAT类型；KLV的UDP服务正常，观看不受影响："
                 "防火墙可能只放行了部分UDP端口（如3478），稍后重试。"},
+    ProblemInfo{LocalLinkLoss, "local_link_loss", Warning, kPathBlock,
+                "到路由器（网关）的连接丢包：无线网络时靠近路由器或改用网线，有线时换一根网线或路由"
+                "器上的另一个接口，并暂停局域网里其他设备的下载。"},
+    ProblemInfo{LocalLinkJitter, "local_link_jitter", Info, kPathBlock,
+                "到路由器（网关）的延迟忽高忽低：无线信号弱或局域网繁忙，靠近路由器、改用网线或暂停"
+                "其他设备的下载。"},
+    ProblemInfo{UdpPacketLoss, "udp_packet_loss", Warning, kPathBlock,
+                "到服务器的UDP数据丢包：观看时会卡顿；本地连接正常时问题在宽带线路上，暂停其他下载"
+                "后重试，仍丢包时联系宽带运营商。"},
+    ProblemInfo{UdpJitterHigh, "udp_jitter_high", Info, kPathBlock,
+                "到服务器的延迟忽高忽低：线路拥塞，观看时可能卡顿，暂停其他下载或换个时间再试。"},
+    ProblemInfo{PathBreaksLocally, "path_breaks_locally", Warning, kPathBlock,
+                "线路断在本地网络（本机到路由器之间或路由器本身）：重启路由器，检查网线或无线连接，"
+                "检查路由器的防火墙设置。"},
+    ProblemInfo{PathBreaksAtProvider, "path_breaks_at_provider", Warning, kPathBlock,
+                "线路断在宽带运营商的网络中：本地网络正常，请联系宽带运营商并告诉他们检测报告中出问"
+                "题的地址。"},
+    ProblemInfo{PathBreaksAtService, "path_breaks_at_service", Warning, kPathBlock,
+                "线路一直通到服务器所在的网络，问题在服务器一端：稍后再试，仍不行时发送检测报告。"},
 };
 
 constexpr bool InCodeOrder() {
@@ -198,7 +218,7 @@ constexpr bool InCodeOrder() {
             return false;
         }
     }
-    return kCatalog.back().code == StunUnreachable;
+    return kCatalog.back().code == PathBreaksAtService;
 }
 static_assert(InCodeOrder(), "the catalogue is indexed by ProblemCode");
 

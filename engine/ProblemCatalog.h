@@ -81,6 +81,14 @@ enum class ProblemCode {
     CarrierGradeNat,
     ClientPortNotMapped,
     StunUnreachable,
+    // The path: loss and jitter on the local link and to the service, where a path breaks.
+    LocalLinkLoss,
+    LocalLinkJitter,
+    UdpPacketLoss,
+    UdpJitterHigh,
+    PathBreaksLocally,
+    PathBreaksAtProvider,
+    PathBreaksAtService,
 };
 
 // Problems of the checks beside the rows stand in a block of their own, never on a row: these

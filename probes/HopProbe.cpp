@@ -11,13 +11,12 @@
 #include "net/IcmpEcho.h"
 #include "platform/Deadline.h"
 #include "platform/IcmpSocket.h"
-#include "platform/SocketErrorQueue.h"
+#include "platform/IcmpErrorQueue.h"
 #include "platform/TickCount.h"
 
 namespace lumidex {
 namespace {
 
-constexpr std::uint8_t kIcmpTimeExceeded = 11;
 
 std::string Dotted(const std::array<std::uint8_t, 4>& address) {
     char text[INET_ADDRSTRLEN] = {};
@@ -28,11 +27,12 @@ std::string Dotted(const std::array<std::uint8_t, 4>& address) {
 // The time-exceeded entry for our echo to target among what the error queue holds now; the
 // queue also collects unreachable answers, which say nothing about the hop.
 std::string TakeHop(int fd, const std::array<std::uint8_t, 4>& target) {
-    while (const auto entry = platform::ReadErrorQueueEntry(fd)) {
-        if (entry->fromIcmp && entry->icmpType == kIcmpTimeExceeded &&
-            entry->destination.address == target &&
-            entry->offender != std::array<std::uint8_t, 4>{}) {
-            return Dotted(entry->offender);
+    platform::IcmpErrorEntry entry;
+    while (platform::ReadErrorQueue(fd, entry) == platform::ErrorQueueRead::Entry) {
+        if (entry.fromIcmp && entry.type == platform::kIcmpTimeExceeded &&
+            entry.destination.address == target && entry.offender &&
+            *entry.offender != std::array<std::uint8_t, 4>{}) {
+            return Dotted(*entry.offender);
         }
     }
     return {};

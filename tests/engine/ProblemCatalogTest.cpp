@@ -18,13 +18,13 @@ struct DocumentedProblem {
     std::string advice;
 };
 
-// The item ids a Row cell starts with: "13 域名映射", "14-16", "17, 18"; the blocks beside the
-// rows by name ("P2P", "Path").
+// The item ids a Row cell starts with: "13 域名映射", "14-16", "17, 18", "P2P", "Path".
 std::vector<int> ItemIds(const std::string& cell) {
-    if (cell == "P2P") {
+    // The blocks beside the rows have no item id of their own.
+    if (cell.rfind("P2P", 0) == 0) {
         return {kP2pBlockItem};
     }
-    if (cell == "Path") {
+    if (cell.rfind("Path", 0) == 0) {
         return {kPathBlockItem};
     }
     std::vector<int> ids;

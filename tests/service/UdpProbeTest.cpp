@@ -9,6 +9,7 @@
 
 #include "ServiceTestSupport.h"
 #include "UdpResponder.h"
+#include "service/UdpBurst.h"
 #include "service/UdpServerProbe.h"
 #include "support/DiagnosisText.h"
 
@@ -486,6 +487,76 @@ TEST(UdpProbeSocket, OpensOnAnyPortAndMovesOnFromABusyPort) {
     socket.Close();
     EXPECT_FALSE(socket.SendProbeRequest({{{127, 0, 0, 1}}, 9}));
     EXPECT_EQ(socket.ReceiveProbeReply().kind, ProbeReceive::Nothing);
+}
+
+}  // namespace
+}  // namespace lumidex
+
+// Three servers side by side on one socket, each answering its own way; the figures must not
+// mix them up.
+namespace lumidex {
+namespace {
+
+TEST(UdpBurst, CountsEachServersOwnAnswersOnce) {
+    const Bytes reply = Reply(6, 6);
+    struct Case {
+        const char* name;
+        testing::ReplyScript script;
+        int received;
+    };
+    const Case cases[] = {
+        {"drops every fourth",
+         [&](int request) {
+             return request % 4 == 3 ? std::vector<ScriptedReply>{}
+                                     : std::vector<ScriptedReply>{{reply}};
+         },
+         15},
+        {"answers every request twice",
+         [&](int) {
+             return std::vector<ScriptedReply>{{reply}, {reply}};
+         },
+         20},
+        {"answers from another address",
+         [&](int) {
+             return std::vector<ScriptedReply>{{reply, true}};
+         },
+         0},
+    };
+    std::vector<std::unique_ptr<UdpResponder>> responders;
+    std::vector<ServerRecord> servers;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        responders.push_back(
+            std::make_unique<UdpResponder>(static_cast<std::uint8_t>(70 + i), cases[i].script));
+        servers.push_back(responders.back()->Record());
+    }
+    // A fourth server is beyond the burst's limit and never probed.
+    servers.push_back({{{127, 0, 0, 99}}, 9});
+    UdpBurst burst;
+    const std::vector<BurstSamples> samples =
+        burst.Run(servers, {20, std::chrono::milliseconds(5), std::chrono::milliseconds(500)});
+    ASSERT_EQ(samples.size(), std::size(cases));
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(samples[i].sent, 20) << cases[i].name;
+        EXPECT_EQ(static_cast<int>(samples[i].rttsMs.size()), cases[i].received) << cases[i].name;
+        EXPECT_EQ(responders[i]->Received().size(), 20u) << cases[i].name;
+    }
+    EXPECT_EQ(samples[0].target,
+              servers[0].address.Dotted() + ":" + std::to_string(servers[0].port));
+    EXPECT_EQ(burst.TakeProbes().size(), 60u);
+}
+
+TEST(UdpBurst, CancelEndsTheBurstEarly) {
+    UdpBurst burst;
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        burst.Cancel();
+    });
+    // A silent server and a schedule of minutes: only the cancel ends it.
+    const auto samples = burst.Run({{{{127, 0, 0, 98}}, 9}},
+                                   {20, std::chrono::seconds(10), std::chrono::seconds(10)});
+    canceller.join();
+    ASSERT_EQ(samples.size(), 1u);
+    EXPECT_LT(samples[0].sent, 20);
 }
 
 }  // namespace
