@@ -5,6 +5,9 @@ each STUN server of the lab (and to the RFC 5780 server's other address), and a 
 asks the first server to answer from its other address and port; then an SSDP M-SEARCH for an
 Internet gateway device and a NAT-PMP public-address request to the gateway. Prints one line
 per answer, as JSON, for a person or a test to read.
+
+    p2p_probe.py --trace ADDRESS   instead: echoes with TTL 1 to 8, three each (a raw socket:
+                                   root), and which address answered each TTL
 """
 import json
 import os
@@ -49,7 +52,44 @@ def parse(data):
     return found
 
 
+def checksum(data):
+    total = sum(struct.unpack("!%dH" % (len(data) // 2), data))
+    total = (total >> 16) + (total & 0xFFFF)
+    return ~(total + (total >> 16)) & 0xFFFF
+
+
+def trace(target):
+    sock = socket.socket(socket.AF_INET, socket.SOCK_RAW, socket.IPPROTO_ICMP)
+    ident = os.getpid() & 0xFFFF
+    for ttl in range(1, 9):
+        sock.setsockopt(socket.IPPROTO_IP, socket.IP_TTL, ttl)
+        answers = []
+        for seq in range(3):
+            body = struct.pack("!BBHHH", 8, 0, 0, ident, ttl * 16 + seq)
+            sock.sendto(struct.pack("!BBHHH", 8, 0, checksum(body), ident, ttl * 16 + seq),
+                        (target, 0))
+            sock.settimeout(0.4)
+            got = None
+            try:
+                while got is None:
+                    data, peer = sock.recvfrom(1500)
+                    icmp = data[(data[0] & 15) * 4:]
+                    if icmp[0] == 0 and icmp[4:8] == struct.pack("!HH", ident, ttl * 16 + seq):
+                        got = peer[0] + " (reply)"
+                    elif icmp[0] in (3, 11) and len(icmp) >= 36 and \
+                            icmp[8 + (icmp[8] & 15) * 4 + 4:][:4] == struct.pack("!HH", ident, ttl * 16 + seq):
+                        got = peer[0]
+            except socket.timeout:
+                pass
+            answers.append(got)
+        print(json.dumps({"ttl": ttl, "answers": answers}))
+        if any(a and a.endswith("(reply)") for a in answers):
+            break
+
+
 def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--trace":
+        return trace(sys.argv[2])
     notes = json.load(open(os.path.join(os.environ["LAB_DIR"], "lab.json")))
     sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     sock.bind(("0.0.0.0", 0))
