@@ -8,7 +8,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 # leftovers NAME: what of run NAME still exists, one word per object
 leftovers() {
     local name=$1 ns
-    for ns in $(ip netns list | awk '{print $1}'); do [[ "$ns" == "$name"[crds] ]] && echo "netns:$ns"; done
+    for ns in $(ip netns list | awk '{print $1}'); do [[ "$ns" == "$name"[crds] || "$ns" == "$name"h[0-9] ]] && echo "netns:$ns"; done
     [[ -e "/etc/netns/${name}c" ]] && echo "etc:${name}c"
     [[ -e "/run/lumidex-lab/$name" ]] && echo "rundir:$name"
     ip -o link show | awk -F': ' '{print $2}' | grep -E "^${name}" | sed 's/^/link:/' || true
@@ -28,7 +28,7 @@ start_lab() {
 
 lab_pids() {  # every process inside the run's namespaces
     local ns
-    for ns in "$name"c "$name"r "$name"d "$name"s; do ip netns pids "$ns" 2>/dev/null || true; done
+    for ns in "$name"c "$name"r "$name"d "$name"s "$name"h{1..9}; do ip netns pids "$ns" 2>/dev/null || true; done
 }
 
 # running PID: true while PID runs (a killed process waiting to be reaped does not count)
