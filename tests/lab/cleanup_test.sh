@@ -14,9 +14,11 @@ leftovers() {
     ip -o link show | awk -F': ' '{print $2}' | grep -E "^${name}" | sed 's/^/link:/' || true
 }
 
-# start_lab: a lab whose client command waits; sets pid and name once the lab is ready
+# start_lab: a lab whose client command waits; sets pid and name once the lab is ready. The
+# carrier-grade scenario has every kind of namespace and server a lab starts: routers past the
+# client's, STUN servers and miniupnpd besides the simulator and dnsmasq.
 start_lab() {
-    "$lab" --no-build --build-dir "$build" --run healthy -- sleep 120 &
+    "$lab" --no-build --build-dir "$build" --run p2p-cgnat -- sleep 120 &
     pid=$! name=lx$!
     for _ in $(seq 300); do
         [[ -e "/run/lumidex-lab/$name/ready" ]] && return 0
