@@ -45,13 +45,29 @@ const std::map<std::string, P2pLine>& Table() {
           "address_and_port_dependent",
           {{"upnp", Offered::Yes}, {"nat-pmp", Offered::Yes}, {"pcp", Offered::Yes}}}},
         {"p2p-nat-no-mapping",
-         {"moderate", "endpoint_independent", "address_and_port_dependent", kNoMapping, false,
-          false, {"no_port_mapping"}}},
+         {"moderate",
+          "endpoint_independent",
+          "address_and_port_dependent",
+          kNoMapping,
+          false,
+          false,
+          {"no_port_mapping"}}},
         {"p2p-symmetric",
-         {"strict", "address_and_port_dependent", "address_and_port_dependent", kNoMapping, false,
-          false, {"nat_mapping_varies", "no_port_mapping"}}},
+         {"strict",
+          "address_and_port_dependent",
+          "address_and_port_dependent",
+          kNoMapping,
+          false,
+          false,
+          {"nat_mapping_varies", "no_port_mapping"}}},
         {"p2p-udp-blocked",
-         {"blocked", "unknown", "unknown", kNoMapping, false, false, {"udp_blocked"},
+         {"blocked",
+          "unknown",
+          "unknown",
+          kNoMapping,
+          false,
+          false,
+          {"udp_blocked"},
           {"no_port_mapping", "stun_unreachable"}}},
         // miniupnpd on a carrier-grade WAN: UPnP without an external address, NAT-PMP result 3.
         {"p2p-cgnat",
@@ -81,11 +97,22 @@ const std::map<std::string, P2pLine>& Table() {
           {"double_nat"},
           {"port_mapping_refused", "no_port_mapping"}}},
         {"p2p-plain-stun",
-         {"moderate", "endpoint_independent", "unknown", kNoMapping, false, false,
+         {"moderate",
+          "endpoint_independent",
+          "unknown",
+          kNoMapping,
+          false,
+          false,
           {"no_port_mapping"}}},
         // Not one valid answer, while the service's UDP works.
         {"p2p-hostile-stun",
-         {"unknown", "unknown", "unknown", kNoMapping, false, false, {"stun_unreachable"},
+         {"unknown",
+          "unknown",
+          "unknown",
+          kNoMapping,
+          false,
+          false,
+          {"stun_unreachable"},
           {"no_port_mapping"}}},
     };
     return table;
@@ -158,20 +185,21 @@ TEST_F(P2pVerdict, BothWalksGiveTheScenariosReachability) {
         const Json p2p = run->result.value("p2p", Json());
         for (const std::string& wrong : Mismatches(p2p, entry->second)) {
             ADD_FAILURE() << (run == &oneAtATime ? "one at a time: " : "concurrent: ") << wrong
-                          << " (problems: " << Codes(p2p.value("problems", Json::array()))
-                          << ")";
+                          << " (problems: " << Codes(p2p.value("problems", Json::array())) << ")";
         }
     }
 }
 
 // The lab's probe script in this lab: one JSON object a line.
 std::vector<Json> Probe(const std::vector<std::string>& args = {}) {
-    const testing::ProcessResult result =
-        testing::RunProcess("/usr/bin/python3", [&] {
+    const testing::ProcessResult result = testing::RunProcess(
+        "/usr/bin/python3",
+        [&] {
             std::vector<std::string> all = {LUMIDEX_LAB_PROBE};
             all.insert(all.end(), args.begin(), args.end());
             return all;
-        }(), {}, std::chrono::seconds(30));
+        }(),
+        {}, std::chrono::seconds(30));
     EXPECT_EQ(result.exitCode, 0) << result.err;
     std::vector<Json> lines;
     std::istringstream out(result.out);
@@ -196,7 +224,8 @@ TEST_F(P2pLab, NatAndRouterShowWhatTheScenarioSays) {
     std::set<std::string> answering;
     Json natpmp, ssdp;
     for (const Json& line : lines) {
-        if (line.contains("stun") && !line.contains("test") && line.value("from", Json()).is_string()) {
+        if (line.contains("stun") && !line.contains("test") &&
+            line.value("from", Json()).is_string()) {
             answering.insert(line["stun"].get<std::string>());
             mapped.insert(line.value("mapped", ""));
         }
@@ -219,14 +248,14 @@ TEST_F(P2pLab, NatAndRouterShowWhatTheScenarioSays) {
     } else if (stun != "hostile") {
         EXPECT_EQ(answering.size(), servers);
         if (nat == "none") {
-            EXPECT_EQ(mapped, std::set<std::string>{lab().Notes()["client"].get<std::string>() + ":" +
-                                                    std::to_string(localPort)});
+            EXPECT_EQ(mapped, std::set<std::string>{lab().Notes()["client"].get<std::string>() +
+                                                    ":" + std::to_string(localPort)});
         } else if (nat == "random") {
             EXPECT_EQ(mapped.size(), servers);
         } else {
             EXPECT_EQ(mapped.size(), 1u);
-            EXPECT_EQ(mapped.begin()->rfind(lab().Notes()["natOutside"].get<std::string>() + ":", 0),
-                      0u);
+            EXPECT_EQ(
+                mapped.begin()->rfind(lab().Notes()["natOutside"].get<std::string>() + ":", 0), 0u);
         }
     }
 
