@@ -176,8 +176,9 @@ const std::map<std::string, ScenarioLine>& Table() {
         // One datagram in ten lost on the way to the router: single exchanges may fail.
         {"path-wifi-loss",
          {{},
-          {"gateway_unreachable", "gateway_slow", "dns_server_unreachable",
-           "channel_servers_silent", "trackers_silent", "channel_server_slow", "tracker_slow",
+          {"gateway_packet_loss", "gateway_unreachable", "gateway_slow", "dns_server_unreachable",
+           "dns_server_slow", "channel_servers_silent", "trackers_silent", "channel_server_slow",
+           "tracker_slow", "service_host_slow", "channel_list_slow", "internet_slow",
            "internet_unreachable"}}},
         {"path-silent-hop", {}},
         {"desktop-portal", {{{"desktop_reports_portal", 7}}}},
