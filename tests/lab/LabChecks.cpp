@@ -221,13 +221,18 @@ TEST_F(LabTest, TcpHostsAcceptRefuseOrDropAsConfigured) {
         // In parallel: a dropped host costs the whole silence period.
         threads.emplace_back([&, i] {
             const Json& host = lab().Notes()["tcp"][i];
-            const std::string mode = host["mode"];
+            // Past a cut every host is as silent as a dropped one.
+            const std::string mode =
+                lab().Cut() ? std::string("drop") : host["mode"].get<std::string>();
             const bool answers = mode == "portal" || mode == "portal-gbk" || mode == "redirect-www";
             const ConnectResult expected = mode == "accept" || answers ? ConnectResult::Connected
                                            : mode == "refuse"          ? ConnectResult::Refused
                                                                        : ConnectResult::TimedOut;
             platform::UniqueFd fd;
-            const ConnectResult got = TcpConnect(host["address"], host["port"], kSilence, &fd);
+            // Over a lossy link a lost SYN is sent again a second later, and again.
+            const auto wait = lab().Lossy() ? std::chrono::milliseconds(kGuard)
+                                            : std::chrono::milliseconds(kSilence);
+            const ConnectResult got = TcpConnect(host["address"], host["port"], wait, &fd);
             if (got != expected) {
                 failures[i] = host.dump() + ": " + ToString(got);
             } else if (answers) {
@@ -264,7 +269,10 @@ TEST_F(LabTest, TcpHostsAcceptRefuseOrDropAsConfigured) {
 }
 
 TEST_F(LabTest, ListHostsAnswerPingsUnlessDropped) {
-    if (!lab().Routed()) {
+    if (lab().Lossy()) {
+        GTEST_SKIP() << "a lossy link makes single pings a matter of chance";
+    }
+    if (!lab().Routed() || lab().Cut()) {
         GTEST_SKIP() << "no route to the list hosts in this scenario";
     }
     for (const Json& host : lab().Hosts("list")) {
@@ -275,7 +283,7 @@ TEST_F(LabTest, ListHostsAnswerPingsUnlessDropped) {
 }
 
 TEST_F(LabTest, ChannelListIsServedAsConfigured) {
-    if (!lab().Notes().contains("channelList") || !lab().Routed()) {
+    if (!lab().Notes().contains("channelList") || !lab().Routed() || lab().Cut()) {
         GTEST_SKIP() << "no channel list reachable in this scenario";
     }
     const Json& service = lab().Notes()["channelList"];
@@ -385,9 +393,14 @@ std::string CheckProbe(const Json& server, std::uint16_t port) {
 }
 
 TEST_F(LabTest, UdpProbeRespondersBehaveAsConfigured) {
-    if (!lab().Routed()) {
+    if (!lab().Routed() || lab().Cut()) {
         GTEST_SKIP() << "no route to the servers in this scenario";
     }
+    if (lab().Lossy()) {
+        GTEST_SKIP() << "a lossy link makes single exchanges a matter of chance";
+    }
+    // A router that lets no UDP past: every server is silent, whatever its mode.
+    const bool blocked = lab().Setting("NAT") == "udp-blocked";
     std::vector<std::pair<Json, std::uint16_t>> targets;
     for (const Json& server : lab().Notes()["channelServers"]) {
         const int port = server["port"];
@@ -400,7 +413,11 @@ TEST_F(LabTest, UdpProbeRespondersBehaveAsConfigured) {
     std::vector<std::thread> threads;
     for (std::size_t i = 0; i < targets.size(); ++i) {
         threads.emplace_back([&, i] {
-            const std::string why = CheckProbe(targets[i].first, targets[i].second);
+            Json server = targets[i].first;
+            if (blocked) {
+                server["mode"] = "silent";
+            }
+            const std::string why = CheckProbe(server, targets[i].second);
             if (!why.empty()) {
                 failures[i] = targets[i].first.dump() + ": " + why;
             }
@@ -415,7 +432,7 @@ TEST_F(LabTest, UdpProbeRespondersBehaveAsConfigured) {
 }
 
 TEST_F(LabTest, ReportServerStoresAPostByteForByte) {
-    if (!lab().Routed()) {
+    if (!lab().Routed() || lab().Cut()) {
         GTEST_SKIP() << "no route to the report server in this scenario";
     }
     const Json host = lab().Hosts("report").at(0);
@@ -460,7 +477,7 @@ TEST_F(LabTest, ReportServerStoresAPostByteForByte) {
 }
 
 TEST_F(LabTest, PatchDownloadAnswersAsConfigured) {
-    if (!lab().Notes().contains("download") || !lab().Routed()) {
+    if (!lab().Notes().contains("download") || !lab().Routed() || lab().Cut()) {
         GTEST_SKIP() << "no download host reachable in this scenario";
     }
     const Json& service = lab().Notes()["download"];

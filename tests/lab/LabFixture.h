@@ -42,6 +42,10 @@ public:
     std::string Setting(const char* name) const { return m_notes["settings"].value(name, ""); }
     // Whether the client can send beyond its own link: a default route on a link that is up.
     bool Routed() const { return Setting("DEFAULT_ROUTE") == "yes" && Setting("LINK") != "down"; }
+    // Whether a router on the way forwards nothing but DNS: the far side is silent, names resolve.
+    bool Cut() const { return Setting("BREAK") == "local" || Setting("BREAK") == "provider"; }
+    // Whether a link drops a share of datagrams: one exchange's outcome is then chance.
+    bool Lossy() const { return Setting("LOSS") != "none" && !Setting("LOSS").empty(); }
 
     // Hosts of a role, in endpoint order (duplicates of a name are kept once).
     std::vector<Json> Hosts(const std::string& role) const {

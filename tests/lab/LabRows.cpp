@@ -433,6 +433,16 @@ const std::map<std::string, std::string>& NotComparedHere() {
          "its one-at-a-time run waits about two minutes (five dropped information hosts, five "
          "list hosts ignoring pings); all-silent compares those same waits, and bench_scenarios "
          "compares this scenario, its refusing web sites included"},
+        {"path-provider-break",
+         "everything past a router is silent: its one-at-a-time run waits "
+         "as all-silent's does, which compares those waits"},
+        {"path-local-break",
+         "everything past the client's router is silent: its one-at-a-time "
+         "run waits as all-silent's does, which compares those waits"},
+        {"path-service-silent",
+         "the service hosts are dropped as in services-down, whose "
+         "one-at-a-time run waits about two minutes"},
+        {"path-wifi-loss", "a lossy link: which single datagrams are lost differs from run to run"},
     };
     return table;
 }
@@ -440,7 +450,8 @@ const std::map<std::string, std::string>& NotComparedHere() {
 // Scenarios whose silent servers outnumber the random sample: there the numbers of the
 // servers each run's sample picked are left out; how many such lines, in which order and with
 // which attempt count, are still compared.
-const std::set<std::string> kSampleNamesItsServers = {"trackers-silent", "channel-servers-silent"};
+const std::set<std::string> kSampleNamesItsServers = {"trackers-silent", "channel-servers-silent",
+                                                      "p2p-udp-blocked"};
 
 // The rows as both walks must give them, each row's probes as the distinct "kind step outcome"
 // they hold: a probe's time is the run's own, and a probe nobody waited for (a public site still

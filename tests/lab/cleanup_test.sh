@@ -8,15 +8,17 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 # leftovers NAME: what of run NAME still exists, one word per object
 leftovers() {
     local name=$1 ns
-    for ns in $(ip netns list | awk '{print $1}'); do [[ "$ns" == "$name"[crds] ]] && echo "netns:$ns"; done
+    for ns in $(ip netns list | awk '{print $1}'); do [[ "$ns" == "$name"[crds] || "$ns" == "$name"h[0-9] ]] && echo "netns:$ns"; done
     [[ -e "/etc/netns/${name}c" ]] && echo "etc:${name}c"
     [[ -e "/run/lumidex-lab/$name" ]] && echo "rundir:$name"
     ip -o link show | awk -F': ' '{print $2}' | grep -E "^${name}" | sed 's/^/link:/' || true
 }
 
-# start_lab: a lab whose client command waits; sets pid and name once the lab is ready
+# start_lab: a lab whose client command waits; sets pid and name once the lab is ready. The
+# carrier-grade scenario has every kind of namespace and server a lab starts: routers past the
+# client's, STUN servers and miniupnpd besides the simulator and dnsmasq.
 start_lab() {
-    "$lab" --no-build --build-dir "$build" --run healthy -- sleep 120 &
+    "$lab" --no-build --build-dir "$build" --run p2p-cgnat -- sleep 120 &
     pid=$! name=lx$!
     for _ in $(seq 300); do
         [[ -e "/run/lumidex-lab/$name/ready" ]] && return 0
@@ -28,7 +30,7 @@ start_lab() {
 
 lab_pids() {  # every process inside the run's namespaces
     local ns
-    for ns in "$name"c "$name"r "$name"d "$name"s; do ip netns pids "$ns" 2>/dev/null || true; done
+    for ns in "$name"c "$name"r "$name"d "$name"s "$name"h{1..9}; do ip netns pids "$ns" 2>/dev/null || true; done
 }
 
 # running PID: true while PID runs (a killed process waiting to be reaped does not count)
