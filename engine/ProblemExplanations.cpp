@@ -135,33 +135,48 @@ unsigned NeedsOf(ProblemCode code) {
     return kNeverExplained;
 }
 
-bool Explains(ProblemCode cause, ProblemCode problem) {
-    if (cause == problem) {
-        return false;
+unsigned TakesAway(ProblemCode cause) {
+    unsigned taken = 0;
+    for (const ExplanationRule& rule : kRules) {
+        if (rule.cause == cause) {
+            taken |= rule.takesAway;
+        }
     }
-    const unsigned needs = NeedsOf(problem);
-    return std::any_of(kRules.begin(), kRules.end(), [&](const ExplanationRule& rule) {
-        return rule.cause == cause && (rule.takesAway & needs) != 0;
-    });
+    return taken;
+}
+
+bool Explains(ProblemCode cause, ProblemCode problem) {
+    return cause != problem && (TakesAway(cause) & NeedsOf(problem)) != 0;
 }
 
 RunExplanation ExplainRun(const std::vector<RunProblem>& problems) {
+    // A hosts file can make hundreds of problems: each one's needs and what it takes away
+    // are looked up once, not once per pair.
     const std::size_t n = problems.size();
-    // explainers[i]: the problems of the run that explain problem i directly.
+    std::vector<unsigned> needs(n);
+    std::vector<unsigned> takesAway(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        needs[i] = NeedsOf(problems[i].problem.code);
+        takesAway[i] = TakesAway(problems[i].problem.code);
+    }
+    // explainers[i]: the problems of the run that explain problem i directly; explains[j]
+    // the other way round.
     std::vector<std::vector<std::size_t>> explainers(n);
+    std::vector<std::vector<std::size_t>> explains(n);
     for (std::size_t i = 0; i < n; ++i) {
         for (std::size_t j = 0; j < n; ++j) {
-            if (Explains(problems[j].problem.code, problems[i].problem.code)) {
+            if ((takesAway[j] & needs[i]) != 0 &&
+                problems[j].problem.code != problems[i].problem.code) {
                 explainers[i].push_back(j);
+                explains[j].push_back(i);
             }
         }
     }
     // The longest chain of explanations below each problem. The table has no cycle (a test
-    // sees to it), so neither has this graph, and each depth is known once its explainers'
-    // are; a pass per level settles them all.
+    // sees to it), so neither has this graph: a pass per level of it settles every depth.
     std::vector<int> depth(n, 0);
-    for (std::size_t pass = 0; pass < n; ++pass) {
-        bool changed = false;
+    for (bool changed = true; changed;) {
+        changed = false;
         for (std::size_t i = 0; i < n; ++i) {
             for (std::size_t j : explainers[i]) {
                 if (depth[j] + 1 > depth[i]) {
@@ -169,9 +184,6 @@ RunExplanation ExplainRun(const std::vector<RunProblem>& problems) {
                     changed = true;
                 }
             }
-        }
-        if (!changed) {
-            break;
         }
     }
 
@@ -196,26 +208,27 @@ RunExplanation ExplainRun(const std::vector<RunProblem>& problems) {
         out.problems.push_back(std::move(entry));
     }
 
+    std::vector<bool> reached(n, false);
     for (std::size_t i = 0; i < n; ++i) {
         if (!explainers[i].empty()) {
             continue;
         }
         // Everything reachable from i through the explanations.
-        std::vector<bool> reached(n, false);
-        std::vector<std::size_t> pending = {i};
+        std::fill(reached.begin(), reached.end(), false);
         std::vector<std::size_t> explained;
+        std::vector<std::size_t> pending = {i};
         while (!pending.empty()) {
             const std::size_t at = pending.back();
             pending.pop_back();
-            for (std::size_t k = 0; k < n; ++k) {
-                const auto& above = explainers[k];
-                if (!reached[k] && std::find(above.begin(), above.end(), at) != above.end()) {
+            for (std::size_t k : explains[at]) {
+                if (!reached[k]) {
                     reached[k] = true;
                     explained.push_back(k);
                     pending.push_back(k);
                 }
             }
         }
+        std::sort(explained.begin(), explained.end());
         if (problems[i].problem.severity != Severity::Info || !explained.empty()) {
             const int count = static_cast<int>(explained.size());
             out.primary.push_back(

@@ -49,6 +49,8 @@ std::span<const ProblemNeeds> ProblemNeedsTable();
 std::span<const ExplanationRule> ExplanationRules();
 // What code needs; kNeverExplained for a code the table does not list.
 unsigned NeedsOf(ProblemCode code);
+// What the rules of cause take away together.
+unsigned TakesAway(ProblemCode cause);
 // cause is enough to cause problem (one rule, no chain).
 bool Explains(ProblemCode cause, ProblemCode problem);
 

@@ -246,6 +246,15 @@ TEST(ProblemExplanations, APrimaryCountsWhatItExplainsOnceThroughEveryChain) {
     ASSERT_EQ(joined.size(), 1u);
     EXPECT_EQ(joined[0].line, std::string(InfoOf(DnsNotResolving).advice) + "（t14, t15）");
     EXPECT_EQ(joined[0].explains, 1);
+
+    // A hosts file's hundreds of wrong mappings, each a primary: one line, the host once.
+    std::vector<P> mappings(kMaxProblemsPerRow, P{HostsMapsWrongAddress, 13});
+    mappings.push_back({WebHostsUnreachable, 14});
+    const RunExplanation hosts = ExplainRun(RunOf(mappings));
+    EXPECT_EQ(hosts.primary.size(), kMaxProblemsPerRow);
+    EXPECT_EQ(hosts.explained, 1);
+    ASSERT_EQ(PrimaryAdviceLines(hosts).size(), 1u);
+    EXPECT_EQ(PrimaryAdviceLines(hosts)[0].explains, 1);
 }
 
 }  // namespace
