@@ -177,7 +177,10 @@ int RunCheck(CLumidexApp& app, const ConsoleOptions& options) {
     result.reportable = counters.reportable != 0;
     result.submitEnabled = window.SubmitEnabled();
     result.findings = TheFindingsText().Text();
-    result.summary = window.Notes().substr(notesBefore.size());
+    // The summary block and the portal line; the primary causes after them are the
+    // diagnosis's.
+    const std::string appended = window.Notes().substr(notesBefore.size());
+    result.summary = appended.substr(0, appended.find(kPrimaryCausesHeading));
     result.logPath = app.LogPath().empty() ? "" : platform::MapWindowsPath(app.LogPath());
     for (int row = 0; row < window.Model().RowCount(); ++row) {
         result.diagnosis.push_back(TheRunDiagnosis().Row(row));

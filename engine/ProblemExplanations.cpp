@@ -271,4 +271,16 @@ std::vector<PrimaryAdvice> PrimaryAdviceLines(const RunExplanation& explanation)
     return out;
 }
 
+std::string PrimaryCauseNotes(const RunExplanation& explanation) {
+    const std::vector<PrimaryAdvice> lines = PrimaryAdviceLines(explanation);
+    if (lines.empty()) {
+        return {};
+    }
+    std::string notes = kPrimaryCausesHeading;
+    for (const PrimaryAdvice& advice : lines) {
+        notes += "\r\n- " + advice.line;
+    }
+    return notes;
+}
+
 }  // namespace lumidex

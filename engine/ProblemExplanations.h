@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -98,5 +99,10 @@ struct PrimaryAdvice {
     int explains = 0;
 };
 std::vector<PrimaryAdvice> PrimaryAdviceLines(const RunExplanation& explanation);
+
+// Where the notes' lines of the primary causes start, after the summary and the portal line.
+inline constexpr char kPrimaryCausesHeading[] = "\r\n\r\n主要原因:";
+// The heading and one line "- STEP" per primary cause; empty when there is none.
+std::string PrimaryCauseNotes(const RunExplanation& explanation);
 
 }  // namespace lumidex
