@@ -65,7 +65,7 @@ struct RowDiagnosis {
     std::vector<Problem> problems;
     std::vector<ProbeRecord> probes;
     // Set when the run has ended: the row's problems that others of the run explain.
-    std::vector<ExplainedBy> explainedBy;
+    std::vector<ExplainedBy> explainedBy{};
 };
 
 // The diagnosis of the current run, by row of the check list. Written by the check thread and
