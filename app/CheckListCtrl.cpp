@@ -93,8 +93,8 @@ QString CCheckListCtrl::TipTextAt(const QPoint& pos) const {
         !m_softwareTipLine.empty()) {
         tip += "\r\n" + m_softwareTipLine;
     }
-    return QString::fromStdString(
-        RowTipWithAdvice(tip, AdviceLines(RowProblems(itemId, diagnosis))));
+    return QString::fromStdString(RowTipWithCauses(
+        RowTipWithAdvice(tip, AdviceLines(RowProblems(itemId, diagnosis))), diagnosis));
 }
 
 QString CCheckListCtrl::ShownTip(const QString& tipText) {

@@ -1,5 +1,9 @@
 #include "app/RowTip.h"
 
+#include <algorithm>
+
+#include "engine/ProblemCatalog.h"
+
 namespace lumidex {
 
 std::string CutUtf8(const std::string& text, int maxChars) {
@@ -37,6 +41,25 @@ std::string RowTipWithAdvice(const std::string& tip, const std::vector<std::stri
     std::string out = tip + "\r\n建议:";
     for (const std::string& line : adviceLines) {
         out += "\r\n- " + line;
+    }
+    return out;
+}
+
+// A next step names its problem before its first full-width colon ("本地连接中断：检查网线…").
+std::string RowTipWithCauses(const std::string& tip, const RowDiagnosis& row) {
+    std::vector<ProblemCode> causes;
+    for (const ExplainedBy& explained : row.explainedBy) {
+        if (std::find(causes.begin(), causes.end(), explained.cause) == causes.end()) {
+            causes.push_back(explained.cause);
+        }
+    }
+    if (causes.empty()) {
+        return tip;
+    }
+    std::string out = tip + "\r\n原因:";
+    for (ProblemCode cause : causes) {
+        const std::string_view advice = InfoOf(cause).advice;
+        out += "\r\n- " + std::string(advice.substr(0, advice.find("：")));
     }
     return out;
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/Diagnosis.h"
+
 namespace lumidex {
 
 // The tip buffer holds this many characters, the last one the terminator.
@@ -21,6 +23,10 @@ std::string RowTipText(const std::vector<std::string>& headings,
 // The tip of a row with problems: tip as RowTipText made it, cut included, then a line
 // "建议:" and one line "- STEP" per next step. Without steps, tip itself.
 std::string RowTipWithAdvice(const std::string& tip, const std::vector<std::string>& adviceLines);
+
+// tip, then a line "原因:" and one line "- CAUSE" per problem of the run that explains some of
+// the row's problems, once each, as its next step names it. Without any, tip itself.
+std::string RowTipWithCauses(const std::string& tip, const RowDiagnosis& row);
 
 // The first maxChars characters of a UTF-8 text.
 std::string CutUtf8(const std::string& text, int maxChars);

@@ -38,6 +38,21 @@ RowDiagnosis DiagnosisOf(const RunResult& result, std::size_t row) {
     return row < result.diagnosis.size() ? result.diagnosis[row] : RowDiagnosis{};
 }
 
+// The rows' item ids start at 1; the blocks beside the rows stand on none.
+nlohmann::json RowOf(int row) {
+    return row >= 1 ? nlohmann::json(row) : nlohmann::json(nullptr);
+}
+
+nlohmann::json DiagnosisToJson(const RunExplanation& explanation) {
+    auto primary = nlohmann::json::array();
+    for (const PrimaryCause& cause : explanation.primary) {
+        primary.push_back({{"code", InfoOf(cause.problem.code).name},
+                           {"row", RowOf(cause.row)},
+                           {"targets", Texts(cause.problem.targets)}});
+    }
+    return {{"primary", std::move(primary)}, {"explained", explanation.explained}};
+}
+
 nlohmann::json ProblemToJson(const Problem& problem) {
     const ProblemInfo& info = InfoOf(problem.code);
     nlohmann::json entry = {{"code", info.name},
@@ -75,14 +90,50 @@ std::vector<Problem> AllProblems(const RunResult& result) {
     return problems;
 }
 
+std::vector<RunProblem> AllRunProblems(const RunResult& result) {
+    std::vector<RunProblem> problems;
+    const auto& rows = result.rows->Rows();
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        for (Problem& problem : RowProblems(rows[i].id, DiagnosisOf(result, i))) {
+            problems.push_back({rows[i].id, std::move(problem)});
+        }
+    }
+    if (result.p2p) {
+        for (const Problem& problem : result.p2p->problems) {
+            problems.push_back({kP2pBlockItem, problem});
+        }
+    }
+    return problems;
+}
+
+RunExplanation ExplainResult(const RunResult& result) {
+    return ExplainRun(AllRunProblems(result));
+}
+
 std::string FormatAdviceBlock(const RunResult& result) {
-    const std::vector<std::string> lines = AdviceLines(AllProblems(result));
-    if (lines.empty()) {
+    const RunExplanation explanation = ExplainResult(result);
+    if (explanation.problems.empty()) {
         return {};
     }
     std::string block = "建议\n";
-    for (const std::string& line : lines) {
-        block += "- " + line + "\n";
+    if (!explanation.primary.empty()) {
+        block += "主要原因\n";
+        for (const PrimaryAdvice& advice : PrimaryAdviceLines(explanation)) {
+            block += "- " + advice.line + "\n";
+            if (advice.explains > 0) {
+                block += "  另有" + std::to_string(advice.explains) + "个问题由此引起\n";
+            }
+        }
+    }
+    std::vector<Problem> others;
+    for (const RunProblem& other : explanation.others) {
+        others.push_back(other.problem);
+    }
+    if (!others.empty()) {
+        block += "其他问题\n";
+        for (const std::string& line : AdviceLines(others)) {
+            block += "- " + line + "\n";
+        }
     }
     return block;
 }
@@ -238,6 +289,9 @@ std::string FormatResultText(const RunResult& result, const std::string& notes) 
 }
 
 nlohmann::json ResultToJson(const RunResult& result) {
+    const RunExplanation explanation = ExplainResult(result);
+    // The explanation holds the rows' problems in the order they are walked here.
+    std::size_t explained = 0;
     auto rows = nlohmann::json::array();
     const auto& model = result.rows->Rows();
     for (std::size_t i = 0; i < model.size(); ++i) {
@@ -249,7 +303,14 @@ nlohmann::json ResultToJson(const RunResult& result) {
         const RowDiagnosis diagnosis = DiagnosisOf(result, i);
         auto problems = nlohmann::json::array();
         for (const Problem& problem : RowProblems(row.id, diagnosis)) {
-            problems.push_back(ProblemToJson(problem));
+            nlohmann::json entry = ProblemToJson(problem);
+            if (explained < explanation.problems.size()) {
+                if (const auto& cause = explanation.problems[explained].causedBy) {
+                    entry["caused_by"] = InfoOf(*cause).name;
+                }
+            }
+            ++explained;
+            problems.push_back(std::move(entry));
         }
         auto probes = nlohmann::json::array();
         for (const ProbeRecord& probe : diagnosis.probes) {
@@ -274,6 +335,7 @@ nlohmann::json ResultToJson(const RunResult& result) {
         {"findings", Text(result.findings)},
         {"summary", Text(result.summary)},
         {"log_path", Text(result.logPath)},
+        {"diagnosis", DiagnosisToJson(explanation)},
     };
     if (result.desktopConnectivity) {
         out["desktop_connectivity"] = Text(*result.desktopConnectivity);

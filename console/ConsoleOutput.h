@@ -12,6 +12,7 @@
 #include "engine/CheckListModel.h"
 #include "engine/Diagnosis.h"
 #include "engine/P2pVerdict.h"
+#include "engine/ProblemExplanations.h"
 #include "engine/QueuedDiagWindow.h"
 #include "platform/ClientProcess.h"
 #include "startup/PrefixDiscovery.h"
@@ -50,7 +51,13 @@ inline constexpr int kResultSchemaVersion = 1;
 
 // Every row's problems, in row order (with the slow-probe ones), then the P2P block's.
 std::vector<Problem> AllProblems(const RunResult& result);
-// "建议" and the next step of each problem found, or empty when there is none.
+// Every row's problems with the row's item id, in row order.
+std::vector<RunProblem> AllRunProblems(const RunResult& result);
+// What explains what among them.
+RunExplanation ExplainResult(const RunResult& result);
+// "建议", then "主要原因" with the next step of each primary cause and how many problems it
+// explains, then "其他问题" with the next step of the others nothing explains; empty when
+// there is no problem. The explained problems are in the JSON only.
 std::string FormatAdviceBlock(const RunResult& result);
 // When a run began, as the JSON carries it.
 std::string Iso8601Utc(std::chrono::system_clock::time_point when);

@@ -3,6 +3,7 @@
 #include "engine/Diagnosis.h"
 #include "engine/FindingsText.h"
 #include "engine/P2pVerdict.h"
+#include "engine/ProblemExplanations.h"
 #include "platform/WinePaths.h"
 #include "startup/LumidexApp.h"
 #include "startup/SystemProbes.h"
@@ -39,8 +40,11 @@ RunResult BuildRunResult(const QueuedDiagWindow& window, CheckEngine& engine, co
     }
     // The notes are rebuilt at the start of every run, so the summary is what follows the
     // notes the run began with; anything else (notes reset since) leaves no summary.
+    // The summary block and the portal line; the primary causes after them are the
+    // diagnosis's.
     if (notes.starts_with(start.notesBefore)) {
-        result.summary = notes.substr(start.notesBefore.size());
+        const std::string appended = notes.substr(start.notesBefore.size());
+        result.summary = appended.substr(0, appended.find(kPrimaryCausesHeading));
     }
     result.logPath = setting.logPath.empty() ? "" : platform::MapWindowsPath(setting.logPath);
     for (int row = 0; row < window.Model().RowCount(); ++row) {

@@ -4,10 +4,12 @@
 #include <cstdio>
 #include <thread>
 
+#include "engine/CheckItem.h"
 #include "engine/DiagLog.h"
 #include "engine/Diagnosis.h"
 #include "engine/FindingsText.h"
 #include "engine/P2pVerdict.h"
+#include "engine/ProblemExplanations.h"
 
 namespace lumidex {
 
@@ -47,6 +49,38 @@ bool CheckEngine::Stop(int timeoutMs) {
 
 DiagWindow* CheckEngine::Window() {
     return m_window.load();
+}
+
+RunExplanation CheckEngine::ExplainThisRun() {
+    std::vector<RunProblem> problems;
+    std::vector<int> rows;  // the list row of each problem
+    for (const CheckItem& item : CheckItemTable()) {
+        const int row = item.id == kSeparatorId ? -1 : FindItemRow(item.id);
+        if (row < 0) {
+            continue;
+        }
+        for (Problem& problem : RowProblems(item.id, TheRunDiagnosis().Row(row))) {
+            problems.push_back({item.id, std::move(problem)});
+            rows.push_back(row);
+        }
+    }
+    RunExplanation explanation = ExplainRun(problems);
+    // The row tips read what explains a row's problems once the run has ended.
+    std::vector<std::pair<int, std::vector<ExplainedBy>>> byRow;
+    for (std::size_t i = 0; i < explanation.problems.size(); ++i) {
+        const ExplainedProblem& problem = explanation.problems[i];
+        if (!problem.causedBy) {
+            continue;
+        }
+        if (byRow.empty() || byRow.back().first != rows[i]) {
+            byRow.push_back({rows[i], {}});
+        }
+        byRow.back().second.push_back({problem.problem.code, *problem.causedBy});
+    }
+    for (auto& [row, explained] : byRow) {
+        TheRunDiagnosis().SetExplainedBy(row, std::move(explained));
+    }
+    return explanation;
 }
 
 std::string CheckEngine::FormatSummary(int total, int checked, int warnings, int errors) {
@@ -99,6 +133,7 @@ int CheckEngine::Run() {
     notes += FormatSummary(window->RowCount() - kSeparatorRows, m_counters.checkedCount,
                            m_counters.warningCount, m_counters.errorCount);
     notes += PortalNotesLine(m_portal);
+    notes += PrimaryCauseNotes(ExplainThisRun());
     notes += P2pNotesLines(TheRunDiagnosis().P2p());
     window->SetNotesText(notes);
     if (m_counters.reportable != 0 && m_counters.errorCount > 0) {

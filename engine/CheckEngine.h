@@ -8,12 +8,14 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/CheckProbes.h"
 #include "engine/CheckStatus.h"
 #include "engine/DiagWindow.h"
 #include "engine/InterceptionFindings.h"
 #include "engine/ProbeReporter.h"
+#include "engine/ProblemExplanations.h"
 #include "platform/WorkerThread.h"
 
 namespace lumidex {
@@ -104,6 +106,8 @@ protected:
 
 private:
     DiagWindow* Window();
+    // What explains what among every row's problems; keeps it for the row tips too.
+    RunExplanation ExplainThisRun();
     // The phases, each in a file of its own.
     void RunNetworkChecks(NetworkProbes& probes);
     void RunSoftwareChecks(SoftwareProbes& probes);

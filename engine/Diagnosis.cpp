@@ -237,6 +237,13 @@ void RunDiagnosis::AddProbe(int row, ProbeRecord record) {
     }
 }
 
+void RunDiagnosis::SetExplainedBy(int row, std::vector<ExplainedBy> explainedBy) {
+    std::lock_guard lock(m_mutex);
+    if (RowDiagnosis* slot = Slot(row)) {
+        slot->explainedBy = std::move(explainedBy);
+    }
+}
+
 RowDiagnosis RunDiagnosis::Row(int row) const {
     std::lock_guard lock(m_mutex);
     if (row < 0 || static_cast<std::size_t>(row) >= m_rows.size()) {

@@ -59,9 +59,16 @@ struct ProbeRecord {
 // Milliseconds since start, for a record's round-trip time.
 double MillisecondsSince(std::chrono::steady_clock::time_point start);
 
+struct ExplainedBy {
+    ProblemCode problem{};
+    ProblemCode cause{};  // the nearest problem of the run that explains it
+};
+
 struct RowDiagnosis {
     std::vector<Problem> problems;
     std::vector<ProbeRecord> probes;
+    // Set when the run has ended: the row's problems that others of the run explain.
+    std::vector<ExplainedBy> explainedBy{};
 };
 
 // The diagnosis of the current run, by row of the check list. Written by the check thread and
@@ -79,6 +86,7 @@ public:
     // row already has, which then takes the graver severity; adds it when there is none.
     void JoinProblem(int row, Problem problem);
     void AddProbe(int row, ProbeRecord record);
+    void SetExplainedBy(int row, std::vector<ExplainedBy> explainedBy);
 
     RowDiagnosis Row(int row) const;
     bool Empty() const;

@@ -467,6 +467,11 @@ private slots:
             1, {ProbeKind::Icmp, "198.18.0.1", ProbeOutcome::Ok, 250.0, "echo"});
         const QString advised = tipOf(1);
         const QString other = tipOf(0);
+        // Explained problems name what explains them, each cause once, after the steps.
+        TheRunDiagnosis().SetExplainedBy(1,
+                                         {{ProblemCode::GatewayUnreachable, ProblemCode::LinkDown},
+                                          {ProblemCode::GatewaySlow, ProblemCode::LinkDown}});
+        const QString explained = tipOf(1);
         TheRunDiagnosis().Reset();
         const auto step = [](ProblemCode code) {
             return QString::fromStdString(std::string(InfoOf(code).advice));
@@ -475,6 +480,7 @@ private slots:
                               "（198.18.0.1）\r\n- " + step(ProblemCode::GatewaySlow) +
                               "（198.18.0.1）");
         QCOMPARE(other, QString("项目: 本地IP"));
+        QCOMPARE(explained, advised + "\r\n原因:\r\n- 本地连接中断");
         list->headerItem()->setText(1, QString(200, 'H'));
         QCOMPARE(tipOf(2), "项目: DNS服务器\r\n" + QString(98, 'H') + ": x");
         QCOMPARE(list->TipTextAt(QPoint(5, list->viewport()->height() + 5)), QString());

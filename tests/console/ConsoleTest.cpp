@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -205,6 +206,61 @@ TEST(ConsoleOutputTest, P2pBlockInTextAdviceAndJson) {
     CheckListModel model;
     stopped.rows = &model;
     EXPECT_FALSE(ResultToJson(stopped).contains("p2p"));
+}
+
+// A run without DNS: the advice names the one cause and what it explains, the JSON every
+// problem with what explains it.
+TEST(ConsoleOutputTest, AdviceAndJsonNameThePrimaryCauseFirst) {
+    CheckListModel model;
+    model.Rebuild(false);
+    RunResult result;
+    result.rows = &model;
+    result.version = "1.0.0";
+    result.startedAt = "2026-12-07T17:30:00Z";
+    result.diagnosis.resize(static_cast<std::size_t>(model.RowCount()));
+    const auto add = [&](int itemId, Problem problem) {
+        const auto& rows = model.Rows();
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            if (rows[i].id == itemId) {
+                result.diagnosis[i].problems.push_back(std::move(problem));
+            }
+        }
+    };
+    add(3, MakeProblem(ProblemCode::DnsNotConfigured));
+    add(8, MakeProblem(ProblemCode::ClientNotRunning));
+    add(14, MakeProblem(ProblemCode::DnsNotResolving, {"www.kelvora.com"}));
+    add(14, MakeProblem(ProblemCode::WebHostsUnreachable, {"www.kelvora.com"}));
+    add(17, MakeProblem(ProblemCode::NoChannelServersListed));
+
+    const auto step = [](ProblemCode code) { return std::string(InfoOf(code).advice); };
+    EXPECT_EQ(FormatAdviceBlock(result), "建议\n主要原因\n- " +
+                                             step(ProblemCode::DnsNotConfigured) +
+                                             "\n  另有3个问题由此引起\n其他问题\n- " +
+                                             step(ProblemCode::ClientNotRunning) + "\n");
+
+    const nlohmann::json json = ResultToJson(result);
+    EXPECT_EQ(json.at("diagnosis").dump(),
+              R"({"explained":3,"primary":[{"code":"dns_not_configured","row":3,"targets":[]}]})");
+    std::map<std::string, std::string> causedBy;
+    for (const auto& row : json.at("rows")) {
+        for (const auto& problem : row.at("problems")) {
+            causedBy[problem.at("code")] = problem.value("caused_by", "-");
+        }
+    }
+    const std::map<std::string, std::string> expected = {
+        {"dns_not_configured", "-"},
+        {"client_not_running", "-"},
+        {"dns_not_resolving", "dns_not_configured"},
+        {"web_hosts_unreachable", "dns_not_resolving"},
+        {"no_channel_servers_listed", "dns_not_resolving"}};
+    EXPECT_EQ(causedBy, expected);
+    TempDir dir;
+    EXPECT_EQ(testing::ResultSchemaErrors(FormatJson(json), dir.path() / "result.json"), "");
+
+    // Nothing found, nothing advised.
+    RunResult healthy;
+    healthy.rows = &model;
+    EXPECT_EQ(FormatAdviceBlock(healthy), "");
 }
 
 TEST_F(ConsoleTest, ArgumentsOtherThanTheKnownOnesAreAUsageError) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ScriptedEngine.h"
+#include "engine/Diagnosis.h"
 #include "engine/FindingsText.h"
 #include "engine/QueuedDiagWindow.h"
 
@@ -144,6 +145,32 @@ TEST_F(CheckEngineTest, SummaryCountsRowsWithoutSeparators) {
               std::string(kSummary17) +
                   "\r\n\r\n----------------------------\r\n[检测结束]\r\n\r\n共有18顶\r\n"
                   "已经检测0项\r\n警告0项\r\n错误0项");
+}
+
+// The public sites unreachable, the client not started: after the summary the notes name the
+// one cause worth acting on, with its next step; a note (the client) is no cause.
+TEST_F(CheckEngineTest, NotesEndWithThePrimaryCausesNextStep) {
+    engine.basic = [](ScriptedEngine& e) {
+        TheRunDiagnosis().AddProblem(e.FindItemRow(7),
+                                     MakeProblem(ProblemCode::InternetUnreachable));
+        TheRunDiagnosis().AddProblem(e.FindItemRow(8), MakeProblem(ProblemCode::ClientNotRunning));
+    };
+    engine.service = [](ScriptedEngine& e) {
+        TheRunDiagnosis().AddProblem(e.FindItemRow(14),
+                                     MakeProblem(ProblemCode::WebHostsUnreachable, {"w"}));
+    };
+    RunToEnd();
+    EXPECT_EQ(window.Notes(), std::string(kSummary17) + "\r\n\r\n主要原因:\r\n- " +
+                                  std::string(InfoOf(ProblemCode::InternetUnreachable).advice));
+    // The row tips learn what explains the service row's problem.
+    const auto& rows = window.Model().Rows();
+    const auto webRow =
+        std::find_if(rows.begin(), rows.end(), [](const CheckRow& r) { return r.id == 14; });
+    ASSERT_NE(webRow, rows.end());
+    const RowDiagnosis web = TheRunDiagnosis().Row(static_cast<int>(webRow - rows.begin()));
+    ASSERT_EQ(web.explainedBy.size(), 1u);
+    EXPECT_EQ(web.explainedBy[0].problem, ProblemCode::WebHostsUnreachable);
+    EXPECT_EQ(web.explainedBy[0].cause, ProblemCode::InternetUnreachable);
 }
 
 TEST_F(CheckEngineTest, StopPendingAtStartSkipsTheServicePhase) {

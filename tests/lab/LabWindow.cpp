@@ -18,6 +18,7 @@
 #include "app/MainWindow.h"
 #include "app/StatusImages.h"
 #include "app/SubmitLogDlg.h"
+#include "engine/ProblemExplanations.h"
 #include "startup/LumidexApp.h"
 #include "support/Files.h"
 #include "support/ResultSchema.h"
@@ -221,11 +222,22 @@ TEST_F(LabWindow, ShowsTheRowsOfTheConsoleAfterARun) {
             << "row " << shown.id;
     }
     EXPECT_EQ(window.submitEnabled, expected["submit_enabled"].get<bool>());
+    // The notes end with the summary, then the primary causes' next steps when there are any.
     const std::string summary = expected["summary"];
-    EXPECT_TRUE(
-        window.notes.size() >= summary.size() &&
-        window.notes.compare(window.notes.size() - summary.size(), summary.size(), summary) == 0)
-        << window.notes;
+    const auto summaryAt = window.notes.rfind(summary);
+    ASSERT_NE(summaryAt, std::string::npos) << window.notes;
+    const std::string causes = window.notes.substr(summaryAt + summary.size());
+    if (expected["diagnosis"]["primary"].empty()) {
+        EXPECT_EQ(causes, "") << window.notes;
+    } else {
+        EXPECT_EQ(causes.rfind(kPrimaryCausesHeading, 0), 0u) << window.notes;
+    }
+    for (const Json& cause : expected["diagnosis"]["primary"]) {
+        const auto code = ProblemCodeFromName(cause["code"].get<std::string>());
+        ASSERT_TRUE(code.has_value()) << cause;
+        EXPECT_NE(causes.find("\r\n- " + std::string(InfoOf(*code).advice)), std::string::npos)
+            << causes;
+    }
     EXPECT_EQ(window.screenshots.size(), window.submitEnabled ? 4u : 3u);
 
     // The copy is what the console prints at the end of its run; the save is a valid result.
