@@ -347,7 +347,17 @@ nlohmann::json ResultToJson(const RunResult& result) {
         out["client"] = ClientToJson(*result.client);
     }
     if (result.p2p) {
-        out["p2p"] = P2pToJson(*result.p2p);
+        nlohmann::json p2p = P2pToJson(*result.p2p);
+        // The P2P problems follow the rows' in the explanation, in the same order.
+        for (nlohmann::json& problem : p2p["problems"]) {
+            if (explained < explanation.problems.size()) {
+                if (const auto& cause = explanation.problems[explained].causedBy) {
+                    problem["caused_by"] = InfoOf(*cause).name;
+                }
+            }
+            ++explained;
+        }
+        out["p2p"] = std::move(p2p);
     }
     return out;
 }

@@ -245,14 +245,17 @@ P2pResult DecideP2p(const P2pObservations& observations, bool serviceUdpAnswered
         anyAnswered = true;
         upnpAnswered = upnpAnswered || answer.protocol == PortMappingProtocol::Upnp;
         const std::string_view name = PortMappingProtocolName(answer.protocol);
-        if (!answer.available || answer.externalAddress.empty()) {
+        // An ANNOUNCE answer never carries an address: of PCP only its result code speaks.
+        const bool reportsAddress = answer.protocol != PortMappingProtocol::Pcp;
+        if (!answer.available || (reportsAddress && answer.externalAddress.empty())) {
             refusing.emplace_back(name);
             refusals += (refusals.empty() ? "" : "; ") + std::string(name) + ": " +
                         (answer.detail.empty() ? "no external address" : answer.detail);
         }
         const bool behindAnother =
-            answer.externalAddress.empty() || IsNonPublicIpv4(answer.externalAddress) ||
-            (result.mappedAddress && answer.externalAddress != result.mappedAddress->address) ||
+            (reportsAddress &&
+             (answer.externalAddress.empty() || IsNonPublicIpv4(answer.externalAddress) ||
+              (result.mappedAddress && answer.externalAddress != result.mappedAddress->address))) ||
             answer.addressMismatch;
         if (behindAnother) {
             result.doubleNat = true;

@@ -182,6 +182,7 @@ public:
             }
             SendDue(now);
             ExpireDue(now);
+            StartMappingTestsOnceFiltered();
             const Clock::time_point next = NextEvent();
             const auto wait = std::chrono::ceil<milliseconds>(next - Clock::now());
             m_socket.SetReceiveTimeout(std::max(wait, milliseconds{1}));
@@ -192,6 +193,7 @@ public:
             const std::size_t kept = std::min(datagram->size, buffer.size());
             Handle(std::span<const std::uint8_t>(buffer.data(), kept), datagram->size,
                    datagram->sender);
+            StartMappingTestsOnceFiltered();
         }
         for (Test& test : m_tests) {
             if (!test.done) {
@@ -278,10 +280,10 @@ private:
     bool Finished() const {
         const bool allDone =
             std::all_of(m_tests.begin(), m_tests.end(), [](const Test& t) { return t.done; });
-        if (allDone) {
+        if (allDone && !m_deferredMapping) {
             return true;
         }
-        if (!m_seen.mapped1 || !m_seen.mapped2 || !m_behaviourServer) {
+        if (!m_seen.mapped1 || !m_seen.mapped2 || !m_behaviourServer || m_deferredMapping) {
             return false;
         }
         return std::all_of(m_tests.begin(), m_tests.end(),
@@ -386,11 +388,29 @@ private:
         const platform::Ipv4Endpoint primary = test.to;
         m_behaviourServer = server;
         m_seen.otherAddress = ToTransport(*answer.other);
-        const platform::Ipv4Endpoint otherAddress{other->address, primary.port};
-        Add(Step::OtherAddress, server, otherAddress, {}, Text(otherAddress));
-        Add(Step::OtherAddressAndPort, server, *other, {}, Text(*other));
         Add(Step::ChangeIpAndPort, server, primary, {true, true}, Text(primary));
         Add(Step::ChangePort, server, primary, {false, true}, Text(primary));
+        m_deferredMapping = DeferredMapping{server, *other, primary.port};
+    }
+
+    // A NAT that filters by address and port lets an answer in from wherever this socket has
+    // sent to: once the mapping tests have reached the server's other address and port, the
+    // filtering tests would see every filter open. So those wait for the filtering tests'
+    // end, answered or not.
+    void StartMappingTestsOnceFiltered() {
+        if (!m_deferredMapping) {
+            return;
+        }
+        for (const Test& test : m_tests) {
+            if (!test.done && (test.step == Step::ChangeIpAndPort || test.step == Step::ChangePort)) {
+                return;
+            }
+        }
+        const DeferredMapping deferred = *m_deferredMapping;
+        m_deferredMapping.reset();
+        const platform::Ipv4Endpoint otherAddress{deferred.other.address, deferred.primaryPort};
+        Add(Step::OtherAddress, deferred.server, otherAddress, {}, Text(otherAddress));
+        Add(Step::OtherAddressAndPort, deferred.server, deferred.other, {}, Text(deferred.other));
     }
 
     void Stray(const platform::Ipv4Endpoint& from) {
@@ -421,6 +441,12 @@ private:
     std::uint16_t m_port = 0;
     std::optional<platform::Ipv4Endpoint> m_firstServer;
     std::optional<std::size_t> m_behaviourServer;
+    struct DeferredMapping {
+        std::size_t server = 0;
+        platform::Ipv4Endpoint other;
+        std::uint16_t primaryPort = 0;
+    };
+    std::optional<DeferredMapping> m_deferredMapping;
     int m_strays = 0;
 };
 

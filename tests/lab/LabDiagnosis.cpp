@@ -81,6 +81,12 @@ void CheckDiagnosis(const ConsoleRun& run, const DiagnosisLine& line) {
             }
         }
     }
+    // The P2P block's problems are explained with the rows' (a cut link explains them too).
+    if (const Json p2p = run.result.value("p2p", Json()); p2p.is_object()) {
+        for (const Json& problem : p2p["problems"]) {
+            explained += problem.contains("caused_by") ? 1 : 0;
+        }
+    }
     EXPECT_EQ(diagnosis["explained"], explained);
 }
 
