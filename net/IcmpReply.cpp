@@ -92,4 +92,18 @@ IcmpReplyVerdict CheckEchoReply(std::span<const std::uint8_t> datagram, std::uin
     return IcmpReplyVerdict::Reply;
 }
 
+std::optional<std::uint16_t> EchoReplySequence(std::span<const std::uint8_t> datagram,
+                                               bool ipHeader) {
+    platform::ByteReader reader(datagram);
+    if (ipHeader) {
+        reader.Skip(static_cast<std::size_t>(reader.U8() & 0x0F) * 4 - 1);
+    }
+    reader.Skip(6);  // type, code, checksum, identifier
+    const std::uint16_t sequence = reader.U16Le();
+    if (!reader.Ok()) {
+        return std::nullopt;
+    }
+    return sequence;
+}
+
 }  // namespace lumidex

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace lumidex {
@@ -35,5 +36,9 @@ struct EchoExpectation {
 // from: the sender address the socket reported, network byte order.
 IcmpReplyVerdict CheckEchoReply(std::span<const std::uint8_t> datagram, std::uint32_t from,
                                 const EchoExpectation& expected);
+
+// The sequence (read little-endian) of an echo reply CheckEchoReply accepted; ipHeader as there.
+std::optional<std::uint16_t> EchoReplySequence(std::span<const std::uint8_t> datagram,
+                                               bool ipHeader);
 
 }  // namespace lumidex

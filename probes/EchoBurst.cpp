@@ -18,20 +18,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The sequence of an echo reply CheckEchoReply accepted: behind the IP header on a raw socket.
-std::optional<std::uint16_t> ReplySequence(std::span<const std::uint8_t> datagram, bool ipHeader) {
-    platform::ByteReader reader(datagram);
-    if (ipHeader) {
-        reader.Skip(static_cast<std::size_t>(reader.U8() & 0x0F) * 4 - 1);
-    }
-    reader.Skip(6);  // type, code, checksum, identifier
-    const std::uint16_t sequence = reader.U16Le();
-    if (!reader.Ok()) {
-        return std::nullopt;
-    }
-    return sequence;
-}
-
 }  // namespace
 
 BurstSamples EchoBurst::Run(const std::string& address, const EchoBurstOptions& options) {
@@ -100,7 +86,7 @@ BurstSamples EchoBurst::Run(const std::string& address, const EchoBurstOptions& 
         if (CheckEchoReply(datagram, from.sin_addr.s_addr, expected) != IcmpReplyVerdict::Reply) {
             continue;
         }
-        const auto sequence = ReplySequence(datagram, raw);
+        const auto sequence = EchoReplySequence(datagram, raw);
         for (std::size_t i = 0; sequence && i < sequences.size(); ++i) {
             if (sequences[i] == *sequence && !rtts[i]) {
                 rtts[i] =

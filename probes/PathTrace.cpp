@@ -61,20 +61,6 @@ Socket OpenTraceSocket(const PathTraceOptions& options) {
     return {std::move(udp), false, false, 0};
 }
 
-std::optional<std::uint16_t> EchoReplySequence(std::span<const std::uint8_t> datagram,
-                                               bool ipHeader) {
-    platform::ByteReader reader(datagram);
-    if (ipHeader) {
-        reader.Skip(static_cast<std::size_t>(reader.U8() & 0x0F) * 4 - 1);
-    }
-    reader.Skip(6);  // type, code, checksum, identifier
-    const std::uint16_t sequence = reader.U16Le();
-    if (!reader.Ok()) {
-        return std::nullopt;
-    }
-    return sequence;
-}
-
 std::string Dotted(const std::array<std::uint8_t, 4>& bytes) {
     return std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." +
            std::to_string(bytes[2]) + "." + std::to_string(bytes[3]);

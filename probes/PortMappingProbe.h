@@ -25,7 +25,7 @@ inline constexpr std::chrono::milliseconds kPortMappingBound{1000};
 inline constexpr std::chrono::milliseconds kUpnpDiscoveryLate{100};
 // Once a UPnP device answered the search, its commands may take this much past the bound:
 // a router that answered is worth hearing out, and the P2P check as a whole has two seconds.
-inline constexpr std::chrono::milliseconds kUpnpCommandGrace{400};
+inline constexpr std::chrono::milliseconds kUpnpCommandGrace{700};
 // The client holds a handful of UDP ports; each one asked is one more round trip.
 inline constexpr std::size_t kMaxClientPortsAsked = 8;
 
