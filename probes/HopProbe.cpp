@@ -10,13 +10,12 @@
 
 #include "net/IcmpEcho.h"
 #include "platform/Deadline.h"
-#include "platform/IcmpSocket.h"
 #include "platform/IcmpErrorQueue.h"
+#include "platform/IcmpSocket.h"
 #include "platform/TickCount.h"
 
 namespace lumidex {
 namespace {
-
 
 std::string Dotted(const std::array<std::uint8_t, 4>& address) {
     char text[INET_ADDRSTRLEN] = {};

@@ -402,7 +402,8 @@ private:
             return;
         }
         for (const Test& test : m_tests) {
-            if (!test.done && (test.step == Step::ChangeIpAndPort || test.step == Step::ChangePort)) {
+            if (!test.done &&
+                (test.step == Step::ChangeIpAndPort || test.step == Step::ChangePort)) {
                 return;
             }
         }
