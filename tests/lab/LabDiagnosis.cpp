@@ -35,8 +35,9 @@ const std::map<std::string, DiagnosisLine>& Table() {
         {"no-internet", {{"internet_unreachable"}, true, kPastGateway}},
         {"services-down",
          {{"web_hosts_unreachable", "information_hosts_unreachable", "list_hosts_unreachable"}}},
-        // No lab runs without the client's prefix; without the player the software rows'
-        // problems go back to the player the same way.
+        // Without the client's prefix every software row's problem goes back to it; without
+        // the player, to the player.
+        {"no-prefix", {{"client_prefix_not_found"}, true, {8, 9, 10, 11, 12}}},
         {"no-wmp", {{"player_missing", "asx_other_player"}, false, {10, 11}}},
         {"healthy", {{}}},
     };

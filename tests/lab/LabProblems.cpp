@@ -192,6 +192,11 @@ const std::map<std::string, ScenarioLine>& Table() {
         {"portal-false-friend", {}},
         {"client-in-bottles", {}},
         {"client-running", {}},
+        // Nothing holds the client: the software rows read an empty prefix.
+        {"no-prefix",
+         {{{"client_prefix_not_found", 8}},
+          {"os_unknown", "player_missing", "player_too_old", "asf_not_associated",
+           "asx_not_associated", "asx_other_player"}}},
     };
     return table;
 }
@@ -327,8 +332,9 @@ TEST_F(ScenarioProblems, RunNamesTheScenariosProblemsWithTheirNextSteps) {
     ASSERT_NE(entry, Table().end()) << "no line for " << scenario << " in the problems table";
     const std::vector<FoundProblem> found = FoundProblems(run.result);
     ScenarioLine line = entry->second;
-    // The client itself runs in no lab but one with a stand-in: row 8 says so everywhere else.
-    if (!lab().Notes().contains("clientUdpPort")) {
+    // The client itself runs in no lab but one with a stand-in: row 8 says so everywhere else,
+    // wherever its prefix was found (without one there is no installed client to run).
+    if (!lab().Notes().contains("clientUdpPort") && lab().Notes()["prefixLayout"] != "none") {
         line.must.push_back({"client_not_running", 8, {lab().Notes()["installWindows"]}});
     }
 
