@@ -37,8 +37,8 @@ def answers(request):
 
 def main():
     selector = selectors.DefaultSelector()
-    for spec in sys.argv[1:]:
-        address, port = spec.rsplit(":", 1)
+    for endpoint in sys.argv[1:]:
+        address, port = endpoint.rsplit(":", 1)
         sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         sock.bind((address, int(port)))
         selector.register(sock, selectors.EVENT_READ)
