@@ -1,5 +1,6 @@
 #include "console/ConsoleOutput.h"
 
+#include <cstdio>
 #include <ctime>
 
 #include "engine/Endpoints.h"
@@ -87,6 +88,9 @@ std::vector<Problem> AllProblems(const RunResult& result) {
     if (result.p2p) {
         problems.insert(problems.end(), result.p2p->problems.begin(), result.p2p->problems.end());
     }
+    if (result.path) {
+        problems.insert(problems.end(), result.path->problems.begin(), result.path->problems.end());
+    }
     return problems;
 }
 
@@ -101,6 +105,11 @@ std::vector<RunProblem> AllRunProblems(const RunResult& result) {
     if (result.p2p) {
         for (const Problem& problem : result.p2p->problems) {
             problems.push_back({kP2pBlockItem, problem});
+        }
+    }
+    if (result.path) {
+        for (const Problem& problem : result.path->problems) {
+            problems.push_back({kPathBlockItem, problem});
         }
     }
     return problems;
@@ -258,6 +267,125 @@ nlohmann::json P2pToJson(const P2pResult& p2p) {
     };
 }
 
+namespace {
+
+nlohmann::json OptionalMs(const std::optional<double>& ms) {
+    return ms ? nlohmann::json(*ms) : nlohmann::json(nullptr);
+}
+
+nlohmann::json BurstToJson(const BurstStats& stats) {
+    return {{"sent", stats.sent},
+            {"received", stats.received},
+            {"loss_pct", stats.lossPct},
+            {"rtt_ms_median", OptionalMs(stats.rttMedianMs)},
+            {"jitter_ms", OptionalMs(stats.jitterMs)}};
+}
+
+std::string Figure(const char* format, double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string BurstLine(const BurstStats& stats) {
+    std::string line = "发送" + std::to_string(stats.sent) + ", 收到" +
+                       std::to_string(stats.received) + ", 丢包" + Figure("%.0f%%", stats.lossPct);
+    if (stats.rttMedianMs) {
+        line += ", 延迟中位" + Figure("%.1fms", *stats.rttMedianMs);
+    }
+    if (stats.rttP95Ms) {
+        line += ", P95 " + Figure("%.1fms", *stats.rttP95Ms);
+    }
+    if (stats.jitterMs) {
+        line += ", 抖动" + Figure("%.1fms", *stats.jitterMs);
+    }
+    return line;
+}
+
+std::string_view BreakWhereWord(BreakWhere where) {
+    switch (where) {
+        case BreakWhere::Local:
+            return "本地网络";
+        case BreakWhere::Provider:
+            return "运营商";
+        case BreakWhere::Service:
+            return "服务端";
+    }
+    return "运营商";
+}
+
+}  // namespace
+
+std::string FormatPathText(const PathResult& path) {
+    std::string out = "线路质量\n";
+    if (path.gateway && Measured(*path.gateway)) {
+        out += "- 网关 " + platform::ValidUtf8(path.gateway->target) + ": " +
+               BurstLine(*path.gateway) + "\n";
+    }
+    for (const BurstStats& stats : path.udp) {
+        if (Measured(stats)) {
+            out += "- UDP " + platform::ValidUtf8(stats.target) + ": " + BurstLine(stats) + "\n";
+        }
+    }
+    for (const TraceResult& traced : path.traces) {
+        if (!traced.breaksAt) {
+            continue;
+        }
+        const BreakPoint& at = *traced.breaksAt;
+        out += "- 到 " + platform::ValidUtf8(traced.trace.target) + " 的线路断在第" +
+               std::to_string(at.ttl) + "跳 " +
+               (at.address.empty() ? std::string("?") : platform::ValidUtf8(at.address)) + " (" +
+               std::string(BreakWhereWord(at.where)) + ")\n";
+    }
+    return out;
+}
+
+nlohmann::json PathToJson(const PathResult& path) {
+    auto udp = nlohmann::json::array();
+    for (const BurstStats& stats : path.udp) {
+        nlohmann::json entry = BurstToJson(stats);
+        entry["target"] = Text(stats.target);
+        entry["rtt_ms_p95"] = OptionalMs(stats.rttP95Ms);
+        udp.push_back(std::move(entry));
+    }
+    auto traces = nlohmann::json::array();
+    for (const TraceResult& traced : path.traces) {
+        auto hops = nlohmann::json::array();
+        for (const TraceHop& hop : traced.trace.hops) {
+            hops.push_back({{"ttl", hop.ttl},
+                            {"address", hop.address ? Text(*hop.address) : nlohmann::json(nullptr)},
+                            {"sent", hop.sent},
+                            {"received", hop.received},
+                            {"rtt_ms_median", OptionalMs(hop.rttMedianMs)}});
+        }
+        nlohmann::json breaksAt = nullptr;
+        if (traced.breaksAt) {
+            breaksAt = {{"ttl", traced.breaksAt->ttl},
+                        {"address", Text(traced.breaksAt->address)},
+                        {"where", BreakWhereName(traced.breaksAt->where)}};
+        }
+        traces.push_back({{"target", Text(traced.trace.target)},
+                          {"reached", traced.trace.reached},
+                          {"hops", std::move(hops)},
+                          {"breaks_at", std::move(breaksAt)}});
+    }
+    auto problems = nlohmann::json::array();
+    for (const Problem& problem : path.problems) {
+        problems.push_back(ProblemToJson(problem));
+    }
+    auto probes = nlohmann::json::array();
+    for (const ProbeRecord& probe : path.probes) {
+        probes.push_back(ProbeToJson(probe));
+    }
+    return {
+        {"gateway", path.gateway ? BurstToJson(*path.gateway) : nlohmann::json(nullptr)},
+        {"udp", std::move(udp)},
+        {"traces", std::move(traces)},
+        {"problems", std::move(problems)},
+        {"probes", std::move(probes)},
+    };
+}
+
 std::string FormatRowLine(const CheckRow& row) {
     if (row.IsSeparator()) {
         return row.caption;
@@ -278,6 +406,9 @@ std::string FormatResultText(const RunResult& result, const std::string& notes) 
     out += "\n";
     if (result.p2p) {
         out += "\n" + FormatP2pText(*result.p2p);
+    }
+    if (result.path) {
+        out += "\n" + FormatPathText(*result.path);
     }
     if (const std::string advice = FormatAdviceBlock(result); !advice.empty()) {
         out += "\n" + advice;
@@ -358,6 +489,9 @@ nlohmann::json ResultToJson(const RunResult& result) {
             ++explained;
         }
         out["p2p"] = std::move(p2p);
+    }
+    if (result.path) {
+        out["path"] = PathToJson(*result.path);
     }
     return out;
 }

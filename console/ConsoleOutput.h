@@ -12,6 +12,7 @@
 #include "engine/CheckListModel.h"
 #include "engine/Diagnosis.h"
 #include "engine/P2pVerdict.h"
+#include "engine/PathQuality.h"
 #include "engine/ProblemExplanations.h"
 #include "engine/QueuedDiagWindow.h"
 #include "platform/ClientProcess.h"
@@ -43,13 +44,16 @@ struct RunResult {
     std::optional<platform::ClientProcess> client;
     // Whether peers can reach this computer; absent when the run stopped before it was known.
     std::optional<P2pResult> p2p;
+    // The path measurements; absent when the run stopped before they ended.
+    std::optional<PathResult> path;
 };
 
 // The JSON's layout version. Fields are only ever added under one version; a field renamed,
 // removed or given another meaning makes a new one.
 inline constexpr int kResultSchemaVersion = 1;
 
-// Every row's problems, in row order (with the slow-probe ones), then the P2P block's.
+// Every row's problems, in row order (with the slow-probe ones), then the P2P block's and the
+// path block's.
 std::vector<Problem> AllProblems(const RunResult& result);
 // Every row's problems with the row's item id, in row order.
 std::vector<RunProblem> AllRunProblems(const RunResult& result);
@@ -69,6 +73,9 @@ nlohmann::json ClientToJson(const platform::ClientProcess& client);
 // The block "P2P连通性": verdict, NAT, port mapping, double and carrier-grade NAT, IPv6.
 std::string FormatP2pText(const P2pResult& p2p);
 nlohmann::json P2pToJson(const P2pResult& p2p);
+// The block "线路质量": the bursts' loss and jitter, one line per trace that found a break.
+std::string FormatPathText(const PathResult& path);
+nlohmann::json PathToJson(const PathResult& path);
 
 // One row as a line: caption, verdict and detail.
 std::string FormatRowLine(const CheckRow& row);

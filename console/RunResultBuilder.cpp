@@ -3,6 +3,7 @@
 #include "engine/Diagnosis.h"
 #include "engine/FindingsText.h"
 #include "engine/P2pVerdict.h"
+#include "engine/PathQuality.h"
 #include "engine/ProblemExplanations.h"
 #include "platform/WinePaths.h"
 #include "startup/LumidexApp.h"
@@ -33,7 +34,13 @@ RunResult BuildRunResult(const QueuedDiagWindow& window, CheckEngine& engine, co
     result.p2p = TheRunDiagnosis().P2p();
     // The P2P verdict has a block of its own in the text and in the JSON: the notes lines the
     // window shows it by stay out of the summary.
+    result.path = TheRunDiagnosis().Path();
     std::string notes = window.Notes();
+    // The path lines follow the P2P lines: taken off first.
+    const std::string pathLines = PathNotesLines(result.path);
+    if (!pathLines.empty() && notes.ends_with(pathLines)) {
+        notes.resize(notes.size() - pathLines.size());
+    }
     const std::string p2pLines = P2pNotesLines(result.p2p);
     if (!p2pLines.empty() && notes.ends_with(p2pLines)) {
         notes.resize(notes.size() - p2pLines.size());

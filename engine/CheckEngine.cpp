@@ -9,6 +9,7 @@
 #include "engine/Diagnosis.h"
 #include "engine/FindingsText.h"
 #include "engine/P2pVerdict.h"
+#include "engine/PathQuality.h"
 #include "engine/ProblemExplanations.h"
 
 namespace lumidex {
@@ -104,10 +105,15 @@ int CheckEngine::Run() {
         TheRunDiagnosis().Reset();
         m_portal.reset();
         m_udpServerAnswered = false;
+        m_pathBurstsStarted = false;
         // They depend on no row: started with the run, they cost it no time of its own.
         const bool p2pAhead = m_probes.p2p && !m_oneAtATime;
         if (p2pAhead) {
             m_probes.p2p->Start();
+        }
+        const bool pathAhead = m_probes.path && !m_oneAtATime;
+        if (pathAhead) {
+            m_probes.path->StartGatewayBurst();
         }
         if (m_probes.service && !m_oneAtATime) {
             m_probes.service->WatchStop([this] { return Window()->StopEvent().Wait(0); });
@@ -119,8 +125,18 @@ int CheckEngine::Run() {
             RunServiceChecks();
             SetStatusText(kServiceChecksEnded);
         }
+        // Side by side the bursts to the servers overlap the wait for the P2P probes.
+        if (pathAhead) {
+            StartPathBursts(*m_probes.path, true);
+        }
         if (m_probes.p2p) {
             RunP2pProbes(*m_probes.p2p, p2pAhead);
+        }
+        if (m_probes.path) {
+            if (!pathAhead) {
+                StartPathBursts(*m_probes.path, false);
+            }
+            RunPathProbes(*m_probes.path);
         }
         // Before the run is over: nothing started for it may still be under way.
         if (m_probes.service) {
@@ -135,6 +151,7 @@ int CheckEngine::Run() {
     notes += PortalNotesLine(m_portal);
     notes += PrimaryCauseNotes(ExplainThisRun());
     notes += P2pNotesLines(TheRunDiagnosis().P2p());
+    notes += PathNotesLines(TheRunDiagnosis().Path());
     window->SetNotesText(notes);
     if (m_counters.reportable != 0 && m_counters.errorCount > 0) {
         window->EnableSubmit(true);

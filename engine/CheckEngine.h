@@ -115,6 +115,14 @@ private:
     // Takes the P2P probes' observations (starting them first unless they started with the
     // run) and keeps the verdict; a stop, seen before or while they run, abandons them.
     void RunP2pProbes(P2pProbes& probes, bool startedAhead);
+    // The path bursts, once the server walk has answers (the gateway's too unless it started
+    // with the run); then, after the rows, their results and the traces. A stop abandons them.
+    void StartPathBursts(PathProbes& probes, bool gatewayStarted);
+    void RunPathProbes(PathProbes& probes);
+    // Up to kMaxPathBurstServers trackers that answered, else channel servers; "a.b.c.d:port".
+    std::vector<std::string> AnsweredUdpServers();
+    // The hosts the rows found silent or lossy, in row order.
+    std::vector<std::string> PathTraceTargets();
 
     std::atomic<int> m_running{0};
     std::atomic<bool> m_oneAtATime{false};
@@ -129,6 +137,7 @@ private:
     CheckProbes m_probes;
     std::optional<PortalFinding> m_portal;
     bool m_udpServerAnswered = false;
+    bool m_pathBurstsStarted = false;
 };
 
 }  // namespace lumidex

@@ -3,6 +3,7 @@
 // phase's verdicts, texts and counters can be checked without a network.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "engine/Diagnosis.h"
 #include "engine/InterceptionFindings.h"
 #include "engine/P2pObservations.h"
+#include "engine/PathObservations.h"
 #include "platform/DesktopConnectivity.h"
 
 namespace lumidex {
@@ -148,11 +150,33 @@ public:
     virtual void Abandon() = 0;
 };
 
+// The servers of the server walk that get a burst: side by side they stay within a second.
+inline constexpr std::size_t kMaxPathBurstServers = 3;
+
+// The path measurements: a burst of echoes to the gateway beside the rows, bursts of probe
+// datagrams to the servers that answered the server walk, then traces of the paths to the
+// targets that failed or lost. The bursts run on threads of their own; Collect traces.
+class PathProbes {
+public:
+    virtual ~PathProbes() = default;
+    // Starts the gateway burst; returns at once.
+    virtual void StartGatewayBurst() = 0;
+    // Starts the bursts to these servers ("a.b.c.d:port", at most three); returns at once.
+    virtual void StartUdpBursts(std::vector<std::string> servers) = 0;
+    // Waits for the bursts, then traces traceTargets (host names or dotted addresses) and the
+    // burst targets that lost; the traces end within 3 s of the bursts.
+    virtual PathObservations Collect(std::vector<std::string> traceTargets) = 0;
+    // A stop: cancels the bursts and traces, then waits for their threads. Callable while
+    // another thread waits in Collect, which then returns at once with what it has.
+    virtual void Abandon() = 0;
+};
+
 struct CheckProbes {
     std::unique_ptr<NetworkProbes> network;
     std::unique_ptr<SoftwareProbes> software;
     std::unique_ptr<ServiceProbes> service;
     std::unique_ptr<P2pProbes> p2p;
+    std::unique_ptr<PathProbes> path;
 };
 
 }  // namespace lumidex

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/P2pVerdict.h"
+#include "engine/PathQuality.h"
 #include "engine/ProbeCapture.h"
 #include "platform/TextCodec.h"
 
@@ -151,6 +152,7 @@ void RunDiagnosis::Reset() {
     m_rows.clear();
     m_desktopConnectivity.reset();
     m_p2p.reset();
+    m_path.reset();
 }
 
 void RunDiagnosis::SetP2p(P2pResult result) {
@@ -165,6 +167,20 @@ std::optional<P2pResult> RunDiagnosis::P2p() const {
         return std::nullopt;
     }
     return *m_p2p;
+}
+
+void RunDiagnosis::SetPath(PathResult result) {
+    auto kept = std::make_shared<const PathResult>(std::move(result));
+    std::lock_guard lock(m_mutex);
+    m_path = std::move(kept);
+}
+
+std::optional<PathResult> RunDiagnosis::Path() const {
+    std::lock_guard lock(m_mutex);
+    if (!m_path) {
+        return std::nullopt;
+    }
+    return *m_path;
 }
 
 void RunDiagnosis::SetDesktopConnectivity(std::string state) {

@@ -19,6 +19,7 @@
 namespace lumidex {
 
 struct P2pResult;
+struct PathResult;
 
 // A row keeps at most this many problems. Only a file can name more (a hosts file of product
 // mappings makes one per line); the row's own text still lists every one of them.
@@ -99,6 +100,9 @@ public:
     // in a stopped run).
     void SetP2p(P2pResult result);
     std::optional<P2pResult> P2p() const;
+    // The path measurements, beside the rows; none until they ended (never in a stopped run).
+    void SetPath(PathResult result);
+    std::optional<PathResult> Path() const;
 
 private:
     RowDiagnosis* Slot(int row);
@@ -107,6 +111,7 @@ private:
     int m_currentRow = -1;
     std::optional<std::string> m_desktopConnectivity;
     std::shared_ptr<const P2pResult> m_p2p;
+    std::shared_ptr<const PathResult> m_path;
     std::vector<RowDiagnosis> m_rows;
 };
 

@@ -277,3 +277,34 @@ PathResult DecidePath(const PathObservations& observations) {
 }
 
 }  // namespace lumidex
+
+namespace lumidex {
+
+std::string PathNotesLines(const std::optional<PathResult>& result) {
+    if (!result) {
+        return {};
+    }
+    if (result->problems.empty()) {
+        return "\r\n线路质量:正常";
+    }
+    // The worst burst speaks for the path: a stream stalls on its worst link.
+    double lossPct = 0;
+    double jitterMs = 0;
+    auto take = [&](const BurstStats& stats) {
+        lossPct = std::max(lossPct, stats.lossPct);
+        jitterMs = std::max(jitterMs, stats.jitterMs.value_or(0));
+    };
+    if (result->gateway) {
+        take(*result->gateway);
+    }
+    std::for_each(result->udp.begin(), result->udp.end(), take);
+    char line[96];
+    std::snprintf(line, sizeof line, "\r\n线路质量:丢包%.0f%%,抖动%.0fms", lossPct, jitterMs);
+    std::string lines = line;
+    for (const std::string& advice : AdviceLines(result->problems)) {
+        lines += "\r\n" + advice;
+    }
+    return lines;
+}
+
+}  // namespace lumidex

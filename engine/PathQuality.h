@@ -64,4 +64,8 @@ struct PathResult {
 
 PathResult DecidePath(const PathObservations& observations);
 
+// The notes lines of the path result: "线路质量:正常" when it shows no problem, else the worst
+// loss and jitter measured and each problem's next step; empty when there is none.
+std::string PathNotesLines(const std::optional<PathResult>& result);
+
 }  // namespace lumidex

@@ -28,6 +28,7 @@
 #include "service/UdpServerProbe.h"
 #include "startup/ClientChecks.h"
 #include "startup/P2pSystemProbes.h"
+#include "startup/PathSystemProbes.h"
 
 namespace lumidex {
 namespace {
@@ -227,6 +228,7 @@ CheckProbes MakeSystemProbes(const SystemProbeSettings& settings) {
     probes.software = std::make_unique<SystemSoftwareProbes>(settings);
     probes.service = std::make_unique<SystemServiceProbes>();
     probes.p2p = MakeSystemP2pProbes(settings.prefix);
+    probes.path = MakeSystemPathProbes();
     return probes;
 }
 

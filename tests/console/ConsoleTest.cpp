@@ -208,6 +208,74 @@ TEST(ConsoleOutputTest, P2pBlockInTextAdviceAndJson) {
     EXPECT_FALSE(ResultToJson(stopped).contains("p2p"));
 }
 
+// The path block after the P2P block, its next steps in "建议", and the JSON the schema accepts.
+TEST(ConsoleOutputTest, PathBlockInTextAdviceAndJson) {
+    PathObservations broken;
+    broken.gatewayAddress = "192.168.1.1";
+    broken.gateway = BurstSamples{"192.168.1.1", 20, std::vector<double>(18, 2.0)};
+    broken.udp = {BurstSamples{"198.51.100.1:7000", 20, {30, 34, 30, 34}}};
+    broken.traces = {
+        PathTrace{"203.0.113.5",
+                  false,
+                  {TraceHop{1, "192.168.1.1", 3, 3, 1.5}, TraceHop{2, "100.64.0.1", 3, 3, 8.0},
+                   TraceHop{3, std::nullopt, 3, 0, std::nullopt}}}};
+    broken.probes = {{ProbeKind::Icmp, "192.168.1.1", ProbeOutcome::Ok, 2.0, "burst"}};
+    PathObservations healthy;
+    healthy.gatewayAddress = "192.168.1.1";
+    healthy.gateway = BurstSamples{"192.168.1.1", 20, std::vector<double>(20, 2.0)};
+    const struct {
+        const char* name;
+        PathObservations observations;
+        std::string text;
+        std::vector<std::string> adviceCodes;
+    } cases[] = {
+        {"gateway loss, service loss, a break at the provider",
+         broken,
+         "线路质量\n- 网关 192.168.1.1: 发送20, 收到18, 丢包10%, 延迟中位2.0ms, P95 2.0ms, "
+         "抖动0.0ms\n- UDP 198.51.100.1:7000: 发送20, 收到4, 丢包80%, 延迟中位32.0ms, P95 "
+         "34.0ms, 抖动4.0ms\n- 到 203.0.113.5 的线路断在第2跳 100.64.0.1 (运营商)\n",
+         {"local_link_loss", "udp_packet_loss", "path_breaks_at_provider"}},
+        {"healthy",
+         healthy,
+         "线路质量\n- 网关 192.168.1.1: 发送20, 收到20, 丢包0%, 延迟中位2.0ms, P95 2.0ms, "
+         "抖动0.0ms\n",
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CheckListModel model;
+        model.Rebuild(false);
+        RunResult result;
+        result.rows = &model;
+        result.version = "1.0";
+        result.startedAt = "2026-12-07T17:30:00Z";
+        result.p2p = DecideP2p({}, true);
+        result.path = DecidePath(c.observations);
+        EXPECT_EQ(FormatPathText(*result.path), c.text);
+        const std::string out = FormatResultText(result, "notes");
+        EXPECT_NE(out.find(FormatP2pText(*result.p2p) + "\n" + c.text), std::string::npos) << out;
+        const std::size_t adviceBlock = out.find("\n建议\n");
+        for (const std::string& code : c.adviceCodes) {
+            const std::size_t at =
+                out.find("- " + std::string(InfoOf(*ProblemCodeFromName(code)).advice));
+            EXPECT_NE(at, std::string::npos) << code;
+            EXPECT_GT(at, adviceBlock) << code;
+        }
+
+        const nlohmann::json json = ResultToJson(result);
+        const nlohmann::json& path = json.at("path");
+        EXPECT_EQ(path.at("gateway").at("received"), result.path->gateway->received);
+        EXPECT_EQ(path.at("udp").size(), c.observations.udp.size());
+        EXPECT_EQ(path.at("problems").size(), c.adviceCodes.size());
+        TempDir dir;
+        EXPECT_EQ(testing::ResultSchemaErrors(FormatJson(json), dir.path() / "path.json"), "");
+    }
+    RunResult stopped;
+    CheckListModel model;
+    stopped.rows = &model;
+    EXPECT_FALSE(ResultToJson(stopped).contains("path"));
+}
+
 // A run without DNS: the advice names the one cause and what it explains, the JSON every
 // problem with what explains it.
 TEST(ConsoleOutputTest, AdviceAndJsonNameThePrimaryCauseFirst) {

@@ -243,6 +243,9 @@ struct FakeService : ServiceProbes {
     std::function<void(ProbeReporter&)> onWebsite;
     std::function<void()> onChannelServer;  // after each sampled channel server
     std::function<void()> onFetch;          // while the channel list is fetched
+    // What each walk records on its row, as the real probes do.
+    std::map<HostGroup, std::vector<ProbeRecord>> hostRecords;
+    std::map<ServerGroup, std::vector<ProbeRecord>> serverRecords;
     int progressRangeSeen = 0;
     // The work started ahead takes this long to end; finished once it has.
     int finishDelayMs = 0;
@@ -281,6 +284,9 @@ struct FakeService : ServiceProbes {
             }
         }
         const int row = reporter.FindItemRowByName(itemName);
+        for (const ProbeRecord& record : hostRecords[group]) {
+            TheRunDiagnosis().AddProbe(row, record);
+        }
         reporter.SetItemText(row, 1, NormalShareText(100));
         reporter.SetItemStatus(row, CheckStatus::Ok);
         for (int i = 0; i < hosts[group]; ++i) {
@@ -289,6 +295,9 @@ struct FakeService : ServiceProbes {
     }
     // A stop seen during the walk returns the answers counted so far, as the real walk does.
     int ProbeUdpServers(ProbeReporter& reporter, ServerGroup group, int sampleSize) override {
+        for (const ProbeRecord& record : serverRecords[group]) {
+            RecordProbe(record);
+        }
         for (int i = 0; i < std::min(servers[group], sampleSize); ++i) {
             reporter.AdvanceProgress();
             if (group == ServerGroup::ChannelServers && onChannelServer) {
@@ -308,7 +317,27 @@ namespace lumidex::testing {
 
 // Scripted observations. Records its calls with the row the walk was on at each ("start@-1":
 // before the first row); Collect can be made to wait until Abandon, like probes that hang.
-struct FakeP2p : P2pProbes {
+// The calls a fake took, each with the diagnosis row current at the call.
+class CallLog {
+public:
+    std::vector<std::string> Calls() {
+        std::lock_guard lock(m_mutex);
+        return m_calls;
+    }
+
+protected:
+    void Note(const char* call) {
+        std::lock_guard lock(m_mutex);
+        m_calls.push_back(std::string(call) + "@" + std::to_string(TheRunDiagnosis().CurrentRow()));
+    }
+
+    std::mutex m_mutex;
+
+private:
+    std::vector<std::string> m_calls;
+};
+
+struct FakeP2p : P2pProbes, CallLog {
     P2pObservations observations;
     bool collectWaitsForAbandon = false;
     std::function<void()> onCollect;  // on the collecting thread, before any wait
@@ -329,21 +358,46 @@ struct FakeP2p : P2pProbes {
         m_abandoned = true;
         m_abandonedSignal.notify_all();
     }
-    std::vector<std::string> Calls() {
+
+private:
+    std::condition_variable m_abandonedSignal;
+    bool m_abandoned = false;
+};
+
+struct FakePath : PathProbes, CallLog {
+    PathObservations observations;
+    bool collectWaitsForAbandon = false;
+    std::function<void()> onCollect;  // on the collecting thread, before any wait
+    // What the engine handed over: the servers to burst, the targets to trace.
+    std::vector<std::string> servers;
+    std::vector<std::string> traceTargets;
+
+    void StartGatewayBurst() override { Note("gateway"); }
+    void StartUdpBursts(std::vector<std::string> given) override {
+        Note("udp");
         std::lock_guard lock(m_mutex);
-        return m_calls;
+        servers = std::move(given);
+    }
+    PathObservations Collect(std::vector<std::string> targets) override {
+        Note("collect");
+        if (onCollect) {
+            onCollect();
+        }
+        std::unique_lock lock(m_mutex);
+        traceTargets = std::move(targets);
+        m_abandonedSignal.wait(lock, [this] { return !collectWaitsForAbandon || m_abandoned; });
+        return observations;
+    }
+    void Abandon() override {
+        Note("abandon");
+        std::lock_guard lock(m_mutex);
+        m_abandoned = true;
+        m_abandonedSignal.notify_all();
     }
 
 private:
-    void Note(const char* call) {
-        std::lock_guard lock(m_mutex);
-        m_calls.push_back(std::string(call) + "@" + std::to_string(TheRunDiagnosis().CurrentRow()));
-    }
-
-    std::mutex m_mutex;
     std::condition_variable m_abandonedSignal;
     bool m_abandoned = false;
-    std::vector<std::string> m_calls;
 };
 
 }  // namespace lumidex::testing

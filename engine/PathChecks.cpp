@@ -1,0 +1,132 @@
+// The path measurements of a run: what the rows found silent or lossy decides what is traced,
+// the servers that answered the server walk get the bursts.
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include "engine/CheckEngine.h"
+#include "engine/Diagnosis.h"
+#include "engine/Endpoints.h"
+#include "engine/PathQuality.h"
+
+namespace lumidex {
+namespace {
+
+enum ItemId { kInternetItem = 7, kWebsite = 14, kInformation, kListService, kChannels, kTrackers };
+
+// A record's target as a host to trace: a URL's or a "host:port"'s host.
+std::string HostOf(std::string target) {
+    if (const auto scheme = target.find("://"); scheme != std::string::npos) {
+        target.erase(0, scheme + 3);
+    }
+    if (const auto path = target.find('/'); path != std::string::npos) {
+        target.resize(path);
+    }
+    if (const auto port = target.rfind(':'); port != std::string::npos) {
+        target.resize(port);
+    }
+    return target;
+}
+
+void AddOnce(std::vector<std::string>& to, std::string value) {
+    if (!value.empty() && std::find(to.begin(), to.end(), value) == to.end()) {
+        to.push_back(std::move(value));
+    }
+}
+
+bool Reaches(const ProbeRecord& probe) {
+    return probe.kind == ProbeKind::Icmp || probe.kind == ProbeKind::Tcp ||
+           probe.kind == ProbeKind::Http;
+}
+
+RowDiagnosis RowOf(CheckEngine& engine, int id) {
+    const int row = engine.FindItemRow(id);
+    return row < 0 ? RowDiagnosis{} : TheRunDiagnosis().Row(row);
+}
+
+}  // namespace
+
+std::vector<std::string> CheckEngine::AnsweredUdpServers() {
+    std::vector<std::string> servers;
+    for (const int id : {kTrackers, kChannels}) {
+        for (const ProbeRecord& probe : RowOf(*this, id).probes) {
+            if (probe.kind == ProbeKind::Udp && probe.outcome == ProbeOutcome::Ok &&
+                servers.size() < kMaxPathBurstServers) {
+                AddOnce(servers, probe.target);
+            }
+        }
+        // Channel servers only stand in for trackers when none answered.
+        if (!servers.empty()) {
+            break;
+        }
+    }
+    return servers;
+}
+
+std::vector<std::string> CheckEngine::PathTraceTargets() {
+    std::vector<std::string> targets;
+    // A host that failed a connection or lost an echo: silent, or lossy enough to trace.
+    for (const int id : {kWebsite, kInformation, kListService}) {
+        for (const ProbeRecord& probe : RowOf(*this, id).probes) {
+            if (Reaches(probe) && probe.outcome != ProbeOutcome::Ok) {
+                AddOnce(targets, HostOf(probe.target));
+            }
+        }
+    }
+    // A public site only when none was reached: one unreached among several is the site's.
+    const RowDiagnosis internet = RowOf(*this, kInternetItem);
+    const bool anySite =
+        std::any_of(internet.probes.begin(), internet.probes.end(), [](const ProbeRecord& probe) {
+            return Reaches(probe) && probe.outcome == ProbeOutcome::Ok;
+        });
+    if (!anySite) {
+        for (const ProbeRecord& probe : internet.probes) {
+            if (Reaches(probe)) {
+                AddOnce(targets, HostOf(probe.target));
+                break;
+            }
+        }
+    }
+    return targets;
+}
+
+void CheckEngine::StartPathBursts(PathProbes& probes, bool gatewayStarted) {
+    if (m_running != 1) {
+        return;
+    }
+    if (!gatewayStarted) {
+        probes.StartGatewayBurst();
+    }
+    probes.StartUdpBursts(AnsweredUdpServers());
+    m_pathBurstsStarted = true;
+}
+
+void CheckEngine::RunPathProbes(PathProbes& probes) {
+    if (m_running != 1 || !m_pathBurstsStarted) {
+        probes.Abandon();
+        return;
+    }
+    // As for the P2P probes: the wait runs on a thread of its own so that a press of the stop
+    // button abandons it at once.
+    PathObservations observations;
+    std::atomic<bool> collected{false};
+    std::thread collector([&, targets = PathTraceTargets()]() mutable {
+        observations = probes.Collect(std::move(targets));
+        collected = true;
+    });
+    bool stopped = false;
+    while (!collected) {
+        if (StopIfRequested()) {
+            stopped = true;
+            probes.Abandon();
+            break;
+        }
+    }
+    collector.join();
+    if (stopped) {
+        return;
+    }
+    TheRunDiagnosis().SetPath(DecidePath(observations));
+}
+
+}  // namespace lumidex

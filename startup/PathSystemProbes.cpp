@@ -1,0 +1,224 @@
+#include "startup/PathSystemProbes.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <future>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
+
+#include "engine/PathQuality.h"
+#include "platform/AdaptersInfo.h"
+#include "platform/HostLookup.h"
+#include "probes/EchoBurst.h"
+#include "probes/PathTrace.h"
+#include "service/UdpBurst.h"
+
+namespace lumidex {
+namespace {
+
+// The look-ups of the names to trace, side by side: a resolver that hangs costs the run this
+// much, not the resolver's own time-out.
+constexpr std::chrono::milliseconds kTraceLookupBound{1000};
+constexpr std::chrono::milliseconds kAbandonPoll{20};
+
+// The gateway of the adapter the rows choose: the first with an address and a gateway.
+std::string DefaultGateway() {
+    for (const platform::AdapterRecord& adapter : platform::GetAdaptersInfo()) {
+        if (adapter.currentAddress.empty() ||
+            adapter.currentAddress == platform::kDisconnectedAddress) {
+            continue;
+        }
+        for (const std::string& gateway : adapter.gateways) {
+            if (!gateway.empty() && gateway != platform::kDisconnectedAddress) {
+                return gateway;
+            }
+        }
+    }
+    return {};
+}
+
+bool IsDotted(const std::string& text) {
+    in_addr parsed{};
+    return ::inet_pton(AF_INET, text.c_str(), &parsed) == 1;
+}
+
+// "a.b.c.d:port", as the server rows name a server.
+std::optional<ServerRecord> ParseServer(const std::string& text) {
+    const auto colon = text.rfind(':');
+    if (colon == std::string::npos) {
+        return std::nullopt;
+    }
+    in_addr parsed{};
+    const std::string dotted = text.substr(0, colon);
+    if (::inet_pton(AF_INET, dotted.c_str(), &parsed) != 1) {
+        return std::nullopt;
+    }
+    std::uint16_t port = 0;
+    const char* first = text.data() + colon + 1;
+    const char* last = text.data() + text.size();
+    const auto [end, error] = std::from_chars(first, last, port);
+    if (error != std::errc() || end != last || port == 0) {
+        return std::nullopt;
+    }
+    ServerRecord server;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&parsed.s_addr);
+    std::copy(bytes, bytes + 4, server.address.bytes.begin());
+    server.port = port;
+    return server;
+}
+
+std::string HostOfServer(const std::string& server) {
+    return server.substr(0, server.rfind(':'));
+}
+
+void Append(std::vector<ProbeRecord>& to, std::vector<ProbeRecord> records) {
+    to.insert(to.end(), std::make_move_iterator(records.begin()),
+              std::make_move_iterator(records.end()));
+}
+
+class SystemPathProbes final : public PathProbes {
+public:
+    ~SystemPathProbes() override { Abandon(); }
+
+    void StartGatewayBurst() override {
+        Abandon();  // a run stopped before it collected
+        m_echo = std::make_unique<EchoBurst>();
+        m_udp = std::make_unique<UdpBurst>();
+        m_tracer = std::make_unique<PathTracer>();
+        m_abandoned = false;
+        m_observations = {};
+        m_threads.emplace_back([this] {
+            m_observations.gatewayAddress = DefaultGateway();
+            if (!m_observations.gatewayAddress.empty()) {
+                m_observations.gateway = m_echo->Run(m_observations.gatewayAddress);
+            }
+        });
+    }
+
+    void StartUdpBursts(std::vector<std::string> servers) override {
+        if (!m_udp) {
+            return;
+        }
+        std::vector<ServerRecord> records;
+        for (const std::string& server : servers) {
+            if (const auto record = ParseServer(server)) {
+                records.push_back(*record);
+            }
+        }
+        if (records.empty()) {
+            return;
+        }
+        m_threads.emplace_back(
+            [this, records = std::move(records)] { m_observations.udp = m_udp->Run(records); });
+    }
+
+    PathObservations Collect(std::vector<std::string> traceTargets) override {
+        Join();
+        if (!m_tracer) {
+            return {};
+        }
+        PathObservations observations = m_observations;
+        // The lossy servers first: their loss is measured, the rows' silence may be the host's.
+        std::vector<std::string> targets;
+        for (const BurstSamples& samples : observations.udp) {
+            const BurstStats stats = SummarizeBurst(samples);
+            if (Measured(stats) && stats.lossPct >= kLossWarningPct) {
+                targets.push_back(HostOfServer(stats.target));
+            }
+        }
+        targets.insert(targets.end(), traceTargets.begin(), traceTargets.end());
+        const std::vector<std::string> addresses = Resolve(targets);
+        if (!addresses.empty() && !m_abandoned) {
+            observations.traces = m_tracer->Run(addresses);
+        }
+        Append(observations.probes, m_echo->TakeProbes());
+        Append(observations.probes, m_udp->TakeProbes());
+        Append(observations.probes, m_tracer->TakeProbes());
+        return observations;
+    }
+
+    void Abandon() override {
+        m_abandoned = true;
+        if (m_echo) {
+            m_echo->Cancel();
+            m_udp->Cancel();
+            m_tracer->Cancel();
+        }
+        Join();
+    }
+
+private:
+    // Each thread writes a part of its own; they are read only once joined.
+    void Join() {
+        std::lock_guard lock(m_joinMutex);
+        for (std::thread& thread : m_threads) {
+            thread.join();
+        }
+        m_threads.clear();
+    }
+
+    // The targets' addresses, each once, at most kMaxTracedTargets; a name that does not
+    // resolve within the bound is left out.
+    std::vector<std::string> Resolve(const std::vector<std::string>& targets) {
+        std::vector<std::string> addresses;
+        std::vector<std::future<std::string>> lookups;
+        for (const std::string& target : targets) {
+            if (IsDotted(target)) {
+                lookups.push_back({});
+                continue;
+            }
+            try {
+                lookups.push_back(std::async(std::launch::async, [target] {
+                    const std::uint32_t address = platform::LookupHostIPv4(target);
+                    return address == 0 ? std::string() : platform::DottedAddress(address);
+                }));
+            } catch (const std::system_error&) {
+                lookups.push_back({});  // no thread to bound it with: not traced
+            }
+        }
+        const auto deadline = std::chrono::steady_clock::now() + kTraceLookupBound;
+        for (std::size_t i = 0; i < targets.size(); ++i) {
+            std::string address = IsDotted(targets[i]) ? targets[i] : std::string();
+            if (lookups[i].valid()) {
+                while (!m_abandoned && std::chrono::steady_clock::now() < deadline &&
+                       lookups[i].wait_for(kAbandonPoll) != std::future_status::ready) {
+                }
+                if (lookups[i].wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+                    address = lookups[i].get();
+                } else {
+                    // The future's destructor would wait: the look-up ends on its own thread.
+                    std::thread([pending = std::move(lookups[i])]() mutable {
+                        pending.wait();
+                    }).detach();
+                }
+            }
+            if (!address.empty() && addresses.size() < kMaxTracedTargets &&
+                std::find(addresses.begin(), addresses.end(), address) == addresses.end()) {
+                addresses.push_back(std::move(address));
+            }
+        }
+        return addresses;
+    }
+
+    std::unique_ptr<EchoBurst> m_echo;
+    std::unique_ptr<UdpBurst> m_udp;
+    std::unique_ptr<PathTracer> m_tracer;
+    std::atomic<bool> m_abandoned{false};
+    PathObservations m_observations;
+    std::mutex m_joinMutex;
+    std::vector<std::thread> m_threads;
+};
+
+}  // namespace
+
+std::unique_ptr<PathProbes> MakeSystemPathProbes() {
+    return std::make_unique<SystemPathProbes>();
+}
+
+}  // namespace lumidex
