@@ -64,12 +64,29 @@ std::vector<std::string> CheckEngine::AnsweredUdpServers() {
 }
 
 std::vector<std::string> CheckEngine::PathTraceTargets() {
-    std::vector<std::string> targets;
-    // A host that failed a connection or lost an echo: silent, or lossy enough to trace.
+    // A host that failed a connection or lost an echo: silent, or lossy enough to trace. The
+    // rows take turns, so that the traces a run can afford see every kind of host: one that
+    // still answers an echo (a channel list that holds its answer) shows where the service's
+    // network begins.
+    std::vector<std::vector<std::string>> failing;
     for (const int id : {kWebsite, kInformation, kListService}) {
+        std::vector<std::string> hosts;
         for (const ProbeRecord& probe : RowOf(*this, id).probes) {
             if (Reaches(probe) && probe.outcome != ProbeOutcome::Ok) {
-                AddOnce(targets, HostOf(probe.target));
+                AddOnce(hosts, HostOf(probe.target));
+            }
+        }
+        failing.push_back(std::move(hosts));
+    }
+    std::size_t turns = 0;
+    for (const std::vector<std::string>& hosts : failing) {
+        turns = std::max(turns, hosts.size());
+    }
+    std::vector<std::string> targets;
+    for (std::size_t turn = 0; turn < turns; ++turn) {
+        for (const std::vector<std::string>& hosts : failing) {
+            if (turn < hosts.size()) {
+                AddOnce(targets, hosts[turn]);
             }
         }
     }

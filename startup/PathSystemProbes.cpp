@@ -126,14 +126,18 @@ public:
         PathObservations observations = m_observations;
         // The lossy servers first: their loss is measured, the rows' silence may be the host's.
         std::vector<std::string> targets;
+        std::string reference;
         for (const BurstSamples& samples : observations.udp) {
             const BurstStats stats = SummarizeBurst(samples);
             if (Measured(stats) && stats.lossPct >= kLossWarningPct) {
                 targets.push_back(HostOfServer(stats.target));
+            } else if (Measured(stats) && reference.empty()) {
+                reference = HostOfServer(stats.target);
             }
         }
         targets.insert(targets.end(), traceTargets.begin(), traceTargets.end());
-        const std::vector<std::string> addresses = Resolve(targets);
+        std::vector<std::string> addresses = Resolve(targets);
+        AddReference(addresses, reference);
         if (!addresses.empty() && !m_abandoned) {
             observations.traces = m_tracer->Run(addresses);
         }
@@ -161,6 +165,20 @@ private:
             thread.join();
         }
         m_threads.clear();
+    }
+
+    // A server of the service that answers, traced beside the failing hosts: a trace that
+    // stops at the router right before it stopped at the service's own door, which no trace
+    // of silent hosts alone can tell from a provider's router that forwards nothing.
+    static void AddReference(std::vector<std::string>& addresses, const std::string& reference) {
+        if (addresses.empty() || reference.empty() ||
+            std::find(addresses.begin(), addresses.end(), reference) != addresses.end()) {
+            return;
+        }
+        if (addresses.size() >= kMaxTracedTargets) {
+            addresses.pop_back();
+        }
+        addresses.push_back(reference);
     }
 
     // The targets' addresses, each once, at most kMaxTracedTargets; a name that does not

@@ -64,6 +64,7 @@ TEST(PathEngine, BurstsTheAnsweredServersAndTracesWhatTheRowsFoundSilent) {
         std::vector<ProbeRecord> trackers;
         std::vector<ProbeRecord> channels;
         std::vector<ProbeRecord> listHosts;
+        std::vector<ProbeRecord> websites;
         std::vector<std::string> calls;
         std::vector<std::string> servers;
         std::vector<std::string> traced;
@@ -75,6 +76,7 @@ TEST(PathEngine, BurstsTheAnsweredServersAndTracesWhatTheRowsFoundSilent) {
           Udp("198.51.100.5:7000")},
          {Udp("198.51.100.9:8000")},
          {},
+         {},
          {"gateway@-1", "udp@R", "collect@R"},
          {"198.51.100.1:7000", "198.51.100.3:7000", "198.51.100.4:7000"},
          {}},
@@ -82,6 +84,7 @@ TEST(PathEngine, BurstsTheAnsweredServersAndTracesWhatTheRowsFoundSilent) {
          true,
          {Udp("198.51.100.2:7000", ProbeOutcome::Timeout)},
          {Udp("198.51.100.9:8000")},
+         {},
          {},
          {"gateway@R", "udp@R", "collect@R"},
          {"198.51.100.9:8000"},
@@ -96,9 +99,23 @@ TEST(PathEngine, BurstsTheAnsweredServersAndTracesWhatTheRowsFoundSilent) {
            std::nullopt, "total"},
           {ProbeKind::Dns, "list3.example", ProbeOutcome::Error, std::nullopt, "lookup"},
           {ProbeKind::Icmp, "list2.example", ProbeOutcome::Timeout, std::nullopt, "echo"}},
+         {},
          {"gateway@-1", "udp@R", "collect@R"},
          {},
          {"list2.example", "channel.example"}},
+        {"the rows take turns: the list's host among the first traced",
+         false,
+         {},
+         {},
+         {{ProbeKind::Http, "http://channel.example/list.xml", ProbeOutcome::Timeout,
+           std::nullopt, "total"},
+          {ProbeKind::Icmp, "list1.example", ProbeOutcome::Timeout, std::nullopt, "echo"}},
+         {{ProbeKind::Tcp, "www.example:80", ProbeOutcome::Timeout, std::nullopt, "connect"},
+          {ProbeKind::Tcp, "club.example:80", ProbeOutcome::Timeout, std::nullopt, "connect"},
+          {ProbeKind::Tcp, "search.example:80", ProbeOutcome::Timeout, std::nullopt, "connect"}},
+         {"gateway@-1", "udp@R", "collect@R"},
+         {},
+         {"www.example", "channel.example", "club.example", "list1.example", "search.example"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -107,6 +124,7 @@ TEST(PathEngine, BurstsTheAnsweredServersAndTracesWhatTheRowsFoundSilent) {
         made.service->serverRecords[ServerGroup::Trackers] = c.trackers;
         made.service->serverRecords[ServerGroup::ChannelServers] = c.channels;
         made.service->hostRecords[HostGroup::List] = c.listHosts;
+        made.service->hostRecords[HostGroup::Website] = c.websites;
         FakePath* path = made.path;
         ASSERT_TRUE(run.Run(std::move(made.probes), false, c.oneAtATime));
         EXPECT_EQ(Joined(path->Calls()), WithRow(c.calls, run.window.Model().FindById(18)));
