@@ -229,7 +229,7 @@ std::string_view BreakWhereName(BreakWhere where) {
 }
 
 std::optional<BreakPoint> FindBreak(const PathTrace& trace, const std::string& gatewayAddress,
-                                    const std::vector<PathTrace>& others) {
+                                    const std::vector<PathTrace>& others, bool gatewayAnswers) {
     if (trace.hops.empty()) {
         return std::nullopt;
     }
@@ -245,7 +245,12 @@ std::optional<BreakPoint> FindBreak(const PathTrace& trace, const std::string& g
             return At(trace, i, gatewayAddress, others);
         }
     }
-    // Not even the first hop answered: nothing left this computer's network.
+    // Not even the first hop answered. With the gateway silent too nothing leaves this
+    // computer's network; a gateway that answers its echoes but not the trace discards, or
+    // does not report, what it cannot forward, and where the path ends past it is unknown.
+    if (gatewayAnswers) {
+        return std::nullopt;
+    }
     return BreakPoint{trace.hops.front().ttl, gatewayAddress, BreakWhere::Local};
 }
 
@@ -261,9 +266,10 @@ PathResult DecidePath(const PathObservations& observations) {
         BurstProblems(result.udp.back(), ProblemCode::UdpPacketLoss, ProblemCode::UdpJitterHigh,
                       kUdpJitterMs, result.problems);
     }
+    const bool gatewayAnswers = result.gateway && result.gateway->received > 0;
     for (const PathTrace& trace : observations.traces) {
-        TraceResult traced{trace,
-                           FindBreak(trace, observations.gatewayAddress, observations.traces)};
+        TraceResult traced{trace, FindBreak(trace, observations.gatewayAddress,
+                                            observations.traces, gatewayAnswers)};
         if (traced.breaksAt) {
             const BreakPoint& at = *traced.breaksAt;
             const std::string hop = (at.address.empty() ? std::string("?") : at.address) +

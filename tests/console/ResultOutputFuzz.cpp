@@ -75,6 +75,56 @@ lumidex::ProbeRecord ProbeFrom(Input& in) {
     return probe;
 }
 
+lumidex::BurstStats BurstFrom(Input& in) {
+    lumidex::BurstStats stats;
+    stats.target = in.Text();
+    stats.sent = static_cast<int>(in.Byte());
+    stats.received = static_cast<int>(in.Byte());
+    stats.lossPct = in.Byte() * 0.5;
+    if (const unsigned rtt = in.Byte(); rtt % 2 == 1) {
+        stats.rttMedianMs = rtt * 3.25;
+        stats.rttP95Ms = rtt * 4.5;
+        stats.jitterMs = in.Byte() * 0.75;
+    }
+    return stats;
+}
+
+// The path block: its targets are names from the rows, its addresses from routers.
+lumidex::PathResult PathFrom(Input& in) {
+    using namespace lumidex;
+    PathResult path;
+    if (in.Byte() % 2 == 1) {
+        path.gateway = BurstFrom(in);
+    }
+    for (unsigned n = in.Byte() % 4; n > 0; --n) {
+        path.udp.push_back(BurstFrom(in));
+    }
+    for (unsigned n = in.Byte() % 3; n > 0; --n) {
+        TraceResult trace;
+        trace.trace.target = in.Text();
+        trace.trace.reached = in.Byte() % 2 == 1;
+        for (unsigned hops = in.Byte() % 5; hops > 0; --hops) {
+            TraceHop hop;
+            hop.ttl = static_cast<int>(in.Byte());
+            if (in.Byte() % 2 == 1) {
+                hop.address = in.Text();
+            }
+            hop.sent = static_cast<int>(in.Byte() % 4);
+            hop.received = static_cast<int>(in.Byte() % 4);
+            trace.trace.hops.push_back(std::move(hop));
+        }
+        if (in.Byte() % 2 == 1) {
+            trace.breaksAt = BreakPoint{static_cast<int>(in.Byte()), in.Text(),
+                                        static_cast<BreakWhere>(in.Byte() % 3)};
+        }
+        path.traces.push_back(std::move(trace));
+    }
+    for (unsigned n = in.Byte() % 3; n > 0; --n) {
+        path.problems.push_back(ProblemFrom(in));
+    }
+    return path;
+}
+
 bool IsWellFormed(const std::string& text) {
     return lumidex::platform::ValidUtf8(text) == text;
 }
@@ -146,6 +196,9 @@ int FuzzResultOutput(const uint8_t* data, size_t size) {
         }
         result.p2p = std::move(p2p);
     }
+    if (in.Byte() % 2 == 1) {
+        result.path = PathFrom(in);
+    }
 
     // The object itself holds UTF-8 only: printed without the writer's own replacement too,
     // and then exactly as the console prints it.
@@ -169,6 +222,9 @@ int FuzzResultOutput(const uint8_t* data, size_t size) {
     }
     if (parsed.contains("p2p") != result.p2p.has_value()) {
         Broken("the P2P block is missing from the JSON");
+    }
+    if (parsed.contains("path") != result.path.has_value()) {
+        Broken("the path block is missing from the JSON");
     }
     for (std::size_t i = 0; i < model.Rows().size(); ++i) {
         const std::string& detail = model.Rows()[i].detail;

@@ -61,6 +61,7 @@ TEST(PathQuality, WhereATraceBreaks) {
         const char* name;
         PathTrace trace;
         std::optional<BreakPoint> expected;
+        bool gatewayAnswers = false;
     } cases[] = {
         {"reached without loss",
          {kTarget, true, {Hop(1, kGateway), Hop(2, "203.0.113.1"), Hop(3, kTarget)}},
@@ -94,6 +95,10 @@ TEST(PathQuality, WhereATraceBreaks) {
         {"nothing answers: the first hop",
          {kTarget, false, {Hop(1, "", 0), Hop(2, "", 0)}},
          BreakPoint{1, kGateway, BreakWhere::Local}},
+        {"nothing answers but the gateway answers its echoes: unknown",
+         {kTarget, false, {Hop(1, "", 0), Hop(2, "", 0)}},
+         std::nullopt,
+         true},
         {"a second private router before any public hop is local",
          {kTarget, false, {Hop(1, kGateway), Hop(2, "10.0.0.1"), Hop(3, "", 0)}},
          BreakPoint{2, "10.0.0.1", BreakWhere::Local}},
@@ -113,7 +118,7 @@ TEST(PathQuality, WhereATraceBreaks) {
          BreakPoint{2, "10.1.0.1", BreakWhere::Provider}},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(FindBreak(c.trace, kGateway), c.expected) << c.name;
+        EXPECT_EQ(FindBreak(c.trace, kGateway, {}, c.gatewayAnswers), c.expected) << c.name;
     }
 }
 
