@@ -229,7 +229,7 @@ std::string_view BreakWhereName(BreakWhere where) {
 }
 
 std::optional<BreakPoint> FindBreak(const PathTrace& trace, const std::string& gatewayAddress,
-                                    const std::vector<PathTrace>& others, bool gatewayAnswers) {
+                                    const std::vector<PathTrace>& others) {
     if (trace.hops.empty()) {
         return std::nullopt;
     }
@@ -245,31 +245,31 @@ std::optional<BreakPoint> FindBreak(const PathTrace& trace, const std::string& g
             return At(trace, i, gatewayAddress, others);
         }
     }
-    // Not even the first hop answered. With the gateway silent too nothing leaves this
-    // computer's network; a gateway that answers its echoes but not the trace discards, or
-    // does not report, what it cannot forward, and where the path ends past it is unknown.
-    if (gatewayAnswers) {
-        return std::nullopt;
-    }
-    return BreakPoint{trace.hops.front().ttl, gatewayAddress, BreakWhere::Local};
+    // Not even the first hop answered: a gateway that ignores echoes or keeps silent about
+    // what it does not forward looks the same as one that is gone, and the rows tell those
+    // apart; the trace has no hop to name.
+    return std::nullopt;
 }
 
 PathResult DecidePath(const PathObservations& observations) {
     PathResult result;
     if (observations.gateway) {
         result.gateway = SummarizeBurst(*observations.gateway);
-        BurstProblems(*result.gateway, ProblemCode::LocalLinkLoss, ProblemCode::LocalLinkJitter,
-                      kLocalLinkJitterMs, result.problems);
+        // A gateway that answers none of the echoes ignores them, as many routers do (its row
+        // says so): no share of a link's datagrams is lost.
+        if (result.gateway->received > 0) {
+            BurstProblems(*result.gateway, ProblemCode::LocalLinkLoss,
+                          ProblemCode::LocalLinkJitter, kLocalLinkJitterMs, result.problems);
+        }
     }
     for (const BurstSamples& samples : observations.udp) {
         result.udp.push_back(SummarizeBurst(samples));
         BurstProblems(result.udp.back(), ProblemCode::UdpPacketLoss, ProblemCode::UdpJitterHigh,
                       kUdpJitterMs, result.problems);
     }
-    const bool gatewayAnswers = result.gateway && result.gateway->received > 0;
     for (const PathTrace& trace : observations.traces) {
-        TraceResult traced{trace, FindBreak(trace, observations.gatewayAddress,
-                                            observations.traces, gatewayAnswers)};
+        TraceResult traced{trace,
+                           FindBreak(trace, observations.gatewayAddress, observations.traces)};
         if (traced.breaksAt) {
             const BreakPoint& at = *traced.breaksAt;
             const std::string hop = (at.address.empty() ? std::string("?") : at.address) +

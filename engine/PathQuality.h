@@ -41,15 +41,13 @@ struct BreakPoint {
 
 // Where trace breaks, or none when it reached its target without loss that persists:
 // - not reached: the last hop that answered (silent hops before it only rate-limit their
-//   time-exceeded answers); when no hop answered at all, the first hop, taken as the gateway,
-//   unless the gateway answers its echoes (then none: where the path ends is unknown);
+//   time-exceeded answers); none when no hop answered at all;
 // - reached: the first hop from which loss persists on every answering hop to the target;
 //   loss at a hop that later hops do not share is that router rate-limiting, not loss.
 // others are the run's other traces: a hop that is the last router before another trace's
 // reached target of the same /24 is at the service's end too.
 std::optional<BreakPoint> FindBreak(const PathTrace& trace, const std::string& gatewayAddress,
-                                    const std::vector<PathTrace>& others = {},
-                                    bool gatewayAnswers = false);
+                                    const std::vector<PathTrace>& others = {});
 
 struct TraceResult {
     PathTrace trace;

@@ -61,7 +61,6 @@ TEST(PathQuality, WhereATraceBreaks) {
         const char* name;
         PathTrace trace;
         std::optional<BreakPoint> expected;
-        bool gatewayAnswers = false;
     } cases[] = {
         {"reached without loss",
          {kTarget, true, {Hop(1, kGateway), Hop(2, "203.0.113.1"), Hop(3, kTarget)}},
@@ -92,13 +91,9 @@ TEST(PathQuality, WhereATraceBreaks) {
         {"stops at the gateway",
          {kTarget, false, {Hop(1, kGateway), Hop(2, "", 0), Hop(3, "", 0)}},
          BreakPoint{1, kGateway, BreakWhere::Local}},
-        {"nothing answers: the first hop",
+        {"nothing answers: no hop to name",
          {kTarget, false, {Hop(1, "", 0), Hop(2, "", 0)}},
-         BreakPoint{1, kGateway, BreakWhere::Local}},
-        {"nothing answers but the gateway answers its echoes: unknown",
-         {kTarget, false, {Hop(1, "", 0), Hop(2, "", 0)}},
-         std::nullopt,
-         true},
+         std::nullopt},
         {"a second private router before any public hop is local",
          {kTarget, false, {Hop(1, kGateway), Hop(2, "10.0.0.1"), Hop(3, "", 0)}},
          BreakPoint{2, "10.0.0.1", BreakWhere::Local}},
@@ -118,7 +113,7 @@ TEST(PathQuality, WhereATraceBreaks) {
          BreakPoint{2, "10.1.0.1", BreakWhere::Provider}},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(FindBreak(c.trace, kGateway, {}, c.gatewayAnswers), c.expected) << c.name;
+        EXPECT_EQ(FindBreak(c.trace, kGateway), c.expected) << c.name;
     }
 }
 
@@ -170,6 +165,9 @@ TEST(PathQuality, ProblemsOfARun) {
         {"an unmeasured burst says nothing",
          {kGateway, BurstSamples{kGateway, 0, {}}, {}, {}, {}},
          {}},
+        {"a gateway that ignores echoes loses nothing; a server that stops answering does",
+         {kGateway, Burst(kGateway, 0, 1), {Burst("a:1", 0, 20)}, {}, {}},
+         {"udp_packet_loss"}},
         {"one problem per place a path breaks",
          {kGateway,
           std::nullopt,
