@@ -2,6 +2,7 @@
 // the servers that answered the server walk get the bursts.
 #include <algorithm>
 #include <atomic>
+#include <set>
 #include <thread>
 
 #include "engine/CheckEngine.h"
@@ -12,7 +13,15 @@
 namespace lumidex {
 namespace {
 
-enum ItemId { kInternetItem = 7, kWebsite = 14, kInformation, kListService, kChannels, kTrackers };
+enum ItemId {
+    kInternetItem = 7,
+    kHostsFile = 13,
+    kWebsite,
+    kInformation,
+    kListService,
+    kChannels,
+    kTrackers
+};
 
 // A record's target as a host to trace: a URL's or a "host:port"'s host.
 std::string HostOf(std::string target) {
@@ -44,6 +53,20 @@ RowDiagnosis RowOf(CheckEngine& engine, int id) {
     return row < 0 ? RowDiagnosis{} : TheRunDiagnosis().Row(row);
 }
 
+// The names the hosts file or the resolver sends to an address of their own: a trace of one
+// shows the way to that address, not to the service, and its problem is the hosts row's.
+std::set<std::string> NamesSentElsewhere(CheckEngine& engine) {
+    std::set<std::string> names;
+    for (const Problem& problem : RowOf(engine, kHostsFile).problems) {
+        if (problem.code == ProblemCode::HostsMapsWrongAddress ||
+            problem.code == ProblemCode::HostsMapsProductDomain ||
+            problem.code == ProblemCode::ProductNamesHijacked) {
+            names.insert(problem.targets.begin(), problem.targets.end());
+        }
+    }
+    return names;
+}
+
 }  // namespace
 
 std::vector<std::string> CheckEngine::AnsweredUdpServers() {
@@ -68,11 +91,13 @@ std::vector<std::string> CheckEngine::PathTraceTargets() {
     // rows take turns, so that the traces a run can afford see every kind of host: one that
     // still answers an echo (a channel list that holds its answer) shows where the service's
     // network begins.
+    const std::set<std::string> elsewhere = NamesSentElsewhere(*this);
     std::vector<std::vector<std::string>> failing;
     for (const int id : {kWebsite, kInformation, kListService}) {
         std::vector<std::string> hosts;
         for (const ProbeRecord& probe : RowOf(*this, id).probes) {
-            if (Reaches(probe) && probe.outcome != ProbeOutcome::Ok) {
+            if (Reaches(probe) && probe.outcome != ProbeOutcome::Ok &&
+                elsewhere.count(HostOf(probe.target)) == 0) {
                 AddOnce(hosts, HostOf(probe.target));
             }
         }

@@ -245,6 +245,7 @@ struct FakeService : ServiceProbes {
     std::function<void()> onFetch;          // while the channel list is fetched
     // What each walk records on its row, as the real probes do.
     std::map<HostGroup, std::vector<ProbeRecord>> hostRecords;
+    std::vector<Problem> hostsFileProblems;  // noted on the hosts-file row
     std::map<ServerGroup, std::vector<ProbeRecord>> serverRecords;
     int progressRangeSeen = 0;
     // The work started ahead takes this long to end; finished once it has.
@@ -271,6 +272,9 @@ struct FakeService : ServiceProbes {
     bool CheckHostsFile(std::string& wrong, std::string& product) override {
         wrong = wrongMapping;
         product = productMapping;
+        for (const Problem& problem : hostsFileProblems) {
+            NoteProblem(problem);
+        }
         return hostsOk;
     }
     int HostCount(HostGroup group) override { return hosts[group]; }

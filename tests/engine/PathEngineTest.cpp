@@ -68,6 +68,7 @@ TEST(PathEngine, BurstsTheAnsweredServersAndTracesWhatTheRowsFoundSilent) {
         std::vector<std::string> calls;
         std::vector<std::string> servers;
         std::vector<std::string> traced;
+        std::vector<Problem> hostsFile{};
     } cases[] = {
         {"trackers first, at most three, each once",
          false,
@@ -116,6 +117,19 @@ TEST(PathEngine, BurstsTheAnsweredServersAndTracesWhatTheRowsFoundSilent) {
          {"gateway@-1", "udp@R", "collect@R"},
          {},
          {"www.example", "channel.example", "club.example", "list1.example", "search.example"}},
+        {"a name the hosts file sends elsewhere is not traced",
+         false,
+         {},
+         {},
+         {},
+         {{ProbeKind::Tcp, "www.example:80", ProbeOutcome::Timeout, std::nullopt, "connect"},
+          {ProbeKind::Tcp, "club.example:80", ProbeOutcome::Timeout, std::nullopt, "connect"},
+          {ProbeKind::Tcp, "search.example:80", ProbeOutcome::Timeout, std::nullopt, "connect"}},
+         {"gateway@-1", "udp@R", "collect@R"},
+         {},
+         {"search.example"},
+         {MakeProblem(ProblemCode::HostsMapsWrongAddress, {"www.example"}),
+          MakeProblem(ProblemCode::HostsMapsProductDomain, {"club.example"})}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -125,6 +139,7 @@ TEST(PathEngine, BurstsTheAnsweredServersAndTracesWhatTheRowsFoundSilent) {
         made.service->serverRecords[ServerGroup::ChannelServers] = c.channels;
         made.service->hostRecords[HostGroup::List] = c.listHosts;
         made.service->hostRecords[HostGroup::Website] = c.websites;
+        made.service->hostsFileProblems = c.hostsFile;
         FakePath* path = made.path;
         ASSERT_TRUE(run.Run(std::move(made.probes), false, c.oneAtATime));
         EXPECT_EQ(Joined(path->Calls()), WithRow(c.calls, run.window.Model().FindById(18)));

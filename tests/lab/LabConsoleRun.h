@@ -28,5 +28,7 @@ ConsoleRun RunConsole(const std::string& args);
 
 // The run of "--json" every suite of a lab reads (made once per lab_checks process).
 const ConsoleRun& RunConsoleOnce();
+// The one-at-a-time walk of the same lab the suites compare with it (made once too, after it).
+const ConsoleRun& RunOneAtATimeOnce();
 
 }  // namespace lumidex::labtest

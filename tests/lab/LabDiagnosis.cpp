@@ -105,7 +105,7 @@ TEST_F(ScenarioDiagnosis, PrimaryCausesAreTheScenariosOwnInBothWalks) {
         GTEST_SKIP() << "one at a time: " << skipped->second;
     }
     SCOPED_TRACE("one at a time");
-    CheckDiagnosis(RunConsole("--json --one-at-a-time"), entry->second);
+    CheckDiagnosis(RunOneAtATimeOnce(), entry->second);
 }
 
 }  // namespace

@@ -2,34 +2,16 @@
 // and the sites that only redirect to their other name. The rows are those of an honest
 // network (other suites check them); here the problems beside them, in both walks, and the
 // one line of the notes.
-#include <cstdio>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "LabConsoleRun.h"
 #include "LabFixture.h"
 
 namespace lumidex::labtest {
 namespace {
-
-Json RunJson(const std::string& args) {
-    const char* console = std::getenv("LUMIDEX_CONSOLE");
-    if (console == nullptr) {
-        return Json();
-    }
-    FILE* pipe = ::popen((std::string("'") + console + "' " + args).c_str(), "r");
-    if (pipe == nullptr) {
-        return Json();
-    }
-    std::string output;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-        output.append(buffer, n);
-    }
-    ::pclose(pipe);
-    return Json::parse(output, nullptr, false);
-}
 
 // Item id -> problem code -> its targets, for the codes these detections give.
 using Found = std::map<int, std::map<std::string, Json>>;
@@ -53,9 +35,9 @@ using InterceptionProblems = LabTest;
 TEST_F(InterceptionProblems, ProblemsBesideTheRowsAndTheNotesLineInBothWalks) {
     const std::string scenario = lab().Notes()["scenario"];
     const std::string portal = "login.portal.lab";
-    for (const char* args : {"--json", "--json --one-at-a-time"}) {
-        SCOPED_TRACE(args);
-        const Json result = RunJson(args);
+    for (const ConsoleRun* run : {&RunConsoleOnce(), &RunOneAtATimeOnce()}) {
+        SCOPED_TRACE(run == &RunConsoleOnce() ? "side by side" : "one at a time");
+        const Json& result = run->result;
         ASSERT_TRUE(result.is_object());
         const Found found = Interceptions(result);
         const std::string summary = result["summary"];

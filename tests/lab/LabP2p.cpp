@@ -179,7 +179,7 @@ TEST_F(P2pVerdict, BothWalksGiveTheScenariosReachability) {
     const std::string scenario = lab().Notes()["scenario"];
     const auto entry = Table().find(scenario);
     ASSERT_NE(entry, Table().end()) << "no line for " << scenario << " in the P2P table";
-    const ConsoleRun oneAtATime = RunConsole("--json --one-at-a-time");
+    const ConsoleRun& oneAtATime = RunOneAtATimeOnce();
     for (const ConsoleRun* run : {&RunConsoleOnce(), &oneAtATime}) {
         ASSERT_TRUE(run->result.is_object()) << run->output;
         const Json p2p = run->result.value("p2p", Json());

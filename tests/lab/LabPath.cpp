@@ -113,17 +113,15 @@ TEST_F(PathQuality, TracesSayWhereThePathBreaksAndBurstsWhatItLoses) {
     ASSERT_NE(entry, Table().end()) << "no line for " << scenario << " in the path table";
     const PathLine& line = entry->second;
     std::vector<const ConsoleRun*> runs = {&RunConsoleOnce()};
-    ConsoleRun oneAtATime;
     if (line.bothWalks) {
-        oneAtATime = RunConsole("--json --one-at-a-time");
-        runs.push_back(&oneAtATime);
+        runs.push_back(&RunOneAtATimeOnce());
     }
     std::set<std::string> codes;
     for (const ConsoleRun* run : runs) {
         ASSERT_TRUE(run->result.is_object()) << run->output;
         for (const std::string& wrong :
              Mismatches(run->result.value("path", Json()), line, lab(), codes)) {
-            ADD_FAILURE() << (run == &oneAtATime ? "one at a time: " : "concurrent: ") << wrong;
+            ADD_FAILURE() << (run == runs.front() ? "concurrent: " : "one at a time: ") << wrong;
         }
     }
     for (const std::string& some : line.some) {

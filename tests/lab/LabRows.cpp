@@ -55,6 +55,12 @@ const ConsoleRun& RunConsoleOnce() {
     return run;
 }
 
+const ConsoleRun& RunOneAtATimeOnce() {
+    RunConsoleOnce();
+    static const ConsoleRun run = RunConsole("--json --one-at-a-time");
+    return run;
+}
+
 namespace {
 
 class LabRows : public LabTest {
@@ -486,7 +492,7 @@ TEST_F(BothWays, OneAtATimeWalkGivesTheSameRowsFindingsAndLog) {
     if (const auto skip = NotComparedHere().find(scenario); skip != NotComparedHere().end()) {
         GTEST_SKIP() << skip->second;
     }
-    const ConsoleRun oneAtATime = RunConsole("--json --one-at-a-time");
+    const ConsoleRun& oneAtATime = RunOneAtATimeOnce();
     ASSERT_TRUE(oneAtATime.result.is_object()) << oneAtATime.output;
     EXPECT_EQ(oneAtATime.schemaErrors, "");
     const bool sampled = kSampleNamesItsServers.count(scenario) > 0;
