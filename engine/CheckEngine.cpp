@@ -173,27 +173,30 @@ void CheckEngine::RunP2pProbes(P2pProbes& probes, bool startedAhead) {
     if (!startedAhead) {
         probes.Start();
     }
-    // Collect waits up to its bound; the stop button must not wait that long, so the wait
-    // runs on a thread of its own and a press abandons the probes, which ends it.
     P2pObservations observations;
+    if (CollectUnlessStopped([&] { observations = probes.Collect(); },
+                             [&] { probes.Abandon(); })) {
+        TheRunDiagnosis().SetP2p(DecideP2p(observations, m_udpServerAnswered));
+    }
+}
+
+bool CheckEngine::CollectUnlessStopped(const std::function<void()>& collect,
+                                       const std::function<void()>& abandon) {
     std::atomic<bool> collected{false};
     std::thread collector([&] {
-        observations = probes.Collect();
+        collect();
         collected = true;
     });
     bool stopped = false;
     while (!collected) {
         if (StopIfRequested()) {
             stopped = true;
-            probes.Abandon();
+            abandon();
             break;
         }
     }
     collector.join();
-    if (stopped) {
-        return;
-    }
-    TheRunDiagnosis().SetP2p(DecideP2p(observations, m_udpServerAnswered));
+    return !stopped;
 }
 
 void CheckEngine::RunBasicChecks() {

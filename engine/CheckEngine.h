@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -115,6 +116,11 @@ private:
     // Takes the P2P probes' observations (starting them first unless they started with the
     // run) and keeps the verdict; a stop, seen before or while they run, abandons them.
     void RunP2pProbes(P2pProbes& probes, bool startedAhead);
+    // Runs collect, which waits up to its probes' bound, on a thread of its own: a press of the
+    // stop button must not wait that long, so it calls abandon, which ends collect at once.
+    // False when the run was stopped.
+    bool CollectUnlessStopped(const std::function<void()>& collect,
+                              const std::function<void()>& abandon);
     // The path bursts, once the server walk has answers (the gateway's too unless it started
     // with the run); then, after the rows, their results and the traces. A stop abandons them.
     void StartPathBursts(PathProbes& probes, bool gatewayStarted);

@@ -1,9 +1,7 @@
 // The path measurements of a run: what the rows found silent or lossy decides what is traced,
 // the servers that answered the server walk get the bursts.
 #include <algorithm>
-#include <atomic>
 #include <set>
-#include <thread>
 
 #include "engine/CheckEngine.h"
 #include "engine/Diagnosis.h"
@@ -148,27 +146,12 @@ void CheckEngine::RunPathProbes(PathProbes& probes) {
         probes.Abandon();
         return;
     }
-    // As for the P2P probes: the wait runs on a thread of its own so that a press of the stop
-    // button abandons it at once.
     PathObservations observations;
-    std::atomic<bool> collected{false};
-    std::thread collector([&, targets = PathTraceTargets()]() mutable {
-        observations = probes.Collect(std::move(targets));
-        collected = true;
-    });
-    bool stopped = false;
-    while (!collected) {
-        if (StopIfRequested()) {
-            stopped = true;
-            probes.Abandon();
-            break;
-        }
+    if (CollectUnlessStopped(
+            [&, targets = PathTraceTargets()] { observations = probes.Collect(targets); },
+            [&] { probes.Abandon(); })) {
+        TheRunDiagnosis().SetPath(DecidePath(observations));
     }
-    collector.join();
-    if (stopped) {
-        return;
-    }
-    TheRunDiagnosis().SetPath(DecidePath(observations));
 }
 
 }  // namespace lumidex

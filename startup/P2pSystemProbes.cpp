@@ -3,14 +3,11 @@
 #include <arpa/inet.h>
 
 #include <chrono>
-#include <future>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
 #include "engine/Endpoints.h"
 #include "platform/AdaptersInfo.h"
-#include "platform/HostLookup.h"
+#include "platform/BoundedLookup.h"
+#include "platform/ThreadGroup.h"
 #include "probes/HopProbe.h"
 #include "probes/PortMappingProbe.h"
 #include "probes/StunProbe.h"
@@ -53,22 +50,9 @@ std::string HopTarget(const std::vector<endpoints::StunServer>& servers) {
         return servers.front().host;
     }
     // The STUN probe looks the same name up at the same moment; a resolver that hangs must
-    // not hold the hop's thread past the P2P bound, so the look-up is waited for only so long.
-    std::future<std::string> lookup;
-    try {
-        lookup = std::async(std::launch::async, [host = servers.front().host] {
-            const std::uint32_t address = platform::LookupHostIPv4(host);
-            return address == 0 ? std::string() : platform::DottedAddress(address);
-        });
-    } catch (const std::system_error&) {
-        return {};  // no thread to bound it with: no hop rather than an unbounded wait
-    }
-    if (lookup.wait_for(kHopLookupBound) != std::future_status::ready) {
-        // The future's destructor would wait: the look-up is left to end on its own thread.
-        std::thread([pending = std::move(lookup)]() mutable { pending.wait(); }).detach();
-        return {};
-    }
-    return lookup.get();
+    // not hold the hop's thread past the P2P bound.
+    return platform::DottedAnswerBy(platform::StartDottedLookup(servers.front().host),
+                                    std::chrono::steady_clock::now() + kHopLookupBound);
 }
 
 void Append(std::vector<ProbeRecord>& to, std::vector<ProbeRecord> records) {
@@ -88,26 +72,26 @@ public:
         m_portMapping = std::make_unique<PortMappingProbe>();
         m_observations = {};
         const std::vector<endpoints::StunServer> servers = endpoints::StunServers();
-        m_threads.emplace_back(
+        m_threads.Start(
             [this, servers] { m_observations.stun = m_stun->Run(servers, kStunBudget); });
-        m_threads.emplace_back([this, servers] {
+        m_threads.Start([this, servers] {
             m_observations.ipv6.globalAddress = GlobalIpv6Address();
             m_observations.ipv6.udpAnswered = m_stunIpv6->AnswersOverIpv6(servers, kStunBudget);
         });
-        m_threads.emplace_back([this] {
+        m_threads.Start([this] {
             const Route route = DefaultRoute();
             m_observations.localAddress = route.localAddress;
             const platform::ClientProcess client = ProbeClient(m_prefix);
             m_portMappingAnswers =
                 m_portMapping->Run(route.gateway, client.ports.udp, m_observations.clientPorts);
         });
-        m_threads.emplace_back([this, servers] {
+        m_threads.Start([this, servers] {
             m_observations.hopPastGateway = HopPastGateway(HopTarget(servers));
         });
     }
 
     P2pObservations Collect() override {
-        Join();
+        m_threads.Join();
         P2pObservations observations = m_observations;
         observations.portMapping = m_portMappingAnswers;
         if (m_stun) {
@@ -125,27 +109,18 @@ public:
             m_stunIpv6->Cancel();
             m_portMapping->Cancel();
         }
-        Join();
+        m_threads.Join();
     }
 
 private:
-    // Each thread writes a part of its own; they are read only once joined.
-    void Join() {
-        std::lock_guard lock(m_joinMutex);
-        for (std::thread& thread : m_threads) {
-            thread.join();
-        }
-        m_threads.clear();
-    }
-
     PrefixChoice m_prefix;
     std::unique_ptr<StunProbe> m_stun;
     std::unique_ptr<StunProbe> m_stunIpv6;
     std::unique_ptr<PortMappingProbe> m_portMapping;
     P2pObservations m_observations;
     std::vector<PortMappingAnswer> m_portMappingAnswers;
-    std::mutex m_joinMutex;
-    std::vector<std::thread> m_threads;
+    // Each thread writes a part of its own; they are read only once joined.
+    platform::ThreadGroup m_threads;
 };
 
 }  // namespace

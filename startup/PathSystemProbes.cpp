@@ -7,14 +7,12 @@
 #include <charconv>
 #include <chrono>
 #include <future>
-#include <mutex>
 #include <optional>
-#include <system_error>
-#include <thread>
 
 #include "engine/PathQuality.h"
 #include "platform/AdaptersInfo.h"
-#include "platform/HostLookup.h"
+#include "platform/BoundedLookup.h"
+#include "platform/ThreadGroup.h"
 #include "probes/EchoBurst.h"
 #include "probes/PathTrace.h"
 #include "service/UdpBurst.h"
@@ -25,7 +23,6 @@ namespace {
 // The look-ups of the names to trace, side by side: a resolver that hangs costs the run this
 // much, not the resolver's own time-out.
 constexpr std::chrono::milliseconds kTraceLookupBound{1000};
-constexpr std::chrono::milliseconds kAbandonPoll{20};
 
 // The gateway of the adapter the rows choose: the first with an address and a gateway.
 std::string DefaultGateway() {
@@ -93,7 +90,7 @@ public:
         m_tracer = std::make_unique<PathTracer>();
         m_abandoned = false;
         m_observations = {};
-        m_threads.emplace_back([this] {
+        m_threads.Start([this] {
             m_observations.gatewayAddress = DefaultGateway();
             if (!m_observations.gatewayAddress.empty()) {
                 m_observations.gateway = m_echo->Run(m_observations.gatewayAddress);
@@ -114,12 +111,12 @@ public:
         if (records.empty()) {
             return;
         }
-        m_threads.emplace_back(
+        m_threads.Start(
             [this, records = std::move(records)] { m_observations.udp = m_udp->Run(records); });
     }
 
     PathObservations Collect(std::vector<std::string> traceTargets) override {
-        Join();
+        m_threads.Join();
         if (!m_tracer) {
             return {};
         }
@@ -154,19 +151,10 @@ public:
             m_udp->Cancel();
             m_tracer->Cancel();
         }
-        Join();
+        m_threads.Join();
     }
 
 private:
-    // Each thread writes a part of its own; they are read only once joined.
-    void Join() {
-        std::lock_guard lock(m_joinMutex);
-        for (std::thread& thread : m_threads) {
-            thread.join();
-        }
-        m_threads.clear();
-    }
-
     // A server of the service that answers, traced beside the failing hosts: a trace that
     // stops at the router right before it stopped at the service's own door, which no trace
     // of silent hosts alone can tell from a provider's router that forwards nothing.
@@ -184,38 +172,19 @@ private:
     // The targets' addresses, each once, at most kMaxTracedTargets; a name that does not
     // resolve within the bound is left out.
     std::vector<std::string> Resolve(const std::vector<std::string>& targets) {
-        std::vector<std::string> addresses;
         std::vector<std::future<std::string>> lookups;
         for (const std::string& target : targets) {
-            if (IsDotted(target)) {
-                lookups.push_back({});
-                continue;
-            }
-            try {
-                lookups.push_back(std::async(std::launch::async, [target] {
-                    const std::uint32_t address = platform::LookupHostIPv4(target);
-                    return address == 0 ? std::string() : platform::DottedAddress(address);
-                }));
-            } catch (const std::system_error&) {
-                lookups.push_back({});  // no thread to bound it with: not traced
-            }
+            lookups.push_back(IsDotted(target) ? std::future<std::string>()
+                                               : platform::StartDottedLookup(target));
         }
         const auto deadline = std::chrono::steady_clock::now() + kTraceLookupBound;
+        std::vector<std::string> addresses;
         for (std::size_t i = 0; i < targets.size(); ++i) {
-            std::string address = IsDotted(targets[i]) ? targets[i] : std::string();
-            if (lookups[i].valid()) {
-                while (!m_abandoned && std::chrono::steady_clock::now() < deadline &&
-                       lookups[i].wait_for(kAbandonPoll) != std::future_status::ready) {
-                }
-                if (lookups[i].wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
-                    address = lookups[i].get();
-                } else {
-                    // The future's destructor would wait: the look-up ends on its own thread.
-                    std::thread([pending = std::move(lookups[i])]() mutable {
-                        pending.wait();
-                    }).detach();
-                }
-            }
+            std::string address =
+                IsDotted(targets[i])
+                    ? targets[i]
+                    : platform::DottedAnswerBy(std::move(lookups[i]), deadline,
+                                               [this] { return m_abandoned.load(); });
             if (!address.empty() && addresses.size() < kMaxTracedTargets &&
                 std::find(addresses.begin(), addresses.end(), address) == addresses.end()) {
                 addresses.push_back(std::move(address));
@@ -229,8 +198,8 @@ private:
     std::unique_ptr<PathTracer> m_tracer;
     std::atomic<bool> m_abandoned{false};
     PathObservations m_observations;
-    std::mutex m_joinMutex;
-    std::vector<std::thread> m_threads;
+    // Each thread writes a part of its own; they are read only once joined.
+    platform::ThreadGroup m_threads;
 };
 
 }  // namespace
