@@ -61,4 +61,18 @@ std::vector<AdapterRecord> GetAdaptersInfo(const AdaptersSource& source) {
     return adapters;
 }
 
+AdapterRoute FirstRoutedAdapter() {
+    for (const AdapterRecord& adapter : GetAdaptersInfo()) {
+        if (adapter.currentAddress.empty() || adapter.currentAddress == kDisconnectedAddress) {
+            continue;
+        }
+        for (const std::string& gateway : adapter.gateways) {
+            if (!gateway.empty() && gateway != kDisconnectedAddress) {
+                return {adapter.currentAddress, gateway};
+            }
+        }
+    }
+    return {};
+}
+
 }  // namespace lumidex::platform

@@ -42,4 +42,12 @@ struct AdaptersSource {
 // Empty when there is no such interface.
 std::vector<AdapterRecord> GetAdaptersInfo(const AdaptersSource& source = {});
 
+// The adapter the network rows take for this computer's: the first with an address and a
+// gateway. Both empty when there is none.
+struct AdapterRoute {
+    std::string localAddress;
+    std::string gateway;
+};
+AdapterRoute FirstRoutedAdapter();
+
 }  // namespace lumidex::platform

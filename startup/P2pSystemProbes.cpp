@@ -19,27 +19,6 @@ namespace {
 // The hop probe's look-up of its target, within the P2P bound of 2 s with the hop's own wait.
 constexpr std::chrono::milliseconds kHopLookupBound{1000};
 
-struct Route {
-    std::string localAddress;
-    std::string gateway;
-};
-
-// The adapter the rows choose too: the first with an address and a gateway.
-Route DefaultRoute() {
-    for (const platform::AdapterRecord& adapter : platform::GetAdaptersInfo()) {
-        if (adapter.currentAddress.empty() ||
-            adapter.currentAddress == platform::kDisconnectedAddress) {
-            continue;
-        }
-        for (const std::string& gateway : adapter.gateways) {
-            if (!gateway.empty() && gateway != platform::kDisconnectedAddress) {
-                return {adapter.currentAddress, gateway};
-            }
-        }
-    }
-    return {};
-}
-
 // A public address for the hop probe to aim past the gateway at: the first STUN server's.
 std::string HopTarget(const std::vector<endpoints::StunServer>& servers) {
     if (servers.empty()) {
@@ -79,7 +58,7 @@ public:
             m_observations.ipv6.udpAnswered = m_stunIpv6->AnswersOverIpv6(servers, kStunBudget);
         });
         m_threads.Start([this] {
-            const Route route = DefaultRoute();
+            const platform::AdapterRoute route = platform::FirstRoutedAdapter();
             m_observations.localAddress = route.localAddress;
             const platform::ClientProcess client = ProbeClient(m_prefix);
             m_portMappingAnswers =

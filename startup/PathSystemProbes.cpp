@@ -24,22 +24,6 @@ namespace {
 // much, not the resolver's own time-out.
 constexpr std::chrono::milliseconds kTraceLookupBound{1000};
 
-// The gateway of the adapter the rows choose: the first with an address and a gateway.
-std::string DefaultGateway() {
-    for (const platform::AdapterRecord& adapter : platform::GetAdaptersInfo()) {
-        if (adapter.currentAddress.empty() ||
-            adapter.currentAddress == platform::kDisconnectedAddress) {
-            continue;
-        }
-        for (const std::string& gateway : adapter.gateways) {
-            if (!gateway.empty() && gateway != platform::kDisconnectedAddress) {
-                return gateway;
-            }
-        }
-    }
-    return {};
-}
-
 bool IsDotted(const std::string& text) {
     in_addr parsed{};
     return ::inet_pton(AF_INET, text.c_str(), &parsed) == 1;
@@ -91,7 +75,7 @@ public:
         m_abandoned = false;
         m_observations = {};
         m_threads.Start([this] {
-            m_observations.gatewayAddress = DefaultGateway();
+            m_observations.gatewayAddress = platform::FirstRoutedAdapter().gateway;
             if (!m_observations.gatewayAddress.empty()) {
                 m_observations.gateway = m_echo->Run(m_observations.gatewayAddress);
             }
