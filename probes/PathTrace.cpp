@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 #include "net/IcmpEcho.h"
@@ -271,8 +272,13 @@ std::vector<PathTrace> PathTracer::Run(const std::vector<std::string>& targets,
     std::vector<PathTrace> traces(count);
     std::vector<std::thread> threads;
     for (std::size_t i = 0; i < count; ++i) {
-        threads.emplace_back(
-            [this, &traces, &targets, &options, i] { traces[i] = TraceOne(targets[i], options); });
+        try {
+            threads.emplace_back([this, &traces, &targets, &options, i] {
+                traces[i] = TraceOne(targets[i], options);
+            });
+        } catch (const std::system_error&) {
+            traces[i] = TraceOne(targets[i], options);  // no thread to be had: traced here
+        }
     }
     for (std::thread& thread : threads) {
         thread.join();

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <chrono>
 #include <future>
+#include <system_error>
 #include <optional>
 
 #include "engine/PathQuality.h"
@@ -74,6 +75,7 @@ public:
         m_tracer = std::make_unique<PathTracer>();
         m_abandoned = false;
         m_observations = {};
+        m_reference.clear();
         m_threads.Start([this] {
             m_observations.gatewayAddress = platform::FirstRoutedAdapter().gateway;
             if (!m_observations.gatewayAddress.empty()) {
@@ -90,6 +92,9 @@ public:
         for (const std::string& server : servers) {
             if (const auto record = ParseServer(server)) {
                 records.push_back(*record);
+                if (m_reference.empty()) {
+                    m_reference = HostOfServer(server);
+                }
             }
         }
         if (records.empty()) {
@@ -100,27 +105,45 @@ public:
     }
 
     PathObservations Collect(std::vector<std::string> traceTargets) override {
-        m_threads.Join();
         if (!m_tracer) {
+            m_threads.Join();
             return {};
         }
+        // The rows' failed hosts are traced while the bursts still run, beside one server the
+        // bursts go to (it answered the rows): a trace of silent hosts that stops at the router
+        // right before that server stopped at the service's own door, which no trace of silent
+        // hosts alone can tell from a provider's router that forwards nothing.
+        std::vector<std::string> addresses = Resolve(traceTargets);
+        if (!addresses.empty() && !m_reference.empty() &&
+            std::find(addresses.begin(), addresses.end(), m_reference) == addresses.end()) {
+            if (addresses.size() >= kMaxTracedTargets) {
+                addresses.pop_back();
+            }
+            addresses.push_back(m_reference);
+        }
+        std::future<std::vector<PathTrace>> rowTraces = StartTraces(addresses);
+        m_threads.Join();
         PathObservations observations = m_observations;
-        // The lossy servers first: their loss is measured, the rows' silence may be the host's.
-        std::vector<std::string> targets;
-        std::string reference;
+        // Then the servers whose burst lost: their loss is measured, so their path is worth a
+        // trace even where the rows saw answers.
+        std::vector<std::string> lossy;
         for (const BurstSamples& samples : observations.udp) {
             const BurstStats stats = SummarizeBurst(samples);
-            if (Measured(stats) && stats.lossPct >= kLossWarningPct) {
-                targets.push_back(HostOfServer(stats.target));
-            } else if (Measured(stats) && reference.empty()) {
-                reference = HostOfServer(stats.target);
+            const std::string host = HostOfServer(stats.target);
+            if (Measured(stats) && stats.lossPct >= kLossWarningPct &&
+                addresses.size() + lossy.size() < kMaxTracedTargets &&
+                std::find(addresses.begin(), addresses.end(), host) == addresses.end() &&
+                std::find(lossy.begin(), lossy.end(), host) == lossy.end()) {
+                lossy.push_back(host);
             }
         }
-        targets.insert(targets.end(), traceTargets.begin(), traceTargets.end());
-        std::vector<std::string> addresses = Resolve(targets);
-        AddReference(addresses, reference);
-        if (!addresses.empty() && !m_abandoned) {
-            observations.traces = m_tracer->Run(addresses);
+        std::future<std::vector<PathTrace>> lossyTraces = StartTraces(lossy);
+        for (std::future<std::vector<PathTrace>>* traces : {&rowTraces, &lossyTraces}) {
+            if (traces->valid()) {
+                for (PathTrace& trace : traces->get()) {
+                    observations.traces.push_back(std::move(trace));
+                }
+            }
         }
         Append(observations.probes, m_echo->TakeProbes());
         Append(observations.probes, m_udp->TakeProbes());
@@ -139,18 +162,20 @@ public:
     }
 
 private:
-    // A server of the service that answers, traced beside the failing hosts: a trace that
-    // stops at the router right before it stopped at the service's own door, which no trace
-    // of silent hosts alone can tell from a provider's router that forwards nothing.
-    static void AddReference(std::vector<std::string>& addresses, const std::string& reference) {
-        if (addresses.empty() || reference.empty() ||
-            std::find(addresses.begin(), addresses.end(), reference) != addresses.end()) {
-            return;
+    // The traces of addresses, on a thread of their own (on this one when none can be had);
+    // invalid when there is nothing to trace.
+    std::future<std::vector<PathTrace>> StartTraces(const std::vector<std::string>& addresses) {
+        if (addresses.empty() || m_abandoned) {
+            return {};
         }
-        if (addresses.size() >= kMaxTracedTargets) {
-            addresses.pop_back();
+        try {
+            return std::async(std::launch::async,
+                              [this, addresses] { return m_tracer->Run(addresses); });
+        } catch (const std::system_error&) {
+            std::promise<std::vector<PathTrace>> traced;
+            traced.set_value(m_tracer->Run(addresses));
+            return traced.get_future();
         }
-        addresses.push_back(reference);
     }
 
     // The targets' addresses, each once, at most kMaxTracedTargets; a name that does not
@@ -182,6 +207,7 @@ private:
     std::unique_ptr<PathTracer> m_tracer;
     std::atomic<bool> m_abandoned{false};
     PathObservations m_observations;
+    std::string m_reference;  // the first burst's server, dotted
     // Each thread writes a part of its own; they are read only once joined.
     platform::ThreadGroup m_threads;
 };
