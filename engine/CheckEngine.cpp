@@ -174,8 +174,7 @@ void CheckEngine::RunP2pProbes(P2pProbes& probes, bool startedAhead) {
         probes.Start();
     }
     P2pObservations observations;
-    if (CollectUnlessStopped([&] { observations = probes.Collect(); },
-                             [&] { probes.Abandon(); })) {
+    if (CollectUnlessStopped([&] { observations = probes.Collect(); }, [&] { probes.Abandon(); })) {
         TheRunDiagnosis().SetP2p(DecideP2p(observations, m_udpServerAnswered));
     }
 }

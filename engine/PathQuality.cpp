@@ -258,8 +258,8 @@ PathResult DecidePath(const PathObservations& observations) {
         // A gateway that answers none of the echoes ignores them, as many routers do (its row
         // says so): no share of a link's datagrams is lost.
         if (result.gateway->received > 0) {
-            BurstProblems(*result.gateway, ProblemCode::LocalLinkLoss,
-                          ProblemCode::LocalLinkJitter, kLocalLinkJitterMs, result.problems);
+            BurstProblems(*result.gateway, ProblemCode::LocalLinkLoss, ProblemCode::LocalLinkJitter,
+                          kLocalLinkJitterMs, result.problems);
         }
     }
     for (const BurstSamples& samples : observations.udp) {

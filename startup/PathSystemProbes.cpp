@@ -7,8 +7,8 @@
 #include <charconv>
 #include <chrono>
 #include <future>
-#include <system_error>
 #include <optional>
+#include <system_error>
 
 #include "engine/PathQuality.h"
 #include "platform/AdaptersInfo.h"
@@ -189,11 +189,10 @@ private:
         const auto deadline = std::chrono::steady_clock::now() + kTraceLookupBound;
         std::vector<std::string> addresses;
         for (std::size_t i = 0; i < targets.size(); ++i) {
-            std::string address =
-                IsDotted(targets[i])
-                    ? targets[i]
-                    : platform::DottedAnswerBy(std::move(lookups[i]), deadline,
-                                               [this] { return m_abandoned.load(); });
+            std::string address = IsDotted(targets[i]) ? targets[i]
+                                                       : platform::DottedAnswerBy(
+                                                             std::move(lookups[i]), deadline,
+                                                             [this] { return m_abandoned.load(); });
             if (!address.empty() && addresses.size() < kMaxTracedTargets &&
                 std::find(addresses.begin(), addresses.end(), address) == addresses.end()) {
                 addresses.push_back(std::move(address));
