@@ -341,22 +341,24 @@ private:
     std::vector<std::string> m_calls;
 };
 
-struct FakeP2p : P2pProbes, CallLog {
-    P2pObservations observations;
+// A fake's collect, which waits for Abandon when asked to, like probes that hang.
+class CollectLog : public CallLog {
+public:
     bool collectWaitsForAbandon = false;
     std::function<void()> onCollect;  // on the collecting thread, before any wait
 
-    void Start() override { Note("start"); }
-    P2pObservations Collect() override {
+protected:
+    // Notes the call, runs onCollect, then waits as asked; the lock is held on return.
+    std::unique_lock<std::mutex> CollectCalled() {
         Note("collect");
         if (onCollect) {
             onCollect();
         }
         std::unique_lock lock(m_mutex);
         m_abandonedSignal.wait(lock, [this] { return !collectWaitsForAbandon || m_abandoned; });
-        return observations;
+        return lock;
     }
-    void Abandon() override {
+    void AbandonCalled() {
         Note("abandon");
         std::lock_guard lock(m_mutex);
         m_abandoned = true;
@@ -368,10 +370,19 @@ private:
     bool m_abandoned = false;
 };
 
-struct FakePath : PathProbes, CallLog {
+struct FakeP2p : P2pProbes, CollectLog {
+    P2pObservations observations;
+
+    void Start() override { Note("start"); }
+    P2pObservations Collect() override {
+        const auto lock = CollectCalled();
+        return observations;
+    }
+    void Abandon() override { AbandonCalled(); }
+};
+
+struct FakePath : PathProbes, CollectLog {
     PathObservations observations;
-    bool collectWaitsForAbandon = false;
-    std::function<void()> onCollect;  // on the collecting thread, before any wait
     // What the engine handed over: the servers to burst, the targets to trace.
     std::vector<std::string> servers;
     std::vector<std::string> traceTargets;
@@ -383,25 +394,11 @@ struct FakePath : PathProbes, CallLog {
         servers = std::move(given);
     }
     PathObservations Collect(std::vector<std::string> targets) override {
-        Note("collect");
-        if (onCollect) {
-            onCollect();
-        }
-        std::unique_lock lock(m_mutex);
+        const auto lock = CollectCalled();
         traceTargets = std::move(targets);
-        m_abandonedSignal.wait(lock, [this] { return !collectWaitsForAbandon || m_abandoned; });
         return observations;
     }
-    void Abandon() override {
-        Note("abandon");
-        std::lock_guard lock(m_mutex);
-        m_abandoned = true;
-        m_abandonedSignal.notify_all();
-    }
-
-private:
-    std::condition_variable m_abandonedSignal;
-    bool m_abandoned = false;
+    void Abandon() override { AbandonCalled(); }
 };
 
 }  // namespace lumidex::testing
