@@ -1,36 +1,17 @@
 #include "engine/P2pVerdict.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <string>
 
+#include "platform/Ipv4Block.h"
+
 namespace lumidex {
 namespace {
 
-std::optional<std::uint32_t> ParseIpv4(std::string_view address) {
-    const std::string text(address);
-    in_addr parsed{};
-    if (inet_pton(AF_INET, text.c_str(), &parsed) != 1) {
-        return std::nullopt;
-    }
-    return ntohl(parsed.s_addr);
-}
-
-struct Ipv4Block {
-    std::uint32_t base;
-    int prefix;
-
-    bool Contains(std::uint32_t address) const {
-        const std::uint32_t mask = prefix == 0 ? 0 : ~std::uint32_t{0} << (32 - prefix);
-        return (address & mask) == base;
-    }
-};
-
-constexpr std::uint32_t Quad(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d) {
-    return a << 24 | b << 16 | c << 8 | d;
-}
+using platform::Ipv4Block;
+using platform::ParseIpv4;
+using platform::Quad;
 
 constexpr Ipv4Block kSharedAddressSpace{Quad(100, 64, 0, 0), 10};
 

@@ -1,11 +1,12 @@
 #include "engine/PathQuality.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
+
+#include "platform/Ipv4Block.h"
 
 namespace lumidex {
 namespace {
@@ -33,33 +34,28 @@ double Percentile95(std::vector<double> values) {
     return values[std::max<std::size_t>(rank, 1) - 1];
 }
 
-std::optional<std::uint32_t> HostOrder(const std::string& dotted) {
-    in_addr address{};
-    if (::inet_pton(AF_INET, dotted.c_str(), &address) != 1) {
-        return std::nullopt;
-    }
-    return ntohl(address.s_addr);
-}
-
-bool InPrefix(std::uint32_t address, std::uint32_t prefix, int bits) {
-    const std::uint32_t mask = bits == 0 ? 0 : ~std::uint32_t{0} << (32 - bits);
-    return (address & mask) == (prefix & mask);
-}
-
 // RFC 1918 and link-local: addresses a provider never routes, so a hop with one is on this
 // computer's side unless the target lives in such a range as well.
+constexpr platform::Ipv4Block kPrivateBlocks[] = {
+    {platform::Quad(10, 0, 0, 0), 8},
+    {platform::Quad(172, 16, 0, 0), 12},
+    {platform::Quad(192, 168, 0, 0), 16},
+    {platform::Quad(169, 254, 0, 0), 16},
+};
+
 bool IsPrivate(const std::string& dotted) {
-    const auto address = HostOrder(dotted);
-    return address && (InPrefix(*address, 0x0A000000, 8) || InPrefix(*address, 0xAC100000, 12) ||
-                       InPrefix(*address, 0xC0A80000, 16) || InPrefix(*address, 0xA9FE0000, 16));
+    const auto address = platform::ParseIpv4(dotted);
+    return address &&
+           std::any_of(std::begin(kPrivateBlocks), std::end(kPrivateBlocks),
+                       [&](const platform::Ipv4Block& block) { return block.Contains(*address); });
 }
 
 // The target's network is its /24: service hosts sit in a provider's or data centre's
 // subnet, and its last router answers from it or from the one before the hosts.
 bool SameNetwork(const std::string& a, const std::string& b) {
-    const auto first = HostOrder(a);
-    const auto second = HostOrder(b);
-    return first && second && InPrefix(*first, *second, 24);
+    const auto first = platform::ParseIpv4(a);
+    const auto second = platform::ParseIpv4(b);
+    return first && second && platform::Ipv4Block{*second, 24}.Contains(*first);
 }
 
 bool Answered(const TraceHop& hop) {

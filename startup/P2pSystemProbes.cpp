@@ -1,12 +1,11 @@
 #include "startup/P2pSystemProbes.h"
 
-#include <arpa/inet.h>
-
 #include <chrono>
 
 #include "engine/Endpoints.h"
 #include "platform/AdaptersInfo.h"
 #include "platform/BoundedLookup.h"
+#include "platform/Ipv4Block.h"
 #include "platform/ThreadGroup.h"
 #include "probes/HopProbe.h"
 #include "probes/PortMappingProbe.h"
@@ -24,8 +23,7 @@ std::string HopTarget(const std::vector<endpoints::StunServer>& servers) {
     if (servers.empty()) {
         return {};
     }
-    in_addr parsed{};
-    if (inet_pton(AF_INET, servers.front().host.c_str(), &parsed) == 1) {
+    if (platform::ParseIpv4(servers.front().host)) {
         return servers.front().host;
     }
     // The STUN probe looks the same name up at the same moment; a resolver that hangs must

@@ -13,6 +13,7 @@
 #include "engine/PathQuality.h"
 #include "platform/AdaptersInfo.h"
 #include "platform/BoundedLookup.h"
+#include "platform/Ipv4Block.h"
 #include "platform/ThreadGroup.h"
 #include "probes/EchoBurst.h"
 #include "probes/PathTrace.h"
@@ -26,8 +27,7 @@ namespace {
 constexpr std::chrono::milliseconds kTraceLookupBound{1000};
 
 bool IsDotted(const std::string& text) {
-    in_addr parsed{};
-    return ::inet_pton(AF_INET, text.c_str(), &parsed) == 1;
+    return platform::ParseIpv4(text).has_value();
 }
 
 // "a.b.c.d:port", as the server rows name a server.
